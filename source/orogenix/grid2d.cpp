@@ -1,1 +1,286 @@
-// placeholder
+#include "orogenix/grid2d.h"
+
+#include <array>
+#include <charconv>
+#include <limits>
+#include <memory>
+
+#include "host/core/log.h"
+#include "orogenix/ogx_parallel.h"
+
+namespace
+{
+// Below this many cells a min/max pass stays on the calling thread.
+constexpr Int MINMAX_PART_CELLS = 16384;
+// Upper bound of the parts a min/max pass is split into; their results live on the stack.
+constexpr Int MINMAX_MAX_PARTS = 64;
+
+struct BitmapFree
+{
+  void operator()(BaseBitmap* bmp) const { BaseBitmap::Free(bmp); }
+};
+using BitmapPtr = std::unique_ptr<BaseBitmap, BitmapFree>;
+
+String FloatText(Float v)
+{
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return String(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
+}
+String FloatText(const Vector& v)
+{
+  return "(" + FloatText(v.x) + ", " + FloatText(v.y) + ", " + FloatText(v.z) + ")";
+}
+
+// A vector component as an 8-bit channel: times 255, clamped to [0, 255] (NaN to 0), truncated.
+Int32 ToChannel(Float v)
+{
+  v *= 255.0;
+  v = v > 0.0 ? v : 0.0;
+  v = v < 255.0 ? v : 255.0;
+  return static_cast<Int32>(v);
+}
+} // namespace
+
+template <typename T>
+Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
+{
+  // The old cells go first, so reshaping a large grid never holds two arrays at once; the header is
+  // written only once the new cells exist, and any failure leaves the grid empty.
+  cells.Reset();
+  if (newWidth < 0 || newHeight < 0)
+  {
+    Reset();
+    return IllegalArgumentError("Invalid grid initialization arguments!");
+  }
+  if (newHeight != 0 && newWidth > std::numeric_limits<Int>::max() / newHeight)
+  {
+    Reset();
+    return OutOfMemoryError("Could not allocate grid cells!");
+  }
+  const Int count = newWidth * newHeight;
+  Result<void> res = cells.Resize(count);
+  if (res.IsError())
+  {
+    Reset();
+    return res;
+  }
+  width = newWidth;
+  height = newHeight;
+  cellCount = count;
+  sizeX = newSizeX;
+  sizeY = newSizeY;
+  ResetMinMax();
+  return OK;
+}
+
+template <typename T>
+Result<void> Grid2D<T>::Init(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
+{
+  // Written as "not above 0" so that a NaN size is refused too.
+  if (newWidth < 0 || newHeight < 0 || !(newSizeX > 0.0) || !(newSizeY > 0.0))
+    return IllegalArgumentError("Invalid grid initialization arguments!");
+  return Shape(newWidth, newHeight, newSizeX, newSizeY);
+}
+
+template <typename T>
+Result<void> Grid2D<T>::InitLike(const Grid2D& other)
+{
+  // Read first: `other` may be this grid.
+  const Int w = other.width;
+  const Int h = other.height;
+  const Float sx = other.sizeX;
+  const Float sy = other.sizeY;
+  return Shape(w, h, sx, sy);
+}
+
+template <typename T>
+void Grid2D<T>::Reset()
+{
+  width = 0;
+  height = 0;
+  cellCount = 0;
+  sizeX = 0.0;
+  sizeY = 0.0;
+  cells.Reset();
+  ResetMinMax();
+}
+
+template <typename T>
+Result<void> Grid2D<T>::CopyFrom(const Grid2D& other)
+{
+  if (this == &other)
+    return OK;
+  cells.Reset();
+  Result<void> res = cells.CopyFrom(other.cells);
+  if (res.IsError())
+  {
+    Reset();
+    return res;
+  }
+  min = other.min;
+  max = other.max;
+  minMaxValid = other.minMaxValid;
+  width = other.width;
+  height = other.height;
+  cellCount = other.cellCount;
+  sizeX = other.sizeX;
+  sizeY = other.sizeY;
+  return OK;
+}
+
+// The sequential definition is: reset, then UpdateMinMax for every cell in index order. That result
+// depends on the order only through NaN (a NaN first cell makes min and max NaN for good; a later NaN
+// is ignored) and through which of 0.0 and -0.0 comes first. The parallel form keeps both: the first
+// cell is taken sequentially, then each part of the rest finds its own min and max with the same strict
+// tests starting from +inf/-inf (which ignore NaN exactly as a valid running range does, and are
+// returned unchanged only where nothing in the part is below or above them, so they never change the
+// result), and the parts are merged in index order with the same strict tests, which keeps the first
+// of equal values. The outcome is bit-identical to the sequential pass, with any thread count.
+template <typename T>
+void Grid2D<T>::RecomputeMinMax()
+{
+  ResetMinMax();
+  const Int count = cells.GetCount();
+  if (count == 0)
+    return;
+  const T* c = cells.GetFirst();
+  UpdateMinMax(c[0]);
+
+  const Int rest = count - 1;
+  const Int parts = std::clamp<Int>(rest / MINMAX_PART_CELLS, 1, MINMAX_MAX_PARTS);
+  constexpr Float inf = std::numeric_limits<Float>::infinity();
+  struct Range
+  {
+    T lo;
+    T hi;
+  };
+  std::array<Range, MINMAX_MAX_PARTS> found;
+  (void)ParallelFor(
+    0, parts,
+    [&](Int p) {
+      T lo = T(inf);
+      T hi = T(-inf);
+      const Int begin = 1 + rest * p / parts;
+      const Int end = 1 + rest * (p + 1) / parts;
+      for (Int i = begin; i < end; ++i)
+      {
+        grid2d_detail::Lower(lo, c[i]);
+        grid2d_detail::Raise(hi, c[i]);
+      }
+      found[static_cast<std::size_t>(p)] = Range{lo, hi};
+    },
+    OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
+  for (Int p = 0; p < parts; ++p)
+  {
+    grid2d_detail::Lower(min, found[static_cast<std::size_t>(p)].lo);
+    grid2d_detail::Raise(max, found[static_cast<std::size_t>(p)].hi);
+  }
+}
+
+template <typename T>
+Result<void> Grid2D<T>::ComputeNormals(Grid2D<Vector>& normals) const
+  requires std::same_as<T, Float>
+{
+  HOST_TRY(normals.Init(width, height, sizeX, sizeY));
+  Vector* out = normals.cells.GetFirst();
+  // Rows are disjoint; no break test, a normal pass always runs to the end.
+  return ParallelFor(
+    0, height,
+    [&](Int y) {
+      const Int row = y * width;
+      for (Int x = 0; x < width; ++x)
+        out[row + x] = GetNormal(x, y);
+    },
+    OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
+}
+
+template <typename T>
+void Grid2D<T>::Normalize(Float range, Float offset)
+{
+  if constexpr (std::same_as<T, Float>)
+  {
+    RecomputeMinMax();
+    if (!minMaxValid || max - min == 0.0)
+      return;
+    const Float lo = min;
+    const Float inv = 1.0 / (max - min);
+    Float* c = cells.GetFirst();
+    // The per-cell loop over blocks of cells (see ParallelForBlocks); every cell is remapped on its own.
+    (void)OGX::ParallelForBlocks(0, cells.GetCount(), [&](Int begin, Int end) {
+      for (Int i = begin; i < end; ++i)
+        c[i] = (c[i] - lo) * inv * range + offset;
+    });
+    // min and max deliberately keep the range found before the remap; callers recompute when needed.
+  }
+  else
+  {
+    (void)range;
+    (void)offset;
+    DiagnosticOutput("Grid2D<Vector>::Normalize() not implemented yet!");
+  }
+}
+
+template <typename T>
+Result<BaseBitmap*> Grid2D<T>::ToBitmap()
+{
+  constexpr Int maxSide = std::numeric_limits<Int32>::max();
+  if (width > maxSide || height > maxSide)
+    return OutOfMemoryError("Could not initialize BaseBitmap!");
+  BitmapPtr bmp(BaseBitmap::Alloc());
+  if (!bmp)
+    return OutOfMemoryError("Could not initialize BaseBitmap!");
+  const Int32 w = static_cast<Int32>(width);
+  const Int32 h = static_cast<Int32>(height);
+
+  if constexpr (std::same_as<T, Float>)
+  {
+    if (bmp->Init(w, h, 32, INITBITMAPFLAGS::GRAYSCALE) != IMAGERESULT::OK)
+      return OutOfMemoryError("Could not initialize BaseBitmap!");
+    RecomputeMinMax();
+    const Float lo = minMaxValid ? min : 0.0;
+    const Float hi = minMaxValid ? max : 0.0;
+    const Float range = hi - lo;
+    // A NaN range is "non-zero" here too.
+    const Float inv = range != 0.0 ? 1.0 / range : 0.0;
+    BaseArray<Float32> row;
+    HOST_TRY(row.Resize(width));
+    const Float* c = cells.GetFirst();
+    for (Int32 y = 0; y < h; ++y)
+    {
+      const Float* src = c + static_cast<Int>(y) * width;
+      for (Int x = 0; x < width; ++x)
+        row[x] = static_cast<Float32>((src[x] - lo) * inv);
+      if (!bmp->SetPixelCnt(0, y, w, reinterpret_cast<const UChar*>(row.GetFirst()), sizeof(Float32),
+                            COLORMODE::GRAYf, 0))
+        return UnexpectedError("Could not write a pixel row to BaseBitmap!");
+    }
+  }
+  else
+  {
+    if (bmp->Init(w, h, 24) != IMAGERESULT::OK)
+      return OutOfMemoryError("Could not initialize BaseBitmap!");
+    const Vector* c = cells.GetFirst();
+    for (Int32 y = 0; y < h; ++y)
+      for (Int32 x = 0; x < w; ++x)
+      {
+        const Vector& v = c[static_cast<Int>(y) * width + x];
+        if (!bmp->SetPixel(x, y, ToChannel(v.x), ToChannel(v.y), ToChannel(v.z)))
+          return UnexpectedError("Could not set pixel in Bitmap!");
+      }
+  }
+  return bmp.release();
+}
+
+template <typename T>
+String Grid2D<T>::ToString() const
+{
+  const char* name = std::same_as<T, Float> ? "Grid2D<Float>(" : "Grid2D<Vector>(";
+  return String(name) + "width: " + String::IntToString(width) + ", height: " + String::IntToString(height) +
+         ", cellCount: " + String::IntToString(cellCount) + ", sizeX: " + FloatText(sizeX) +
+         ", sizeY: " + FloatText(sizeY) + ", min: " + FloatText(min) + ", max: " + FloatText(max) +
+         ", minMaxValid: " + (minMaxValid ? "true" : "false") + ")";
+}
+
+template class Grid2D<Float>;
+template class Grid2D<Vector>;

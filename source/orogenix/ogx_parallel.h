@@ -1,0 +1,102 @@
+// The module's parallel-loop convention, as small helpers every per-cell or per-row loop uses.
+//
+// A loop is the host's ParallelFor from 0 over a cell or row count with granularity 16. It asks for one
+// thread when its input is small (ThreadsFor) and for all threads otherwise. A loop that was handed the
+// rebuild's thread tests, before the work of index i, for a break on the indices where i AND mask is
+// non-zero, and then ends with the unexpected error "<name> cancelled!" carrying the loop's own source
+// location. A null thread means the loop makes no break test. Bodies write only their own cells or rows.
+#pragma once
+
+#include <algorithm>
+#include <source_location>
+#include <type_traits>
+#include <utility>
+
+#include "host/core/parallel.h"
+#include "host/core/result.h"
+#include "host/core/thread.h"
+
+namespace OGX
+{
+// Thread counts handed to ParallelFor.
+inline constexpr Int LOOP_ALLTHREADS = 0;
+inline constexpr Int LOOP_ONETHREAD = 1;
+inline constexpr Int LOOP_GRANULARITY = 16;
+
+// Item counts up to which a loop stays on the calling thread, where the job system's start-up would
+// cost more than the work.
+inline constexpr Int LOOP_SERIAL_ITEMS = 10000;            // most cell and point loops
+inline constexpr Int LOOP_SERIAL_QUANTIZE_CELLS = 20000;   // the quantize operator
+inline constexpr Int LOOP_SERIAL_BLUR_ROWS = 500;          // box-blur and separable sharpen row passes
+inline constexpr Int LOOP_SERIAL_HULL_POINTS = 1000;       // the hull's ring
+
+// Break masks. Deliberately 999 and 3999 used as bit masks, not 1000 and 4000 as remainders: the test
+// is skipped only where every set bit of the mask is clear in the index (0, 8, 16, ... for 999;
+// 0, 32, 64, ... for 3999) and made everywhere else.
+inline constexpr Int BREAKMASK_ROWS = 999;
+inline constexpr Int BREAKMASK_CELLS = 3999;
+
+// 1 (the calling thread) when count <= threshold, else 0 (all threads).
+constexpr Int ThreadsFor(Int count, Int threshold)
+{
+  return count <= threshold ? LOOP_ONETHREAD : LOOP_ALLTHREADS;
+}
+
+// True when the loop must stop at this index. The host is asked only when the mask selects the index
+// and a thread was given.
+inline Bool LoopBreakRequested(Int index, Int mask, const HostThread* thread)
+{
+  return (index & mask) != 0 && thread != nullptr && thread->TestBreak();
+}
+
+// "<loopName> cancelled!", located where the loop is (the default argument is evaluated at the caller).
+inline Error LoopCancelledError(const char* loopName, std::source_location location = std::source_location::current())
+{
+  return UnexpectedError(String(loopName) + " cancelled!", location);
+}
+
+// The break test as one line of a loop body:
+//   HOST_TRY(OGX::TestLoopBreak(i, OGX::BREAKMASK_CELLS, thread, "Curve operator"));
+inline Result<void> TestLoopBreak(Int index, Int mask, const HostThread* thread, const char* loopName,
+                                  std::source_location location = std::source_location::current())
+{
+  if (LoopBreakRequested(index, mask, thread))
+    return LoopCancelledError(loopName, location);
+  return OK;
+}
+
+// Cells per block of ParallelForBlocks: large enough that the per-index cost of the host loop
+// vanishes against the work, small enough (8 KiB of doubles) that workers still balance.
+inline constexpr Int LOOP_CELLBLOCK = 1024;
+
+// A per-cell loop written over blocks: the host loop runs over the blocks of [from, to) (granularity
+// blocks taken per grab) and body(begin, end) handles the cells of one block in increasing order.
+// Every cell is handled exactly once and, with one thread, in increasing order, so a body that writes
+// only its own cells gives the same results as the plain per-cell loop; it just pays the host loop's
+// per-index cost once per block instead of once per cell. For loops without a break test.
+template <typename Body>
+Result<void> ParallelForBlocks(Int from, Int to, Body&& body, Int threadCount = LOOP_ALLTHREADS,
+                               Int granularity = LOOP_GRANULARITY, Int blockSize = LOOP_CELLBLOCK)
+{
+  if (from >= to)
+    return OK;
+  blockSize = std::max<Int>(1, blockSize);
+  const Int blocks = (to - from - 1) / blockSize + 1;
+  return ParallelFor(
+    0, blocks,
+    [&](Int block) -> Result<void> {
+      const Int begin = from + block * blockSize;
+      const Int end = begin + std::min(blockSize, to - begin);
+      if constexpr (std::is_void_v<decltype(body(begin, end))>)
+      {
+        body(begin, end);
+        return OK;
+      }
+      else
+      {
+        return body(begin, end);
+      }
+    },
+    threadCount, granularity);
+}
+} // namespace OGX
