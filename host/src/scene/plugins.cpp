@@ -1,0 +1,189 @@
+#include "host/scene/plugins.h"
+
+#include <mutex>
+
+#include "host/core/alloc.h"
+#include "host/core/log.h"
+#include "internal.h"
+
+namespace
+{
+struct PluginTable
+{
+  std::mutex mutex;
+  std::vector<std::unique_ptr<host::PluginEntry>> entries;   // registration order
+  std::vector<host::RegistrationCall> log;
+  Int failIn = 0;   // the failIn-th registration from now fails; 0: none
+};
+
+PluginTable& Table()
+{
+  static PluginTable t;
+  return t;
+}
+
+Bool IsNodeKind(PLUGINTYPE type)
+{
+  return type == PLUGINTYPE::OBJECT || type == PLUGINTYPE::SHADER || type == PLUGINTYPE::TAG ||
+         type == PLUGINTYPE::SCENEHOOK;
+}
+
+host::PluginEntry MakeEntry(Int32 id, PLUGINTYPE type, const String& name, Int32 info, DataAllocator g,
+                            const String& description, Int32 disklevel, Int32 priority, Bool hasIcon)
+{
+  host::PluginEntry e;
+  e.id = id;
+  e.type = type;
+  e.name = name;
+  e.info = info;
+  e.alloc = g;
+  e.description = description;
+  e.diskLevel = disklevel;
+  e.priority = priority;
+  e.hasIcon = hasIcon;
+  return e;
+}
+} // namespace
+
+namespace host
+{
+Bool RegisterPlugin(PluginEntry entry)
+{
+  PluginTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  RegistrationCall call{entry.id,          entry.type,     entry.name,    entry.info, entry.description,
+                        entry.diskLevel, entry.priority, entry.hasIcon, false};
+  const char* problem = nullptr;
+  if (t.failIn > 0 && --t.failIn == 0)
+    problem = "the test switch made it fail";
+  else if (IsNodeKind(entry.type) && !entry.alloc)
+    problem = "no allocation function";
+  else if (FindBuiltinType(entry.id))
+    problem = "the id is a built-in type";
+  else
+    for (const auto& e : t.entries)
+      if (e->id == entry.id)
+      {
+        problem = "the id is already registered";
+        break;
+      }
+  if (problem)
+  {
+    t.log.push_back(call);
+    DiagnosticOutput("Plug-in " + String::IntToString(entry.id) + " not registered: " + problem + ".");
+    return false;
+  }
+  call.result = true;
+  t.log.push_back(call);
+  t.entries.push_back(std::make_unique<PluginEntry>(std::move(entry)));
+  return true;
+}
+
+const PluginEntry* FindPlugin(Int32 id)
+{
+  PluginTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  for (const auto& e : t.entries)
+    if (e->id == id)
+      return e.get();
+  return nullptr;
+}
+
+std::vector<const PluginEntry*> GetPlugins()
+{
+  PluginTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  std::vector<const PluginEntry*> out;
+  for (const auto& e : t.entries)
+    out.push_back(e.get());
+  return out;
+}
+
+std::vector<RegistrationCall> GetRegistrationLog()
+{
+  PluginTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  return t.log;
+}
+
+void FailNthRegistration(Int n)
+{
+  PluginTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  t.failIn = n > 0 ? n : 0;
+}
+
+void ResetPlugins()
+{
+  std::vector<std::unique_ptr<PluginEntry>> old;
+  {
+    PluginTable& t = Table();
+    std::lock_guard lock(t.mutex);
+    old.swap(t.entries);
+    t.log.clear();
+    t.failIn = 0;
+  }
+  // Instances (commands ...) are destroyed outside the lock: their destructors may look things up.
+  old.clear();
+}
+} // namespace host
+
+Bool RegisterObjectPlugin(Int32 id, const String& name, Int32 info, DataAllocator g, const String& description,
+                          BaseBitmap* icon, Int32 disklevel)
+{
+  return host::RegisterPlugin(
+    MakeEntry(id, PLUGINTYPE::OBJECT, name, info, g, description, disklevel, 0, icon != nullptr));
+}
+
+Bool RegisterShaderPlugin(Int32 id, const String& name, Int32 info, DataAllocator g, const String& description,
+                          Int32 disklevel)
+{
+  return host::RegisterPlugin(MakeEntry(id, PLUGINTYPE::SHADER, name, info, g, description, disklevel, 0, false));
+}
+
+Bool RegisterTagPlugin(Int32 id, const String& name, Int32 info, DataAllocator g, const String& description,
+                       BaseBitmap* icon, Int32 disklevel)
+{
+  return host::RegisterPlugin(
+    MakeEntry(id, PLUGINTYPE::TAG, name, info, g, description, disklevel, 0, icon != nullptr));
+}
+
+Bool RegisterSceneHookPlugin(Int32 id, const String& name, Int32 info, DataAllocator g, Int32 priority,
+                             Int32 disklevel)
+{
+  return host::RegisterPlugin(
+    MakeEntry(id, PLUGINTYPE::SCENEHOOK, name, info, g, String(), disklevel, priority, false));
+}
+
+BaseList2D* AllocPluginNode(Int32 id)
+{
+  const host::PluginEntry* entry = host::FindPlugin(id);
+  if (!entry || !entry->alloc)
+    return nullptr;
+  const DataAllocator alloc = entry->alloc;
+  BaseList2D* node = nullptr;
+  switch (entry->type)
+  {
+    case PLUGINTYPE::OBJECT: node = NewObj<BaseObject>(id); break;
+    case PLUGINTYPE::SHADER: node = NewObj<BaseShader>(id); break;
+    case PLUGINTYPE::TAG: node = NewObj<BaseTag>(id); break;
+    case PLUGINTYPE::SCENEHOOK: node = NewObj<BaseSceneHook>(id); break;
+    default: return nullptr;
+  }
+  if (!node)
+    return nullptr;
+  NodeData* data = alloc();
+  if (!data)
+  {
+    host::FreeNode(node);
+    return nullptr;
+  }
+  HostNodeAccess::AttachData(node, data);
+  if (!data->Init(node))
+  {
+    // Free still runs, so whatever Init made is released by the plug-in itself.
+    host::FreeNode(node);
+    return nullptr;
+  }
+  return node;
+}
