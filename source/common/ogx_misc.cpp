@@ -1,0 +1,246 @@
+// Scene and object helpers shared by the engine, the objects and the user interface.
+#include "common/ogx_misc.h"
+
+#include <new>
+#include <sstream>
+
+#include "host/core/log.h"
+#include "host/scene/plugins.h"
+#include "host/scene/resource.h"
+#include "orogenix/ogx_ids.h"
+
+namespace
+{
+// Module string: the help location used when the help folder is not installed next to the module.
+constexpr Int32 IDS_HELP_FALLBACK_URL = 10086;
+
+Bool IsEnabledDeformer(const BaseObject* op)
+{
+  return (op->GetInfo() & OBJECT_MODIFIER) != 0 && op->GetObjectState(OBJECTSTATE::DEFORM) == 1;
+}
+
+// Frees a node that AllocPluginNode made but that is no object, through the free of its kind.
+void FreeNonObject(BaseList2D* node)
+{
+  switch (node->GetKind())
+  {
+    case NODEKIND::SHADER:
+    {
+      BaseShader* shader = static_cast<BaseShader*>(node);
+      BaseShader::Free(shader);
+      return;
+    }
+    case NODEKIND::TAG:
+    {
+      BaseTag* tag = static_cast<BaseTag*>(node);
+      BaseTag::Free(tag);
+      return;
+    }
+    default:
+      // Scene hooks have no free of their own in the SDK layer.
+      host::FreeNode(node);
+      return;
+  }
+}
+
+// The host hands out a string's characters as a separately allocated copy, which can fail.
+Bool CopyCharacters(const String& s, std::string& out)
+{
+  try
+  {
+    std::string* copy = NewObj<std::string>(s.GetStd());
+    if (!copy)
+      return false;
+    out = std::move(*copy);
+    DeleteObj(copy);
+    return true;
+  }
+  catch (const std::bad_alloc&)
+  {
+    return false;
+  }
+}
+} // namespace
+
+BUILDREASON GetBuildReason(HierarchyContext* context)
+{
+  const Bool editorRendering = CheckIsRunning(CHECKISRUNNING::EDITORRENDERING);
+  const Bool externalRendering = CheckIsRunning(CHECKISRUNNING::EXTERNALRENDERING);
+  if (context)
+  {
+    const BUILDFLAGS flags = context->GetBuildFlags();
+    if (HasFlag(flags, BUILDFLAGS::ISOPARM))
+      return BUILDREASON::ISOPARM;
+    if (HasFlag(flags, BUILDFLAGS::INTERNALRENDERER) && editorRendering)
+      return BUILDREASON::EDITORRENDER;
+    if (HasFlag(flags, BUILDFLAGS::EXTERNALRENDERER))
+    {
+      if (externalRendering)
+        return BUILDREASON::EXTERNALRENDER;
+      if (!editorRendering)
+        return BUILDREASON::MAKEEDITABLE;
+      // An external-renderer build while only the editor renders is deliberately left to the running
+      // states below.
+    }
+  }
+  else
+  {
+    if (editorRendering)
+      return BUILDREASON::EDITORRENDER;
+    if (externalRendering)
+      return BUILDREASON::EXTERNALRENDER;
+  }
+  if (CheckIsRunning(CHECKISRUNNING::ANIMATIONRUNNING))
+    return BUILDREASON::ANIMATIONRUNNING;
+  if (CheckIsRunning(CHECKISRUNNING::VIEWDRAWING))
+    return BUILDREASON::VIEWDRAWING;
+  return BUILDREASON::UNKNOWN;
+}
+
+Result<Url> GetHelpPath(Bool withIndex)
+{
+  // An unknown module directory would make "help" relative to the working directory, which could find
+  // some other folder: it counts as missing.
+  const Url moduleDirectory = GeGetPluginPath();
+  if (!moduleDirectory.IsEmpty())
+  {
+    Url path = moduleDirectory + String("help");
+    if (withIndex)
+      path = path + String("index.html");
+    if (path.Exists())
+      return path;
+  }
+  const String fallback = GeLoadString(IDS_HELP_FALLBACK_URL);
+  if (fallback.IsEmpty())
+    return IllegalStateError("Could not find the help location!");
+  return Url(fallback);
+}
+
+Bool ContainersEqual(const BaseContainer* a, const BaseContainer* b, const BaseArray<Int32>* ids)
+{
+  static const BaseContainer empty;
+  const BaseContainer& ca = a ? *a : empty;
+  const BaseContainer& cb = b ? *b : empty;
+  if (!ids || ids->IsEmpty())
+    return ca == cb;
+  for (const Int32 id : *ids)
+  {
+    if (ca.GetData(id) != cb.GetData(id))
+      return false;
+  }
+  return true;
+}
+
+Result<AtomArray*> FindDeformers(BaseObject* object)
+{
+  if (!object)
+    return NullptrError("objectPtr must not be NULL!");
+  AtomArray* result = AtomArray::Alloc();
+  if (!result)
+    return OutOfMemoryError("Could not allocate result AtomArray!");
+
+  // Depth first below object. Climbing stops as soon as it reaches object, so the walk never steps to
+  // object's own siblings or beyond.
+  BaseObject* op = object->GetDown();
+  while (op)
+  {
+    if (IsEnabledDeformer(op) && result->Find(op) < 0 && !result->Append(op))
+    {
+      AtomArray::Free(result);
+      return OutOfMemoryError("Could not append found deformer to result AtomArray!");
+    }
+    if (BaseObject* down = op->GetDown())
+    {
+      op = down;
+      continue;
+    }
+    while (op && op != object && !op->GetNext())
+      op = op->GetUp();
+    if (!op || op == object)
+      break;
+    op = op->GetNext();
+  }
+  return result;
+}
+
+Result<void> CollectSelectedTerrainObjects(AtomArray* activeObjects, BaseArray<BaseObject*>& out)
+{
+  if (!activeObjects)
+    return NullptrError("activeObjects must not be nullptr!");
+  const Int32 count = activeObjects->GetCount();
+  for (Int32 i = 0; i < count; ++i)
+  {
+    BaseList2D* node = activeObjects->GetIndex(i);
+    if (!node || node->GetKind() != NODEKIND::OBJECT)
+      continue;
+    BaseObject* op = static_cast<BaseObject*>(node);
+    if (op->GetType() == ID_OGX_TERRAINOBJECT)
+    {
+      if (op->IsEnabled() && !out.Contains(op))
+        HOST_TRY(out.Append(op));
+      continue;
+    }
+    if (!op->IsInstanceOf(ID_OGX_TERRAINOPERATOR_BASE))
+      continue;
+    for (BaseObject* up = op->GetUp(); up; up = up->GetUp())
+    {
+      if (up->GetType() != ID_OGX_TERRAINOBJECT || !up->IsEnabled() || out.Contains(up))
+        continue;
+      HOST_TRY(out.Append(up));
+      break;
+    }
+  }
+  return OK;
+}
+
+BaseObject* AllocObjectById(Int32 pluginId)
+{
+  if (BaseList2D* node = AllocPluginNode(pluginId))
+  {
+    if (node->GetKind() == NODEKIND::OBJECT)
+      return static_cast<BaseObject*>(node);
+    // A plug-in of another kind is no object; handing it out as one would be a type confusion.
+    FreeNonObject(node);
+  }
+  return BaseObject::Alloc(pluginId);
+}
+
+String JoinStrings(const BaseArray<String>& parts, const String& separator)
+{
+  String result;
+  for (const String& part : parts)
+  {
+    if (!result.IsEmpty())
+      result.append(separator);
+    result.append(part);
+  }
+  return result;
+}
+
+String PointerToString(const void* p)
+{
+  std::ostringstream stream;
+  stream << p;
+  return String(stream.str());
+}
+
+std::string ToStdString(const String& s)
+{
+  std::string out;
+  if (s.IsEmpty() || !CopyCharacters(s, out))
+    return std::string();
+  return out;
+}
+
+std::string C4DToStdString(const String& s)
+{
+  std::string out;
+  if (s.IsEmpty())
+    return out;
+  if (!CopyCharacters(s, out))
+  {
+    ConsolePrint(String("C4DToStdString: Could not get CString from s!"));
+    return std::string();
+  }
+  return out;
+}
