@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -15,18 +17,6 @@ namespace
 {
 constexpr Float kNaN = std::numeric_limits<Float>::quiet_NaN();
 
-struct SerialScope
-{
-  SerialScope() { host::SetParallelEnabled(false); }
-  ~SerialScope() { host::SetParallelEnabled(true); }
-};
-
-Bool Same(Float a, Float b)
-{
-  if (std::isnan(a) && std::isnan(b))
-    return true;
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
 struct Params
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -23,24 +25,6 @@ constexpr Float kNaN = std::numeric_limits<Float>::quiet_NaN();
 constexpr Float kInf = std::numeric_limits<Float>::infinity();
 constexpr Float kBig = 1.7976931348623157e308;
 
-// Forces every host loop onto the calling thread while alive: the reference for thread-count checks.
-struct SerialScope
-{
-  SerialScope() { host::SetParallelEnabled(false); }
-  ~SerialScope() { host::SetParallelEnabled(true); }
-};
-
-// Bit-identical, or both NaN.
-Bool Same(Float a, Float b)
-{
-  if (std::isnan(a) && std::isnan(b))
-    return true;
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
-Bool Same(const Vector& a, const Vector& b)
-{
-  return Same(a.x, b.x) && Same(a.y, b.y) && Same(a.z, b.z);
-}
 
 Grid2D<Float> MakeGrid(Int w, Int h, std::initializer_list<Float> values, Float sx = 1.0, Float sy = 1.0)
 {

@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "jsontext.h"
+
 #include "host/core/alloc.h"
 #include "host/core/log.h"
 #include "host/scene/plugins.h"
@@ -121,15 +123,8 @@ public:
     if (v.is_number())
       return v.get<Float>();
     if (v.is_string())
-    {
-      const std::string& s = v.get_ref<const std::string&>();
-      if (s == "NaN")
-        return std::numeric_limits<Float>::quiet_NaN();
-      if (s == "Infinity")
-        return std::numeric_limits<Float>::infinity();
-      if (s == "-Infinity")
-        return -std::numeric_limits<Float>::infinity();
-    }
+      if (const auto f = host::NonFiniteFloatFromText(v.get_ref<const std::string&>()))
+        return *f;
     return Fail(path, "expected a Float");
   }
 

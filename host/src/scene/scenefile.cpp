@@ -19,6 +19,7 @@
 #include "host/scene/hyperfile.h"
 #include "host/scene/messages.h"
 #include "internal.h"
+#include "jsontext.h"
 
 using ojson = nlohmann::ordered_json;
 
@@ -694,13 +695,8 @@ private:
   {
     if (j.is_string())
     {
-      const std::string s = j.get<std::string>();
-      if (s == "NaN")
-        return std::numeric_limits<Float>::quiet_NaN();
-      if (s == "Infinity")
-        return std::numeric_limits<Float>::infinity();
-      if (s == "-Infinity")
-        return -std::numeric_limits<Float>::infinity();
+      if (const auto f = host::NonFiniteFloatFromText(j.get_ref<const std::string&>()))
+        return *f;
       return Fail(path, "expected a Float (text other than \"NaN\", \"Infinity\", \"-Infinity\")");
     }
     if (!j.is_number())
