@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds in release and runs the demo: for now the engine's benchmarks (grid
-# blending, normalisation and the parallel loop, each beside a memory-bandwidth baseline).
+# Sets up the machine, builds in release and runs the demo: the host front end loads the module, opens
+# scenes/demo.json, builds its terrain and writes the mesh (OBJ), the height map (TIFF) and a shaded top
+# view (PNG) of every terrain object into out/demo. Extra arguments go to ogx-host (e.g. --slope).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
-./build/release/bench/bench_grid2d --benchmark_counters_tabular=true "$@"
+./build/release/bin/ogx-host scenes/demo.json --out out/demo "$@"

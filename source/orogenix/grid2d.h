@@ -21,6 +21,14 @@
 #include "host/imaging/bitmap.h"
 #include "orogenix/enums.h"
 
+// i / n as a fraction of a grid axis (n = cells - 1), 0 when n is 0: a one-column or one-row grid puts
+// its cells at the start of the axis rather than dividing 0 by 0. Every unit that places cells in space
+// uses it, so that one cell has one position for the field mask, the generators and the mesh.
+inline Float GridFraction(Int i, Int n)
+{
+  return n == 0 ? 0.0 : static_cast<Float>(i) / static_cast<Float>(n);
+}
+
 // Cubic Hermite interpolation between p1 (t = 0) and p2 (t = 1), with tangents from p0 and p3. Tension 0
 // and bias 0, as Sample uses it, give the tangents (p2 - p0) / 2 and (p3 - p1) / 2.
 inline Float HermiteInterpolate(Float p0, Float p1, Float p2, Float p3, Float t, Float tension, Float bias)

@@ -10,3 +10,5 @@ inline constexpr Int32 ID_OGX_TERRAINOBJECT = 1054563;
 inline constexpr Int32 ID_OGX_TERRAINOPERATOR_BASE = 1054564;
 // The channel shader that reads an operator's maps (the observers of an operator are its owners).
 inline constexpr Int32 ID_OGX_TERRAINOPERATORSHADER = 1054655;
+// The group operator: its children form a stack of their own, evaluated into the group's output.
+inline constexpr Int32 ID_OGX_GROUPOPERATOR = 1054581;

@@ -12,6 +12,15 @@ std::mutex g_statusMutex;
 StatusBarState g_status;
 std::vector<StatusEvent> g_statusHistory;
 Bool g_statusEcho = false;
+std::function<void(const StatusEvent&)> g_statusListener;
+
+// Records the event and tells the listener; the caller holds g_statusMutex.
+void AddStatusEvent(StatusEvent event)
+{
+  g_statusHistory.push_back(event);
+  if (g_statusListener)
+    g_statusListener(event);
+}
 } // namespace
 
 void TextLog::Append(const String& line)
@@ -20,6 +29,14 @@ void TextLog::Append(const String& line)
   _lines.push_back(line);
   if (!_echo.empty())
     std::fprintf(stdout, "%s%s\n", _echo.c_str(), line.c_str());
+  if (_listener)
+    _listener(line);
+}
+
+void TextLog::SetListener(std::function<void(const String&)> listener)
+{
+  std::lock_guard lock(_mutex);
+  _listener = std::move(listener);
 }
 
 std::vector<String> TextLog::GetLines() const
@@ -96,6 +113,12 @@ void SetStatusEcho(Bool echo)
   g_statusEcho = echo;
 }
 
+void SetStatusListener(std::function<void(const StatusEvent&)> listener)
+{
+  std::lock_guard lock(g_statusMutex);
+  g_statusListener = std::move(listener);
+}
+
 void ResetLogs()
 {
   Console().Clear();
@@ -119,7 +142,7 @@ void StatusSetText(const String& text)
   std::lock_guard lock(host::g_statusMutex);
   host::g_status.text = text;
   host::g_status.cleared = false;
-  host::g_statusHistory.push_back({host::StatusEvent::KIND::TEXT, text, 0});
+  host::AddStatusEvent({host::StatusEvent::KIND::TEXT, text, 0});
   if (host::g_statusEcho)
     std::fprintf(stdout, "[status] %s\n", text.c_str());
 }
@@ -129,7 +152,7 @@ void StatusSetBar(Int32 percent)
   std::lock_guard lock(host::g_statusMutex);
   host::g_status.percent = percent;
   host::g_status.cleared = false;
-  host::g_statusHistory.push_back({host::StatusEvent::KIND::BAR, String(), percent});
+  host::AddStatusEvent({host::StatusEvent::KIND::BAR, String(), percent});
 }
 
 void StatusClear()
@@ -137,5 +160,5 @@ void StatusClear()
   std::lock_guard lock(host::g_statusMutex);
   // Clearing removes both the text and the progress bar.
   host::g_status = host::StatusBarState();
-  host::g_statusHistory.push_back({host::StatusEvent::KIND::CLEAR, String(), 0});
+  host::AddStatusEvent({host::StatusEvent::KIND::CLEAR, String(), 0});
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 #include <tiffio.h>
 
@@ -35,19 +37,133 @@ UChar ClampByte(Float v)
 {
   return static_cast<UChar>(std::clamp(v, 0.0, 255.0));
 }
+
+// Undoes premultiplied (associated) alpha: the host keeps straight alpha.
+UChar Unpremultiply(UInt32 c, UInt32 a)
+{
+  if (a == 0)
+    return 0;
+  return static_cast<UChar>(std::min<UInt32>(255, (c * 255 + a / 2) / a));
+}
+
+// The live bitmaps. Never destroyed, so bitmaps freed by other static destructors at exit still find it.
+struct LiveBitmaps
+{
+  std::mutex mutex;
+  std::unordered_set<const BaseBitmap*> live;
+  Int badFrees = 0;
+};
+
+LiveBitmaps& Live()
+{
+  static LiveBitmaps* live = new LiveBitmaps();
+  return *live;
+}
 } // namespace
 
 BaseBitmap* BaseBitmap::Alloc()
 {
   if (host::AllocationShouldFail())
     return nullptr;
-  return new (std::nothrow) BaseBitmap();
+  BaseBitmap* bmp = new (std::nothrow) BaseBitmap();
+  if (!bmp)
+    return nullptr;
+  LiveBitmaps& l = Live();
+  try
+  {
+    std::lock_guard lock(l.mutex);
+    l.live.insert(bmp);
+  }
+  catch (const std::bad_alloc&)
+  {
+    delete bmp;
+    return nullptr;
+  }
+  return bmp;
 }
 
 void BaseBitmap::Free(BaseBitmap*& bmp)
 {
+  if (!bmp)
+    return;
+  {
+    LiveBitmaps& l = Live();
+    std::lock_guard lock(l.mutex);
+    if (l.live.erase(bmp) == 0)
+    {
+      // Freeing it again would corrupt the heap; refusing keeps the host alive and the count shows it.
+      ++l.badFrees;
+      bmp = nullptr;
+      return;
+    }
+  }
   delete bmp;
   bmp = nullptr;
+}
+
+namespace host
+{
+Int GetLiveBitmapCount()
+{
+  LiveBitmaps& l = Live();
+  std::lock_guard lock(l.mutex);
+  return static_cast<Int>(l.live.size());
+}
+
+Int GetBadBitmapFreeCount()
+{
+  LiveBitmaps& l = Live();
+  std::lock_guard lock(l.mutex);
+  return l.badFrees;
+}
+} // namespace host
+
+void BaseBitmap::SwapPixels(BaseBitmap& other) noexcept
+{
+  std::swap(_width, other._width);
+  std::swap(_height, other._height);
+  std::swap(_grey, other._grey);
+  _greyPixels.swap(other._greyPixels);
+  _rgb.swap(other._rgb);
+  _alpha.swap(other._alpha);
+}
+
+BaseBitmap* BaseBitmap::GetClone() const
+{
+  if (_width <= 0 || _height <= 0)
+  {
+    // An empty bitmap clones to an empty bitmap.
+    return Alloc();
+  }
+  return GetClonePart(0, 0, _width, _height);
+}
+
+BaseBitmap* BaseBitmap::GetClonePart(Int32 x, Int32 y, Int32 w, Int32 h) const
+{
+  // 64-bit sums: a cell far outside must not wrap round into the bitmap.
+  if (w <= 0 || h <= 0 || x < 0 || y < 0 || static_cast<Int>(x) + w > _width || static_cast<Int>(y) + h > _height)
+    return nullptr;
+  BaseBitmap* part = Alloc();
+  if (!part)
+    return nullptr;
+  if (part->Init(w, h, _grey ? 32 : 24, _grey ? INITBITMAPFLAGS::GRAYSCALE : INITBITMAPFLAGS::NONE) != IMAGERESULT::OK ||
+      (HasAlpha() && !part->AddAlphaChannel()))
+  {
+    Free(part);
+    return nullptr;
+  }
+  for (Int32 row = 0; row < h; ++row)
+  {
+    const std::size_t src = Index(x, y + row);
+    const std::size_t dst = part->Index(0, row);
+    if (_grey)
+      std::copy_n(&_greyPixels[src], w, &part->_greyPixels[dst]);
+    else
+      std::copy_n(&_rgb[src * 3], static_cast<std::size_t>(w) * 3, &part->_rgb[dst * 3]);
+    if (HasAlpha())
+      std::copy_n(&_alpha[src], w, &part->_alpha[dst]);
+  }
+  return part;
 }
 
 IMAGERESULT BaseBitmap::Init(Int32 width, Int32 height, Int32 depth, INITBITMAPFLAGS flags)
@@ -208,7 +324,16 @@ Bool BaseBitmap::AddAlphaChannel()
   if (_grey || _width <= 0)
     return false;
   if (!HasAlpha())
-    _alpha.assign(static_cast<std::size_t>(_width) * _height, 255);
+  {
+    try
+    {
+      _alpha.assign(static_cast<std::size_t>(_width) * _height, 255);
+    }
+    catch (const std::bad_alloc&)
+    {
+      return false;
+    }
+  }
   return true;
 }
 
@@ -276,76 +401,140 @@ IMAGERESULT BaseBitmap::Init(const Url& file)
 {
   if (!file.Exists())
     return IMAGERESULT::NOTEXISTING;
+  if (file.IsDirectory())
+    return IMAGERESULT::FILEERROR;
   TiffSilencer silence;
   TIFF* tif = TIFFOpen(file.GetString().c_str(), "r");
   if (!tif)
     return IMAGERESULT::FILESTRUCTURE;
+  // Decode into a scratch bitmap and take its pixels only when every row decoded, so a broken file
+  // never leaves a half-filled image that looks loaded.
+  BaseBitmap decoded;
+  IMAGERESULT res;
+  try
+  {
+    res = decoded.DecodeTiff(tif);
+  }
+  catch (const std::bad_alloc&)
+  {
+    res = IMAGERESULT::OUTOFMEMORY;
+  }
+  TIFFClose(tif);
+  if (res == IMAGERESULT::OK)
+    SwapPixels(decoded);
+  return res;
+}
 
+IMAGERESULT BaseBitmap::DecodeTiff(TIFF* tif)
+{
   UInt32 w = 0, h = 0;
-  UInt16 bps = 0, spp = 0, fmt = SAMPLEFORMAT_UINT;
+  UInt16 bps = 0, spp = 0, fmt = SAMPLEFORMAT_UINT, photometric = 0;
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &fmt);
+  const Bool hasPhotometric = TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+  UInt16 extraCount = 0;
+  UInt16* extraTypes = nullptr;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+  const UInt16 extraType = extraCount > 0 && extraTypes ? extraTypes[0] : EXTRASAMPLE_UNSPECIFIED;
+  const Bool grey = hasPhotometric && (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE);
+  const UInt16 colours = grey ? 1 : 3;
+  const Bool contiguous = Planar(tif) == PLANARCONFIG_CONTIG;
+  const Bool tiled = TIFFIsTiled(tif);
 
-  IMAGERESULT res = IMAGERESULT::OK;
   if (w == 0 || h == 0 || w > 65536 || h > 65536)
-    res = IMAGERESULT::FILESTRUCTURE;
-  else if (bps == 32 && spp == 1 && fmt == SAMPLEFORMAT_IEEEFP && Planar(tif) == PLANARCONFIG_CONTIG)
+    return IMAGERESULT::FILESTRUCTURE;
+
+  if (contiguous && !tiled && bps == 32 && spp == 1 && fmt == SAMPLEFORMAT_IEEEFP)
   {
-    res = Init(static_cast<Int32>(w), static_cast<Int32>(h), 32, INITBITMAPFLAGS::GRAYSCALE);
-    std::vector<Float32> row(w);
+    IMAGERESULT res = Init(static_cast<Int32>(w), static_cast<Int32>(h), 32, INITBITMAPFLAGS::GRAYSCALE);
     for (UInt32 y = 0; y < h && res == IMAGERESULT::OK; ++y)
-    {
-      if (TIFFReadScanline(tif, row.data(), y, 0) != 1)
+      if (TIFFReadScanline(tif, &_greyPixels[Index(0, static_cast<Int32>(y))], y, 0) != 1)
         res = IMAGERESULT::FILESTRUCTURE;
-      else
-        std::memcpy(&_greyPixels[Index(0, static_cast<Int32>(y))], row.data(), w * sizeof(Float32));
-    }
+    return res;
   }
-  else if (bps == 8 && (spp == 3 || spp == 4) && Planar(tif) == PLANARCONFIG_CONTIG)
+
+  if (contiguous && bps == 8 && fmt == SAMPLEFORMAT_UINT && (grey || (hasPhotometric && photometric == PHOTOMETRIC_RGB)) &&
+      (spp == colours || spp == colours + 1))
   {
-    // Plain 8-bit colour is read row by row: libtiff's RGBA reader would premultiply the alpha.
-    res = Init(static_cast<Int32>(w), static_cast<Int32>(h), 24);
-    if (res == IMAGERESULT::OK && spp == 4)
-      AddAlphaChannel();
-    std::vector<UChar> row(static_cast<std::size_t>(w) * spp);
-    for (UInt32 y = 0; y < h && res == IMAGERESULT::OK; ++y)
+    // Plain 8-bit colour and grey (the icon sheets) are read as stored, in strips or tiles, keeping
+    // straight alpha exact. A last extra sample counts as alpha even without its tag: the writers that
+    // leave the tag out mean alpha.
+    std::vector<UChar> samples(static_cast<std::size_t>(w) * h * spp);
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * spp;
+    if (!tiled)
     {
-      if (TIFFReadScanline(tif, row.data(), y, 0) != 1)
-        res = IMAGERESULT::FILESTRUCTURE;
-      for (UInt32 x = 0; x < w && res == IMAGERESULT::OK; ++x)
-      {
-        const std::size_t idx = Index(static_cast<Int32>(x), static_cast<Int32>(y));
-        std::memcpy(&_rgb[idx * 3], &row[static_cast<std::size_t>(x) * spp], 3);
-        if (spp == 4)
-          _alpha[idx] = row[static_cast<std::size_t>(x) * spp + 3];
-      }
+      for (UInt32 y = 0; y < h; ++y)
+        if (TIFFReadScanline(tif, &samples[y * rowBytes], y, 0) != 1)
+          return IMAGERESULT::FILESTRUCTURE;
     }
-  }
-  else
-  {
-    // Everything else (palette, grey, 16-bit, planar ...) goes through libtiff's RGBA reader.
-    std::vector<UInt32> raster(static_cast<std::size_t>(w) * h);
-    if (!TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 0))
-      res = IMAGERESULT::FILESTRUCTURE;
     else
     {
-      res = Init(static_cast<Int32>(w), static_cast<Int32>(h), 24);
-      const Bool alpha = spp == 4 || spp == 2;
-      if (res == IMAGERESULT::OK && alpha)
-        AddAlphaChannel();
-      for (std::size_t i = 0; res == IMAGERESULT::OK && i < raster.size(); ++i)
-      {
-        _rgb[i * 3] = static_cast<UChar>(TIFFGetR(raster[i]));
-        _rgb[i * 3 + 1] = static_cast<UChar>(TIFFGetG(raster[i]));
-        _rgb[i * 3 + 2] = static_cast<UChar>(TIFFGetB(raster[i]));
-        if (alpha)
-          _alpha[i] = static_cast<UChar>(TIFFGetA(raster[i]));
-      }
+      UInt32 tw = 0, th = 0;
+      TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+      TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+      const tmsize_t tileBytes = TIFFTileSize(tif);
+      if (tw == 0 || th == 0 || tileBytes < static_cast<tmsize_t>(tw) * th * spp)
+        return IMAGERESULT::FILESTRUCTURE;
+      std::vector<UChar> tile(static_cast<std::size_t>(tileBytes));
+      for (UInt32 ty = 0; ty < h; ty += th)
+        for (UInt32 tx = 0; tx < w; tx += tw)
+        {
+          if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0)
+            return IMAGERESULT::FILESTRUCTURE;
+          // Edge tiles reach past the image; only their part inside it is kept.
+          const std::size_t spanBytes = static_cast<std::size_t>(std::min(tw, w - tx)) * spp;
+          for (UInt32 y = ty; y < std::min(h, ty + th); ++y)
+            std::copy_n(&tile[static_cast<std::size_t>(y - ty) * tw * spp], spanBytes, &samples[y * rowBytes + tx * spp]);
+        }
     }
+
+    const Bool alpha = spp == colours + 1;
+    const Bool associated = alpha && extraType == EXTRASAMPLE_ASSOCALPHA;
+    const Bool inverted = photometric == PHOTOMETRIC_MINISWHITE;
+    IMAGERESULT res = Init(static_cast<Int32>(w), static_cast<Int32>(h), 24);
+    if (res == IMAGERESULT::OK && alpha && !AddAlphaChannel())
+      res = IMAGERESULT::OUTOFMEMORY;
+    if (res != IMAGERESULT::OK)
+      return res;
+    const std::size_t pixels = static_cast<std::size_t>(w) * h;
+    for (std::size_t i = 0; i < pixels; ++i)
+    {
+      const UChar* px = &samples[i * spp];
+      const UChar a = alpha ? px[colours] : 255;
+      for (Int32 c = 0; c < 3; ++c)
+      {
+        const UChar v = inverted ? static_cast<UChar>(255 - px[0]) : px[grey ? 0 : c];
+        _rgb[i * 3 + c] = associated ? Unpremultiply(v, a) : v;
+      }
+      if (alpha)
+        _alpha[i] = a;
+    }
+    return res;
   }
-  TIFFClose(tif);
+
+  // Everything else (palette, 16-bit, separate planes, YCbCr ...) goes through libtiff's RGBA reader.
+  // Stop at the first error: carrying on would hand back a damaged image as if it had loaded.
+  std::vector<UInt32> raster(static_cast<std::size_t>(w) * h);
+  if (!TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 1))
+    return IMAGERESULT::FILESTRUCTURE;
+  // The reader carries alpha only for a tagged alpha sample. It hands colour back premultiplied (it
+  // multiplies straight alpha itself) but grey with alpha as stored.
+  const Bool alpha = extraType == EXTRASAMPLE_ASSOCALPHA || extraType == EXTRASAMPLE_UNASSALPHA;
+  const Bool premultiplied = alpha && (extraType == EXTRASAMPLE_ASSOCALPHA || !grey);
+  IMAGERESULT res = Init(static_cast<Int32>(w), static_cast<Int32>(h), 24);
+  if (res == IMAGERESULT::OK && alpha && !AddAlphaChannel())
+    res = IMAGERESULT::OUTOFMEMORY;
+  for (std::size_t i = 0; res == IMAGERESULT::OK && i < raster.size(); ++i)
+  {
+    const UInt32 a = alpha ? TIFFGetA(raster[i]) : 255;
+    const UInt32 rgb[3] = {TIFFGetR(raster[i]), TIFFGetG(raster[i]), TIFFGetB(raster[i])};
+    for (Int32 c = 0; c < 3; ++c)
+      _rgb[i * 3 + c] = premultiplied ? Unpremultiply(rgb[c], a) : static_cast<UChar>(rgb[c]);
+    if (alpha)
+      _alpha[i] = static_cast<UChar>(a);
+  }
   return res;
 }

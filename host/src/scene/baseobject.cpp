@@ -1,6 +1,8 @@
 #include "host/scene/baseobject.h"
 
 #include "host/core/alloc.h"
+#include "host/geometry/geometrytags.h"
+#include "host/geometry/lineobject.h"
 #include "internal.h"
 
 namespace
@@ -49,6 +51,25 @@ UInt64 HashBelow(const BaseObject* op)
 // BaseObject
 
 BaseObject::BaseObject(Int32 type) : BaseList2D(type, NODEKIND::OBJECT) {}
+
+BaseObject::~BaseObject()
+{
+  BaseList2D* iso = _isoparm;
+  _isoparm = nullptr;
+  host::FreeNode(iso);
+}
+
+Bool BaseObject::SetIsoparm(LineObject* line)
+{
+  if (line == _isoparm)
+    return true;
+  if (line && (line->IsInList() || static_cast<BaseObject*>(line) == this))
+    return false;
+  BaseList2D* old = _isoparm;
+  _isoparm = line;
+  host::FreeNode(old);
+  return true;
+}
 
 BaseObject* BaseObject::Alloc(Int32 type)
 {
@@ -171,6 +192,20 @@ BaseTag* BaseObject::MakeTag(Int32 type, BaseTag* pred)
   if (!InsertTag(tag, pred))
   {
     BaseTag::Free(tag);
+    return nullptr;
+  }
+  return tag;
+}
+
+VariableTag* BaseObject::MakeVariableTag(Int32 type, Int32 count, BaseTag* pred)
+{
+  VariableTag* tag = VariableTag::Alloc(type, count);
+  if (!tag)
+    return nullptr;
+  if (!InsertTag(tag, pred))
+  {
+    BaseTag* t = tag;
+    BaseTag::Free(t);
     return nullptr;
   }
   return tag;
@@ -332,6 +367,8 @@ const Vector* PointObject::GetPointR() const
 
 Vector* PointObject::GetPointW()
 {
+  if (host::IsWriteAccessRefused(Tpoint))
+    return nullptr;
   VariableTag* t = FindVariableTag(this, Tpoint);
   return t ? static_cast<Vector*>(t->GetLowlevelDataAddressW()) : nullptr;
 }
@@ -372,8 +409,17 @@ const CPolygon* PolygonObject::GetPolygonR() const
 
 CPolygon* PolygonObject::GetPolygonW()
 {
+  if (host::IsWriteAccessRefused(Tpolygon))
+    return nullptr;
   VariableTag* t = FindVariableTag(this, Tpolygon);
   return t ? static_cast<CPolygon*>(t->GetLowlevelDataAddressW()) : nullptr;
+}
+
+Bool PolygonObject::CopyMembersTo(BaseList2D* dest) const
+{
+  if (!PointObject::CopyMembersTo(dest) || dest->GetType() != Opolygon)
+    return false;
+  return _polygonSelection.CopyTo(static_cast<PolygonObject*>(dest)->GetPolygonS());
 }
 
 Bool PolygonObject::ResizeObject(Int32 pcnt, Int32 vcnt)
@@ -431,6 +477,8 @@ const Segment* SplineObject::GetSegmentR() const
 
 Segment* SplineObject::GetSegmentW()
 {
+  if (host::IsWriteAccessRefused(Tsegment))
+    return nullptr;
   VariableTag* t = FindVariableTag(this, Tsegment);
   return t ? static_cast<Segment*>(t->GetLowlevelDataAddressW()) : nullptr;
 }

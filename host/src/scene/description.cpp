@@ -20,7 +20,8 @@
 
 namespace
 {
-using json = nlohmann::json;
+// Ordered: cycle entries and parameters keep the order they are written in.
+using json = nlohmann::ordered_json;
 
 constexpr Int32 MAX_INCLUDE_DEPTH = 16;
 constexpr Int32 MAX_CONTAINER_DEPTH = 32;

@@ -6,6 +6,8 @@
 #include <set>
 
 #include "host/core/log.h"
+#include "host/geometry/geometrytags.h"
+#include "host/geometry/modeling.h"
 #include "internal.h"
 
 namespace
@@ -167,5 +169,7 @@ void ResetSceneState()
   ResetWorldContainer();
   ResetRunningStates();
   ResetEvents();
+  ResetWriteAccessRefusals();
+  ResetModelingCommandRefusals();
 }
 } // namespace host

@@ -5,6 +5,9 @@
 #include <mutex>
 
 #include "host/core/alloc.h"
+#include "host/geometry/geometrytags.h"
+#include "host/geometry/lineobject.h"
+#include "../geometry/internal.h"
 #include "internal.h"
 
 namespace
@@ -92,6 +95,17 @@ struct BuiltinTable
     t->recordSize = sizeof(Segment);
     t->recordFields = {{offsetof(Segment, cnt), FIELDKIND::INT32}, {offsetof(Segment, closed), FIELDKIND::BOOL}};
     add(Mmaterial, NODEKIND::MATERIAL, "Material", 0, {});
+    // The geometry area's types (host/geometry).
+    add(Oline, NODEKIND::OBJECT, "Line", 0, {Opoint})->create = host::detail::CreateLineObject;
+    t = add(Tuvw, NODEKIND::TAG, "UVW", 0, {Tvariable});
+    t->create = host::detail::CreateUVWTag;
+    t->recordSize = sizeof(UVWStruct);
+    for (std::size_t corner : {offsetof(UVWStruct, a), offsetof(UVWStruct, b), offsetof(UVWStruct, c),
+                               offsetof(UVWStruct, d)})
+      for (std::size_t axis : {offsetof(Vector, x), offsetof(Vector, y), offsetof(Vector, z)})
+        t->recordFields.push_back({static_cast<Int32>(corner + axis), FIELDKIND::FLOAT64});
+    add(Tpolygonselection, NODEKIND::TAG, "Polygon Selection", 0, {})->create = host::detail::CreateSelectionTag;
+    add(Tpointselection, NODEKIND::TAG, "Point Selection", 0, {})->create = host::detail::CreateSelectionTag;
   }
 };
 

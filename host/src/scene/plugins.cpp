@@ -58,6 +58,8 @@ Bool RegisterPlugin(PluginEntry entry)
     problem = "the test switch made it fail";
   else if (IsNodeKind(entry.type) && !entry.alloc)
     problem = "no allocation function";
+  else if (entry.type == PLUGINTYPE::COMMAND && !entry.instance)
+    problem = "no command instance";
   else if (FindBuiltinType(entry.id))
     problem = "the id is a built-in type";
   else
@@ -187,3 +189,58 @@ BaseList2D* AllocPluginNode(Int32 id)
   }
   return node;
 }
+
+Bool CommandData::Execute(BaseDocument*)
+{
+  return true;
+}
+
+Int32 CommandData::GetState(BaseDocument*)
+{
+  return CMD_ENABLED;
+}
+
+Bool CommandData::RestoreLayout(void*)
+{
+  return true;
+}
+
+Bool RegisterCommandPlugin(Int32 id, const String& name, Int32 info, BaseBitmap* icon, const String& help,
+                           CommandData* dat)
+{
+  // Taken at once, so that a refused registration deletes the instance instead of leaking it.
+  std::unique_ptr<BaseData> instance(dat);
+  host::PluginEntry entry = MakeEntry(id, PLUGINTYPE::COMMAND, name, info, nullptr, String(), 0, 0, icon != nullptr);
+  entry.help = help;
+  entry.instance = std::move(instance);
+  return host::RegisterPlugin(std::move(entry));
+}
+
+namespace host
+{
+namespace
+{
+// The command instance of a registered command, or null. The table keeps it alive until a reset.
+CommandData* FindCommand(Int32 id)
+{
+  const PluginEntry* entry = FindPlugin(id);
+  if (!entry || entry->type != PLUGINTYPE::COMMAND)
+    return nullptr;
+  return static_cast<CommandData*>(entry->instance.get());
+}
+} // namespace
+
+Bool ExecuteCommand(Int32 id, BaseDocument* doc)
+{
+  CommandData* command = FindCommand(id);
+  if (!command || (command->GetState(doc) & CMD_ENABLED) == 0)
+    return false;
+  return command->Execute(doc);
+}
+
+Int32 GetCommandState(Int32 id, BaseDocument* doc)
+{
+  CommandData* command = FindCommand(id);
+  return command ? command->GetState(doc) : 0;
+}
+} // namespace host

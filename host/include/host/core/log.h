@@ -2,6 +2,7 @@
 // Each is recorded in memory so tests can read what the module showed; the front end echoes them.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -31,11 +32,15 @@ public:
   void Clear();
   // Also write every new line to stdout with this prefix (the front end uses it); empty turns it off.
   void SetEcho(const String& prefix);
+  // Calls listener with every new line, in order, as it is written (from whichever thread writes it,
+  // one call at a time); an empty function removes it. The listener must not write to this log.
+  void SetListener(std::function<void(const String&)> listener);
 
 private:
   mutable std::mutex _mutex;
   std::vector<String> _lines;
   String _echo;
+  std::function<void(const String&)> _listener;
 };
 
 TextLog& Console();
@@ -64,6 +69,9 @@ StatusBarState GetStatusBar();
 std::vector<StatusEvent> GetStatusHistory();
 void ResetStatusBar();
 void SetStatusEcho(Bool echo);
+// Calls listener with every status-bar call as it happens (text, percent, clear), one call at a time;
+// an empty function removes it. The listener must not call the status bar.
+void SetStatusListener(std::function<void(const StatusEvent&)> listener);
 
 // Clears the console, diagnostics and status bar (tests call it between cases).
 void ResetLogs();

@@ -33,3 +33,26 @@ private:
   UInt32 _flag = 0;
   [[maybe_unused]] Float _cache = 0.0;   // state of the normal-distribution draw, which is unused here
 };
+
+// A value for seeding random defaults, read from the host's general interface: a clock reading mixed
+// with a call counter, so that two calls (two new objects) never answer alike by accident, not even
+// within one clock tick. Safe from any thread.
+Int32 GeGetRandomSeedValue();
+
+namespace host
+{
+// Test switch: while fixed, GeGetRandomSeedValue answers `value` on every call.
+void FixRandomSeedValue(Int32 value);
+// Back to the clock.
+void ReleaseRandomSeedValue();
+
+// Fixes the value for a scope and releases it when the scope ends.
+class ScopedRandomSeedValue
+{
+public:
+  explicit ScopedRandomSeedValue(Int32 value) { FixRandomSeedValue(value); }
+  ~ScopedRandomSeedValue() { ReleaseRandomSeedValue(); }
+  ScopedRandomSeedValue(const ScopedRandomSeedValue&) = delete;
+  ScopedRandomSeedValue& operator=(const ScopedRandomSeedValue&) = delete;
+};
+} // namespace host

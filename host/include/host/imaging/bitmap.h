@@ -1,11 +1,18 @@
 // The host's bitmap: an in-memory image that is either one channel of 32-bit float grey or 8-bit RGB
 // with an optional 8-bit alpha channel; saved and loaded as TIFF.
+//
+// Bitmaps exist only between BaseBitmap::Alloc and BaseBitmap::Free. The host counts the live ones, so
+// tests can find leaks (a count that stays up) and double frees (a Free of a bitmap that is no longer
+// alive is refused and counted instead of freeing twice). One bitmap is not safe for concurrent writes;
+// concurrent reads are fine.
 #pragma once
 
 #include <vector>
 
 #include "host/core/result.h"
 #include "host/core/url.h"
+
+struct tiff;
 
 // Results of Init and of saving/loading.
 enum class IMAGERESULT : Int32
@@ -42,14 +49,25 @@ inline constexpr Int32 SAVEBIT_32BITCHANNELS = 256;
 class BaseBitmap
 {
 public:
+  // Null when memory cannot be had (or the host's allocation test switch says so).
   static BaseBitmap* Alloc();
+  // Frees a bitmap made by Alloc and sets the pointer to null. Null is ignored; a pointer that is not a
+  // live bitmap (already freed) is refused and counted, see host::GetBadBitmapFreeCount.
   static void Free(BaseBitmap*& bmp);
 
   // width, height in pixels; depth 32 with flag GRAYSCALE gives a float grey map, 24 or 32 without it an
   // RGB map. A width or height of 0 or less, or another depth, is refused.
   IMAGERESULT Init(Int32 width, Int32 height, Int32 depth = 24, INITBITMAPFLAGS flags = INITBITMAPFLAGS::NONE);
-  // Loads a TIFF file (8-bit RGB/RGBA, 8-bit grey or 32-bit float grey).
+  // Loads a TIFF file: 8-bit RGB and RGBA (the icon sheets), 32-bit float grey (exported maps), and what
+  // else libtiff's RGBA reader decodes (grey, palette, 16-bit, tiled). OK only when every pixel decoded;
+  // on any other result the bitmap keeps what it held before (an empty bitmap stays empty).
   IMAGERESULT Init(const Url& file);
+
+  // A new bitmap with the same pixels (and alpha); null when it cannot be allocated. The caller frees it.
+  BaseBitmap* GetClone() const;
+  // A new w x h bitmap holding the rectangle at (x, y) of this one, in the same format; null for an empty
+  // bitmap, a size of 0 or less, a rectangle not wholly inside this bitmap, or a failed allocation.
+  BaseBitmap* GetClonePart(Int32 x, Int32 y, Int32 w, Int32 h) const;
 
   Int32 GetBw() const { return _width; }
   Int32 GetBh() const { return _height; }
@@ -78,6 +96,10 @@ public:
 
 private:
   BaseBitmap() = default;
+  // Only Free destroys a bitmap, so the live count stays right.
+  ~BaseBitmap() = default;
+  IMAGERESULT DecodeTiff(tiff* tif);
+  void SwapPixels(BaseBitmap& other) noexcept;
   Bool InRange(Int32 x, Int32 y) const { return x >= 0 && y >= 0 && x < _width && y < _height; }
   std::size_t Index(Int32 x, Int32 y) const { return static_cast<std::size_t>(y) * _width + x; }
 
@@ -88,3 +110,11 @@ private:
   std::vector<UChar> _rgb;     // 3 bytes per pixel
   std::vector<UChar> _alpha;   // 1 byte per pixel when present
 };
+
+namespace host
+{
+// Bitmaps allocated and not yet freed, process-wide.
+Int GetLiveBitmapCount();
+// Calls of BaseBitmap::Free with a pointer that was not a live bitmap (double frees), process-wide.
+Int GetBadBitmapFreeCount();
+} // namespace host

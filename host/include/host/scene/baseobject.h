@@ -11,10 +11,15 @@
 //
 // The cache: a generator's built object, owned by the generator (never in a document). The host's
 // build driver (hierarchy.h) stores it and remembers the dirty counts it saw when BuildCache returned.
+//
+// The isoparm object: a line object an object can own for the viewport's isoparm display (a cache
+// mesh gets it from its generator); freed with the object, not copied by a clone.
 #pragma once
 
+#include "host/geometry/baseselect.h"
 #include "host/scene/nodedata.h"
 
+class LineObject;
 class PolygonObject;
 class SplineObject;
 
@@ -85,6 +90,7 @@ struct Segment
 };
 
 class BaseTag;
+class VariableTag;
 
 class BaseObject : public BaseList2D
 {
@@ -128,6 +134,9 @@ public:
   Bool InsertTag(BaseTag* tp, BaseTag* pred = nullptr);
   // Allocates a tag of that type and inserts it after pred (first when null); null on failure.
   BaseTag* MakeTag(Int32 type, BaseTag* pred = nullptr);
+  // Allocates a variable tag of that type with count zeroed records and inserts it after pred (first
+  // when null); null on failure.
+  VariableTag* MakeVariableTag(Int32 type, Int32 count, BaseTag* pred = nullptr);
   // The nr-th tag of that type, null when there is none.
   BaseTag* GetTag(Int32 type, Int32 nr = 0) const;
   void KillTag(Int32 type, Int32 nr = 0);
@@ -145,8 +154,15 @@ public:
   // (info OBJECT_ISSPLINE) when that is a spline object, null otherwise.
   SplineObject* GetRealSpline();
 
+  // The isoparm object (null when there is none).
+  LineObject* GetIsoparm() const { return _isoparm; }
+  // Takes ownership of line (may be null) and frees the previous isoparm object. False, with nothing
+  // changed, when line is in a list or is this object.
+  Bool SetIsoparm(LineObject* line);
+
   // Nodes are made by the Alloc functions; the constructors are public for the host's allocation.
   explicit BaseObject(Int32 type);
+  ~BaseObject() override;
 
 protected:
   friend struct HostNodeAccess;
@@ -159,6 +175,7 @@ private:
   MODE _renderMode = MODE::ON;
   host::ListHead _tags{host::LISTKIND::TAGS, this};
   BaseObject* _cache = nullptr;   // owned
+  LineObject* _isoparm = nullptr;   // owned
   // What the build driver saw when the last BuildCache returned.
   Int _stampMatrix = 0;
   Int _stampData = 0;
@@ -241,8 +258,17 @@ public:
   CPolygon* GetPolygonW();
   // New counts; kept entries stay, new ones are zero. False on failure.
   Bool ResizeObject(Int32 pcnt, Int32 vcnt);
+  // The object's polygon selection (copied with the object).
+  BaseSelect* GetPolygonS() { return &_polygonSelection; }
+  const BaseSelect* GetPolygonS() const { return &_polygonSelection; }
 
   PolygonObject();
+
+protected:
+  Bool CopyMembersTo(BaseList2D* dest) const override;
+
+private:
+  BaseSelect _polygonSelection;
 };
 
 class SplineObject : public PointObject

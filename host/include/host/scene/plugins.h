@@ -36,6 +36,28 @@ Bool RegisterTagPlugin(Int32 id, const String& name, Int32 info, DataAllocator g
 Bool RegisterSceneHookPlugin(Int32 id, const String& name, Int32 info, DataAllocator g, Int32 priority,
                              Int32 disklevel);
 
+class BaseDocument;
+
+// GetState answer bits of a command.
+inline constexpr Int32 CMD_ENABLED = 0x40000000;   // bit 30: the command can be invoked
+
+// A command plug-in: the host calls GetState with the active document to show the menu entry, and
+// Execute when the user invokes it. The defaults are the host's default command: enabled, does nothing.
+class CommandData : public BaseData
+{
+public:
+  virtual Bool Execute(BaseDocument* doc);
+  virtual Int32 GetState(BaseDocument* doc);
+  // Called when the host restores a layout that holds the command; secret is the host's.
+  virtual Bool RestoreLayout(void* secret);
+};
+
+// Registers a command with its menu name, icon (copied by the icon library, never kept here) and help
+// text. The host owns dat from this call on, also when the registration is refused (it is then deleted
+// at once); registered instances are destroyed with the plug-in table. A null dat is refused.
+Bool RegisterCommandPlugin(Int32 id, const String& name, Int32 info, BaseBitmap* icon, const String& help,
+                           CommandData* dat);
+
 // The host's plug-in allocation: a node of the registered plug-in (object, shader, tag or scene hook)
 // with its data attached and Init run; null for an unknown id, a failed allocation or a failed Init.
 BaseList2D* AllocPluginNode(Int32 id);
@@ -54,6 +76,7 @@ struct PluginEntry
   Int32 priority = 0;
   Bool hasIcon = false;
   std::unique_ptr<BaseData> instance;   // kinds registered with an instance (commands ...), owned
+  String help;                          // commands: the help text
 };
 
 struct RegistrationCall
@@ -77,6 +100,11 @@ std::vector<const PluginEntry*> GetPlugins();
 std::vector<RegistrationCall> GetRegistrationLog();
 // Makes the n-th registration from now fail (1 = the next one), once; 0 disarms.
 void FailNthRegistration(Int n);
+// The user invokes the command: its Execute with doc when GetState answers CMD_ENABLED. False for an
+// id that is no registered command, a disabled command, or when Execute answers false.
+Bool ExecuteCommand(Int32 id, BaseDocument* doc);
+// The command's GetState with doc; 0 for an id that is no registered command.
+Int32 GetCommandState(Int32 id, BaseDocument* doc);
 // Empties the table, the log and the failure switch (between tests). Nodes already allocated keep
 // their data.
 void ResetPlugins();

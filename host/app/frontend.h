@@ -1,0 +1,47 @@
+// The host front end: `ogx-host SCENE --out DIR` loads the module, opens the scene document, builds
+// every terrain object in it and writes, per terrain object, its mesh (DIR/<name>.obj), its height or
+// slope map as the object's own export button writes it (a TIFF named by the object), and a shaded top
+// view (DIR/<name>.png). The console lines, diagnostics and status bar the module writes are shown as
+// they come.
+//
+// Exit codes: 0 everything written; 1 a terrain object could not be built or written (the others still
+// are); 2 the command line, the module, the scene or the output folder is unusable (nothing is built).
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "host/core/result.h"
+#include "host/core/url.h"
+
+namespace host::app
+{
+inline constexpr Int32 EXIT_OK = 0;
+inline constexpr Int32 EXIT_OBJECT_FAILED = 1;
+inline constexpr Int32 EXIT_UNUSABLE = 2;
+
+struct FrontEndOptions
+{
+  Url scene;
+  Url outDir;
+  Bool slope = false;
+  Float lod = 1.0;
+  Int threads = 0;   // 0: the machine's hardware threads
+  Bool quiet = false;
+  Bool help = false;
+  std::optional<Url> module;   // else $OGX_MODULE, else orogenix.so beside the executable
+};
+
+// The usage text printed by --help and after a command-line error.
+String UsageText();
+// Reads the command line (argv[0] excluded). Errors name the offending argument, e.g.
+// "--lod: expected a number above 0 (got \"x\")".
+Result<FrontEndOptions> ParseArguments(const std::vector<String>& args);
+// The module file: the option's, else $OGX_MODULE's, else orogenix.so in the executable's folder.
+Url FindModuleFile(const FrontEndOptions& options);
+// A file name part made from an object name: separators, control characters and characters that are
+// awkward in file names become '_', a leading '.' too; an empty name gives "Terrain".
+String SafeFileName(const String& name);
+// Runs the front end; answers the exit code.
+Int32 RunFrontEnd(const FrontEndOptions& options);
+} // namespace host::app

@@ -1,0 +1,102 @@
+// PointIndex: the host's k-d tree over 3-D points, each point carrying an Int index.
+//
+// Use: Reset, Reserve(thread count), Insert every point, Balance, then FindInRadius from any number of
+// threads at once, each passing its own thread index.
+//
+// Balance builds the tree in place over the inserted points: a range of one point is a leaf; a longer
+// range splits on the axis with the largest sum of squared deviations from the range's mean (X wins
+// ties with Y or Z, then Y), is sorted on that axis (stable, so equal coordinates keep their insertion
+// order), and its median at first + count/2 becomes the node: the count/2 points before it form the
+// left subtree, the rest the right one. The tree is implicit in the sorted array, so Balance needs no
+// memory and cannot fail.
+//
+// FindInRadius reports every point whose squared distance to the query point is at most radius²
+// (radius capped at 1e100) in the order of an iterative depth-first walk from the root: a node is
+// tested when it is taken from the stack; then its far child is pushed (only when the squared
+// difference on the node's axis is at most radius²) and its near child after it (the right child when
+// the query coordinate on the node's axis is at least the node's, else the left), so the near subtree
+// is walked first. The list is not sorted.
+//
+// Threads: Reserve(n) makes n search stacks, one per thread index; a query uses the stack of the
+// index it is given, so queries with different indices may run at once on a balanced index (two
+// queries with the same index must not). A thread index outside [0, n) gives an empty list. The result
+// list grows by doubling, so a query touches the host's shared allocation counter only a few times.
+// Reset, Reserve, Insert and Balance are for one thread while no query runs.
+#pragma once
+
+#include <memory>
+
+#include "host/core/basearray.h"
+#include "host/core/result.h"
+#include "host/core/types.h"
+
+// One point of the index: its position and the index it was inserted with. Pointers to nodes (the
+// query results) stay valid until the next Reset, Insert or Balance.
+class PointIndexNode
+{
+public:
+  const Vector& GetPoint() const { return _point; }
+  Int GetIndex() const { return _index; }
+
+  PointIndexNode() = default;
+  PointIndexNode(const Vector& point, Int index) : _point(point), _index(index) {}
+
+private:
+  friend class PointIndex;
+  Vector _point;
+  Int _index = 0;
+  Int32 _axis = 0;   // split axis of the node (0 X, 1 Y, 2 Z); set by Balance
+};
+
+// One result of a radius query: the node found and its squared distance to the query point.
+struct PointIndexNearest
+{
+  const PointIndexNode* node = nullptr;
+  Float squaredDistance = 0.0;
+};
+
+class PointIndex
+{
+public:
+  // The cap applied to a query radius.
+  static constexpr Float MAX_RADIUS = 1e100;
+
+  PointIndex();
+  ~PointIndex();
+  PointIndex(const PointIndex&) = delete;
+  PointIndex& operator=(const PointIndex&) = delete;
+
+  // Frees the points and the search stacks; the index is empty, unbalanced and has no stacks.
+  void Reset();
+  // Makes threadCount search stacks (replacing the old ones). Out-of-memory error when they cannot be
+  // had; illegal-argument error for a negative count.
+  Result<void> Reserve(Int threadCount);
+  // Adds a point; the index needs Balance again before it answers queries. Out-of-memory error when
+  // the point cannot be stored.
+  Result<void> Insert(const Vector& point, Int index);
+  // Builds the tree over every inserted point (see the header comment).
+  void Balance();
+
+  // Empties results, then appends every point within radius of point (see the header comment). A
+  // thread index outside the reserved range, a negative or NaN radius, or an empty index give an empty
+  // list. Errors: the index was changed since the last Balance (illegal state, "PointIndex is not
+  // balanced!"), or the list cannot grow (out of memory).
+  Result<void> FindInRadius(Int threadIndex, const Vector& point, Float radius,
+                            BaseArray<PointIndexNearest>& results) const;
+
+  Int GetPointCount() const { return _nodes.GetCount(); }
+  // The nodes in tree order (valid after Balance): the root of a range [first, first + count) is at
+  // first + count/2.
+  const PointIndexNode* GetNodes() const { return _nodes.GetFirst(); }
+  Bool IsBalanced() const { return _balanced; }
+  // Number of search stacks made by the last Reserve.
+  Int GetThreadCount() const { return _stackCount; }
+
+private:
+  struct Stack;
+
+  BaseArray<PointIndexNode> _nodes;
+  std::unique_ptr<Stack[]> _stacks;
+  Int _stackCount = 0;
+  Bool _balanced = true;   // an empty index is trivially balanced
+};
