@@ -158,4 +158,3 @@ BENCHMARK_CAPTURE(BM_NoiseOperator, ridged_one, NOISE_RIDGED_MULTIFRACTAL, false
   ->UseManualTime()
   ->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();

@@ -856,6 +856,8 @@ TEST_F(NoiseOperatorTest, GridAllocationFailureLeavesAnEmptyGrid)
   Shape(4, 3, 10.0, 10.0);
   BaseObject* op = AddNoise();
   ASSERT_TRUE(Compute(op).IsOk());
+  // A new terrain size: the output grid needs new cells (a grid of the same size keeps its own).
+  Shape(6, 3, 10.0, 10.0);
   Result<void> res;
   {
     host::ScopedAllocationFailure fail(1);

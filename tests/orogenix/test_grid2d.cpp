@@ -195,6 +195,27 @@ TEST(Grid2DShape, InitLikeTakesTheShapeOnly)
   ExpectEmpty(g, "InitLike(empty)");
 }
 
+TEST(Grid2DShape, LargeGridsAreZeroedWhetherTheirCellsAreNewOrKept)
+{
+  // Large enough to be cleared on all threads; reshaping to the same size keeps (and clears) the cells.
+  Grid2D<Float> g;
+  ASSERT_TRUE(g.Init(401, 301, 10.0, 10.0).IsOk());
+  for (Float& c : g.cells)
+    c = 5.0;
+  const Float* before = g.cells.GetFirst();
+  ASSERT_TRUE(g.Init(301, 401, 1.0, 2.0).IsOk());   // same count, other shape
+  EXPECT_EQ(g.cells.GetFirst(), before);
+  EXPECT_EQ(g.width, 301);
+  for (Int i = 0; i < g.cellCount; ++i)
+    ASSERT_EQ(g.cells[i], 0.0) << i;
+  for (Float& c : g.cells)
+    c = 5.0;
+  ASSERT_TRUE(g.Init(500, 300, 1.0, 2.0).IsOk());   // new cells
+  ASSERT_EQ(g.cells.GetCount(), 150000);
+  for (Int i = 0; i < g.cellCount; ++i)
+    ASSERT_EQ(g.cells[i], 0.0) << i;
+}
+
 TEST(Grid2DShape, CopyFromCopiesCellsAndEveryHeaderField)
 {
   Grid2D<Float> src = MakeGrid(2, 3, {1, -2, 3, 4, 5, 6}, 4.0, 7.0);

@@ -1,6 +1,10 @@
 #include "host/scene/baseobject.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "host/core/alloc.h"
+#include "host/core/parallel.h"
 #include "host/geometry/geometrytags.h"
 #include "host/geometry/lineobject.h"
 #include "internal.h"
@@ -309,6 +313,30 @@ VariableTag* VariableTag::Alloc(Int32 type, Int32 count)
   return tag;
 }
 
+namespace
+{
+// New records are zero. A large tag (a mesh's points, polygons and UVWs) is cleared on all threads, so
+// that its fresh pages are first touched by many threads: that is most of the cost of a large mesh.
+constexpr std::size_t ZERO_CHUNK = std::size_t(1) << 18;
+
+void ZeroBytes(std::byte* p, std::size_t n)
+{
+  if (n <= 4 * ZERO_CHUNK)
+  {
+    std::memset(p, 0, n);
+    return;
+  }
+  const Int chunks = static_cast<Int>((n + ZERO_CHUNK - 1) / ZERO_CHUNK);
+  (void)ParallelFor(
+    0, chunks,
+    [p, n](Int c) {
+      const std::size_t begin = static_cast<std::size_t>(c) * ZERO_CHUNK;
+      std::memset(p + begin, 0, std::min(ZERO_CHUNK, n - begin));
+    },
+    0, 1);
+}
+} // namespace
+
 Bool VariableTag::Resize(Int32 count)
 {
   if (count < 0)
@@ -316,14 +344,17 @@ Bool VariableTag::Resize(Int32 count)
   const std::size_t bytes = static_cast<std::size_t>(count) * static_cast<std::size_t>(_size);
   if (bytes > _bytes.size() && host::AllocationShouldFail())
     return false;
+  const std::size_t old = _bytes.size();
   try
   {
-    _bytes.resize(bytes);   // new records are zero
+    _bytes.resize(bytes);
   }
   catch (const std::bad_alloc&)
   {
     return false;
   }
+  if (bytes > old)
+    ZeroBytes(_bytes.data() + old, bytes - old);
   _count = count;
   return true;
 }

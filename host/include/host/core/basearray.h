@@ -3,14 +3,49 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "host/core/alloc.h"
 #include "host/core/result.h"
 
+namespace host
+{
+// Constructs elements made without arguments by default-initialisation, so that growing an array of
+// numbers can leave them unwritten (BaseArray::ResizeDefault); every other construction is the usual.
+template <typename T>
+struct DefaultInitAllocator : std::allocator<T>
+{
+  template <typename U>
+  struct rebind
+  {
+    using other = DefaultInitAllocator<U>;
+  };
+  DefaultInitAllocator() = default;
+  template <typename U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept
+  {
+  }
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
+  {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args)
+  {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+} // namespace host
+
 template <typename T>
 class BaseArray
 {
+  using Storage = std::vector<T, host::DefaultInitAllocator<T>>;
+
 public:
   BaseArray() = default;
   BaseArray(std::initializer_list<T> init) : _v(init) {}
@@ -47,6 +82,24 @@ public:
       _v.resize(static_cast<std::size_t>(count));
       return OK;
     }
+    const std::size_t old = _v.size();
+    return Grow([&] {
+      _v.resize(static_cast<std::size_t>(count));
+      ValueInitialise(old);
+    });
+  }
+  // As Resize, but new elements of types without a constructor of their own (numbers, plain records)
+  // are left unwritten: for callers that write every new element themselves, such as a grid that fills
+  // its cells on all threads (which also spreads the first touch of fresh pages over them).
+  Result<void> ResizeDefault(Int count)
+  {
+    if (count < 0)
+      return IllegalArgumentError("Array size must not be negative!");
+    if (static_cast<std::size_t>(count) <= _v.size())
+    {
+      _v.resize(static_cast<std::size_t>(count));
+      return OK;
+    }
     return Grow([&] { _v.resize(static_cast<std::size_t>(count)); });
   }
   Result<void> EnsureCapacity(Int count)
@@ -70,7 +123,7 @@ public:
   // Empties the array but keeps its storage.
   void Flush() { _v.clear(); }
   // Empties the array and frees its storage.
-  void Reset() { std::vector<T>().swap(_v); }
+  void Reset() { Storage().swap(_v); }
 
   Result<void> CopyFrom(const BaseArray& other)
   {
@@ -80,7 +133,7 @@ public:
       return OutOfMemoryError("Could not copy array!");
     try
     {
-      std::vector<T> copy(other._v);
+      Storage copy(other._v);
       _v.swap(copy);
     }
     catch (const std::bad_alloc&)
@@ -96,6 +149,23 @@ public:
   auto end() const { return _v.end(); }
 
 private:
+  // The storage default-initialises; Resize promises value-initialised new elements.
+  void ValueInitialise(std::size_t from)
+  {
+    if constexpr (std::is_trivially_default_constructible_v<T>)
+    {
+      std::fill(_v.begin() + static_cast<std::ptrdiff_t>(from), _v.end(), T{});
+    }
+    else
+    {
+      for (std::size_t i = from; i < _v.size(); ++i)
+      {
+        std::destroy_at(&_v[i]);
+        ::new (static_cast<void*>(&_v[i])) T();
+      }
+    }
+  }
+
   template <typename F>
   Result<void> Grow(F&& f)
   {
@@ -116,5 +186,5 @@ private:
     return OK;
   }
 
-  std::vector<T> _v;
+  Storage _v;
 };

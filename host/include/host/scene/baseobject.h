@@ -16,6 +16,8 @@
 // mesh gets it from its generator); freed with the object, not copied by a clone.
 #pragma once
 
+#include "host/core/basearray.h"
+
 #include "host/geometry/baseselect.h"
 #include "host/scene/nodedata.h"
 
@@ -225,7 +227,8 @@ protected:
 private:
   Int32 _count = 0;
   Int32 _size = 0;
-  std::vector<std::byte> _bytes;
+  // Default-initialising storage: Resize zeroes new records itself, on all threads for large tags.
+  std::vector<std::byte, host::DefaultInitAllocator<std::byte>> _bytes;
 };
 
 class PointObject : public BaseObject
