@@ -584,6 +584,23 @@ TEST_F(SceneTest, CloneCopiesTheSubtreeWithNewIdentities)
 // ---------------------------------------------------------------------------------------------------
 // Point objects
 
+TEST_F(SceneTest, LargeRecordArraysGrowZeroedAfterAShrink)
+{
+  // Large enough to be cleared on all threads; regrowing within the old storage must not bring back
+  // the records that were cut off.
+  ObjPtr op(PolygonObject::Alloc(200000, 1));
+  PolygonObject* poly = static_cast<PolygonObject*>(op.get());
+  for (Int32 i = 0; i < 200000; ++i)
+    ASSERT_EQ(poly->GetPointR()[i], Vector()) << i;
+  for (Int32 i = 0; i < 200000; ++i)
+    poly->GetPointW()[i] = Vector(1.0, 2.0, 3.0);
+  ASSERT_TRUE(poly->ResizeObject(1000, 1));
+  ASSERT_TRUE(poly->ResizeObject(200000, 1));
+  EXPECT_EQ(poly->GetPointR()[999], Vector(1.0, 2.0, 3.0));
+  for (Int32 i = 1000; i < 200000; ++i)
+    ASSERT_EQ(poly->GetPointR()[i], Vector()) << i;
+}
+
 TEST_F(SceneTest, PointArraysLiveInVariableTags)
 {
   ObjPtr op(PolygonObject::Alloc(4, 2));
