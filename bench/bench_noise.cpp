@@ -11,7 +11,10 @@
 //                           hash-selected edge gradients), written here
 //   peer/LibnoisePerlin5, peer/LibnoisePerlin1  libnoise's Perlin module with 5 and 1 octaves (the
 //                           octave counts of the library's kernels); skipped when libnoise is missing
-// Each runs on all the pool's threads ("all") and on the calling thread ("one", thread count 1).
+//   noise/Setup_Ridged64    Create + InitFbm(20, 2.2, 0.8) + Free: what the noise operator pays once per
+//                           computation before its type-64 grid (time per call; nothing to compare)
+// Each grid kernel runs on all the pool's threads ("all") and on the calling thread ("one", thread
+// count 1).
 // items_per_second is samples per second. Counters are time ratios against yardsticks run in the same
 // iterations, each right before the kernel, so that both see the same load on the machine: vs_libnoise
 // (the peer at the same octave count and thread count; above 1 is faster than the peer), vs_plain (the
@@ -254,6 +257,21 @@ void Register(const char* name, KERNEL kernel)
   }
 }
 
+// The operator's set-up of a type-64 computation, on the calling thread (it runs before the grid's
+// parallel loop). The seed changes per call, as the tables are built from it.
+void BM_Setup(benchmark::State& state)
+{
+  Int32 seed = BENCH_SEED;
+  for (auto _ : state)
+  {
+    NoiseGenerator* g = NoiseLibrary::Create(seed++);
+    if (g == nullptr || !NoiseLibrary::InitFbm(g, RIDGED_SPECTRUM_OCTAVES, RIDGED_LACUNARITY, RIDGED_EXPONENT))
+      std::abort();
+    benchmark::DoNotOptimize(g);
+    NoiseLibrary::Free(g);
+  }
+}
+
 const bool g_registered = [] {
   Register("noise/Fbm21_5oct", KERNEL::FBM);
   Register("noise/Ridged64_5oct", KERNEL::RIDGED);
@@ -261,6 +279,7 @@ const bool g_registered = [] {
   Register("baseline/PlainGradient", KERNEL::PLAIN);
   Register("peer/LibnoisePerlin5", KERNEL::PEER5);
   Register("peer/LibnoisePerlin1", KERNEL::PEER1);
+  benchmark::RegisterBenchmark("noise/Setup_Ridged64", BM_Setup)->Unit(benchmark::kMicrosecond);
   return true;
 }();
 } // namespace

@@ -13,9 +13,11 @@
 // octave's Y cell is known in advance and a per-octave row table replaces two of the hash lookups
 // (HostNoise3D has one for its plane Y = 0); (3) on that flat path the octaves run two at a time in
 // two-lane vectors. Wider vectors were tried: AVX2 gathers are slower than the two-lane loads on the
-// machines this was measured on, so there is no such path. The plain scalar 3-D
-// formula stays as the reference: host::SetNoiseFastPaths(false) makes generators use it everywhere,
-// and the tests compare the two.
+// machines this was measured on, so there is no such path. (4) The ridged multifractal of a flat sample
+// over whole octaves (the noise operator's type 64) has a path of its own: pairs of octaves shaped in
+// vectors, the usual octave counts unrolled, and the weight's clamp left out where it can change
+// nothing. The plain scalar 3-D formula stays as the reference: host::SetNoiseFastPaths(false) makes
+// generators use it everywhere, and the tests compare the two.
 //
 // Determinism: tables come from a SplitMix64 stream of the seed; sampling is a pure function of the
 // position and those tables, so results do not depend on the thread or the order of calls. The unit
@@ -28,6 +30,7 @@
 #include <cstring>
 #include <memory>
 #include <numbers>
+#include <utility>
 
 #include "host/core/alloc.h"
 
@@ -204,8 +207,9 @@ struct FractalTable
 
 // The seeded offsets of a spectrum's octaves and, per octave, the row table of the flat path:
 // row[i][X] = perm[perm[X] + Y_i] with Y_i the offset's (whole) Y, kept as the byte offset of that
-// entry in the gradient table, so that a corner's address is one addition. The offsets' X and Z are
-// repeated as arrays, from which the two-octave path loads a pair at once.
+// entry in the gradient table, so that a corner's address is one addition (built only for the octaves a
+// spectrum reaches; see NoiseGenerator::spectrumRows). The offsets' X and Z are repeated as arrays, from
+// which the two-octave path loads a pair at once.
 struct OctaveSet
 {
   Vector offset[MAX_SPECTRUM_OCTAVES];
@@ -336,6 +340,13 @@ typedef Int32 Int32x2 __attribute__((vector_size(8)));
   cell = __builtin_convertvector(floor, Int32x2) & LATTICE_MASK;
   return v - floor;
 }
+
+// std::abs for two lanes: the sign bit cleared, as fabs does.
+[[gnu::always_inline]] inline Float2 Abs(Float2 v)
+{
+  const Int64x2 magnitude = {0x7FFFFFFFFFFFFFFF, 0x7FFFFFFFFFFFFFFF};
+  return (Float2)((Int64x2)v & magnitude);
+}
 #else
 #define HOST_NOISE_PAIRS 0
 #endif
@@ -385,7 +396,23 @@ public:
   std::unique_ptr<FractalTable> spectrum;   // null until InitFbm succeeds
   Bool fastPaths = true;   // false: the plain scalar 3-D reference (test switch)
 
+  // Row tables are built only for the octaves a spectrum reaches: the fixed spectrum's
+  // MAX_FRACTAL_OCTAVES in all three sets at once, further octaves of the InitFbm spectrum's two sets
+  // when InitFbm asks for them. Building all 3 x 64 up front was three quarters of the cost of Create
+  // and InitFbm, which the noise operator pays once per computation: a large share of a small grid.
+  Int32 spectrumRows = 0;   // octaves of spectrumOctaves and ridgeOctaves whose rows are built
+
   explicit NoiseGenerator(Int32 seed) : fastPaths(g_fastPaths.load(std::memory_order_relaxed)) { Build(seed); }
+
+  // Makes the row tables of the InitFbm spectrum cover `octaves` octaves.
+  void ReachSpectrumRows(Int32 octaves)
+  {
+    if (octaves <= spectrumRows)
+      return;
+    BuildRows(spectrumOctaves, spectrumRows, octaves);
+    BuildRows(ridgeOctaves, spectrumRows, octaves);
+    spectrumRows = octaves;
+  }
 
   const FractalTable& Spectrum() const { return spectrum ? *spectrum : fixed; }
 
@@ -741,14 +768,47 @@ public:
   [[gnu::always_inline]] Float Ridged(const Vector& p, Float octaves, Float offset, Float gain, Int32 mask,
                                       Float* norm) const
   {
+#if HOST_NOISE_PAIRS
+    // Fast path 4 takes the noise operator's case: whole octaves, all taking part, on the plane Y = 0.
+    // The tests that pick it are a sizeable share of a five-octave sample, so they are kept few, and
+    // everything else goes to the general sum out of line. The weights taking part are the first
+    // `last` amplitudes, whose sum, added in the same order, is the table's prefix.
+    const FractalTable& t = Spectrum();
+    const Float o = std::min(octaves, static_cast<Float>(t.count));   // as SplitOctaves limits it
+    if (o >= 1.0) [[likely]]   // false for NaN
+    {
+      const Int32 last = static_cast<Int32>(o);
+      if (static_cast<Float>(last) == o && AllOctavesTakePart(static_cast<UInt32>(mask), last) &&
+          IsFlat(p, t.ReachFrequency({last, 0.0}))) [[likely]]
+      {
+        if (norm != nullptr)
+          *norm = t.prefix[last];
+        return RidgedFlatWhole(t, p, last, offset, gain);
+      }
+    }
+#endif
+    return RidgedGeneral(p, octaves, offset, gain, mask, norm);
+  }
+
+  // Octave k takes part when bit min(k, 31) of the mask is set: true when that holds for the first
+  // `last` octaves.
+  static Bool AllOctavesTakePart(UInt32 bits, Int32 last)
+  {
+    const UInt32 needed = last >= 32 ? ~0u : (1u << last) - 1u;
+    return (bits & needed) == needed && (last < 32 || (bits >> 31) != 0);
+  }
+
+  // Any octave count, mask and position. Out of line: inlined, it made the fast path's caller spill
+  // registers around the fast path too.
+  [[gnu::noinline]] Float RidgedGeneral(const Vector& p, Float octaves, Float offset, Float gain, Int32 mask,
+                                        Float* norm) const
+  {
     const FractalTable& t = Spectrum();
     const OctaveCount oc = SplitOctaves(octaves, t.count);
-    const Int32 last = OctavesToRun(oc);
     const UInt32 bits = static_cast<UInt32>(mask);
-    // Octave k takes part when bit min(k, 31) is set; when that holds for every octave asked for (as
-    // for 1023 and five octaves), the per-octave test is left out.
-    const UInt32 needed = last >= 32 ? ~0u : (1u << last) - 1u;
-    const Bool allEnabled = (bits & needed) == needed && (last < 32 || (bits >> 31) != 0);
+    // When every octave asked for takes part (as for 1023 and five octaves), the per-octave test is left
+    // out.
+    const Bool allEnabled = AllOctavesTakePart(bits, OctavesToRun(oc));
     Float bound = 0.0;
     const Float result = allEnabled ? RidgedSum<false>(t, oc, p, offset, gain, bits, bound)
                                     : RidgedSum<true>(t, oc, p, offset, gain, bits, bound);
@@ -756,6 +816,96 @@ public:
       *norm = bound;
     return result;
   }
+
+#if HOST_NOISE_PAIRS
+  // Fast path 4: the ridged multifractal of a flat sample over `last` whole octaves that all take part.
+  // Where the weight's clamp can change nothing (RidgedWeightStaysInRange) it is left out, and octave
+  // counts up to 8 run fully unrolled, with no loop and the first octave's weight of exactly 1 folded
+  // away; each of the two saves about an eighth of a five-octave sample.
+  [[gnu::always_inline]] Float RidgedFlatWhole(const FractalTable& t, const Vector& p, Int32 last, Float offset,
+                                               Float gain) const
+  {
+    if (!RidgedWeightStaysInRange(offset, gain)) [[unlikely]]
+      return RidgedFlatSum<true>(t, p, last, offset, gain);
+    switch (last)
+    {
+      case 1: return RidgedFlatSum<false, 1>(t, p, last, offset, gain);
+      case 2: return RidgedFlatSum<false, 2>(t, p, last, offset, gain);
+      case 3: return RidgedFlatSum<false, 3>(t, p, last, offset, gain);
+      case 4: return RidgedFlatSum<false, 4>(t, p, last, offset, gain);
+      case 5: return RidgedFlatSum<false, 5>(t, p, last, offset, gain);
+      case 6: return RidgedFlatSum<false, 6>(t, p, last, offset, gain);
+      case 7: return RidgedFlatSum<false, 7>(t, p, last, offset, gain);
+      case 8: return RidgedFlatSum<false, 8>(t, p, last, offset, gain);
+      default: return RidgedFlatSum<false>(t, p, last, offset, gain);
+    }
+  }
+
+  // True when the weight's clamp to [0, 1] can never change it. Gradient noise on the flat path is
+  // finite and below 1.7 in magnitude (corner terms g.x dx + g.z dz of unit gradients and offsets with
+  // |(dx, dz)| < sqrt 2, blended with weights in [0, 1], times GRADIENT_SCALE). So with offset 1,
+  // 1 - |n| lies in [-1, 1] and r = (1 - |n|)^2 in [0, 1], and with a gain in (0, 1] every weight, a
+  // product of such factors starting from 1, stays in [0, 1]. The rounded products do too: rounding is
+  // monotonic and 1 x 1 rounds to 1. (A gain of -0 makes the unclamped weight -0 where the clamp gives
+  // +0, so it stays on the clamped path.)
+  static Bool RidgedWeightStaysInRange(Float offset, Float gain) { return offset == 1.0 && gain > 0.0 && gain <= 1.0; }
+
+  // RidgedSum's fold over the whole octaves 0 .. count - 1 (or N, when N > 0 fixes the count at compile
+  // time), each weighted by its amplitude: the octaves in pairs as in FlatOctaves, each pair shaped into
+  // r, r a and r gain in one vector (per lane the scalar fold's IEEE operations, in its order), so that
+  // only the weight's chain from one octave to the next is scalar. CLAMP false leaves out the weight's
+  // clamp. The lambdas are forced inline: called, they cost more than their bodies.
+  template <Bool CLAMP, Int32 N = 0>
+  [[gnu::always_inline]] Float RidgedFlatSum(const FractalTable& t, const Vector& p, Int32 count, Float offset,
+                                             Float gain) const
+  {
+    const OctaveSet& set = spectrumOctaves;
+    Float result = 0.0, weight = 1.0;
+    auto chain = [&](Float ra, Float rg) __attribute__((always_inline)) {
+      result += ra * weight;
+      weight = CLAMP ? Clamp01(rg * weight) : rg * weight;
+    };
+    const Float2 offset2 = {offset, offset}, gain2 = {gain, gain};
+    auto pair = [&](Int32 i) __attribute__((always_inline)) {
+      Float2 f, ox, oz, a;
+      std::memcpy(&f, &t.frequency[i], sizeof f);
+      std::memcpy(&ox, &set.offsetX[i], sizeof ox);
+      std::memcpy(&oz, &set.offsetZ[i], sizeof oz);
+      std::memcpy(&a, &t.amplitude[i], sizeof a);
+      const Float2 n = FlatGradientPair<Quintic>(set.row[i], set.row[i + 1], p.x * f + ox, p.z * f + oz);
+      Float2 r = offset2 - Abs(n);
+      r *= r;
+      const Float2 ra = r * a, rg = r * gain2;
+      chain(ra[0], rg[0]);
+      chain(ra[1], rg[1]);
+    };
+    auto single = [&](Int32 i) __attribute__((always_inline)) {
+      const Float f = t.frequency[i];
+      const Float n = FlatGradient<Quintic>(set.row[i], p.x * f + set.offsetX[i], p.z * f + set.offsetZ[i]);
+      Float r = offset - std::abs(n);
+      r *= r;
+      result += (r * t.amplitude[i]) * weight;
+    };
+    if constexpr (N > 0)
+    {
+      // Unrolled here rather than left to the compiler, which keeps a loop around bodies this long.
+      [&]<Int32... K>(std::integer_sequence<Int32, K...>) __attribute__((always_inline)) {
+        (pair(2 * K), ...);
+      }(std::make_integer_sequence<Int32, N / 2>{});
+      if constexpr (N % 2 != 0)
+        single(N - 1);
+    }
+    else
+    {
+      Int32 i = 0;
+      for (; i + 1 < count; i += 2)
+        pair(i);
+      if (i < count)
+        single(i);
+    }
+    return result;
+  }
+#endif
 
   template <Bool MASKED>
   [[gnu::always_inline]] Float RidgedSum(const FractalTable& t, OctaveCount oc, const Vector& p, Float offset,
@@ -916,6 +1066,16 @@ public:
   }
 
 private:
+  void BuildRows(OctaveSet& set, Int32 from, Int32 to)
+  {
+    for (Int32 i = from; i < to; ++i)
+    {
+      const Int32 y = static_cast<Int32>(set.offset[i].y);
+      for (Int32 x = 0; x < ROW_SIZE; ++x)
+        set.row[i][x] = static_cast<UInt32>(perm[perm[x] + y]) * sizeof(GradientXZ);
+    }
+  }
+
   void Build(Int32 seed)
   {
     SplitMix64 rng{static_cast<UInt64>(static_cast<UInt32>(seed)) ^ 0x6A09E667F3BCC909ull};
@@ -979,15 +1139,16 @@ private:
       return Vector(x * LATTICE_SIZE, std::floor(y * LATTICE_SIZE), z * LATTICE_SIZE);
     };
     for (OctaveSet* set : {&fixedOctaves, &spectrumOctaves, &ridgeOctaves})
+    {
       for (Int32 i = 0; i < MAX_SPECTRUM_OCTAVES; ++i)
       {
         set->offset[i] = randomOffset();
         set->offsetX[i] = set->offset[i].x;
         set->offsetZ[i] = set->offset[i].z;
-        const Int32 y = static_cast<Int32>(set->offset[i].y);
-        for (Int32 x = 0; x < ROW_SIZE; ++x)
-          set->row[i][x] = static_cast<UInt32>(perm[perm[x] + y]) * sizeof(GradientXZ);
       }
+      BuildRows(*set, 0, MAX_FRACTAL_OCTAVES);
+    }
+    spectrumRows = MAX_FRACTAL_OCTAVES;
     for (Vector& o : auxOffset)
       o = randomOffset();
     for (Int32 x = 0; x < ROW_SIZE; ++x)
@@ -1027,6 +1188,7 @@ Bool NoiseLibrary::InitFbm(NoiseGenerator* generator, Int32 octaves, Float lacun
   const Float lac = std::clamp(std::abs(lacunarity), MIN_LACUNARITY, MAX_LACUNARITY);
   const Float exp = std::clamp(exponent, MIN_SPECTRAL_EXPONENT, MAX_SPECTRAL_EXPONENT);
   table->Build(octaves, lac, std::pow(lac, -exp));
+  generator->ReachSpectrumRows(octaves);
   generator->spectrum = std::move(table);
   return true;
 }
@@ -1064,8 +1226,12 @@ Float NoiseLibrary::RidgedMultifractal(const NoiseGenerator* generator, const Ve
 {
   if (generator == nullptr)
     return 0.0;
-  const Vector p = time == 0.0 ? position : position + TIME_DRIFT * time;
-  const Float r = generator->Ridged(p, octaves, offset, gain, octaveMask, nullptr);
+  // At time 0 the position is read where it lies. (A local copy, which the out-of-line general sum
+  // would need in memory, stalled on the caller's fresh stores and cost a fifth of a sample.) A drifted
+  // position lies on the plane Y = 0 only by chance, so it goes straight to the general sum.
+  const Float r = time == 0.0 ? generator->Ridged(position, octaves, offset, gain, octaveMask, nullptr)
+                              : generator->RidgedGeneral(position + TIME_DRIFT * time, octaves, offset, gain,
+                                                         octaveMask, nullptr);
   return std::isfinite(r) ? r : 0.0;
 }
 

@@ -703,6 +703,76 @@ TEST(NoiseLibrary, FastPathsEqualTheScalarReference)
     ASSERT_EQ(HostNoise3D(ps[i]), fastHost[i]);
 }
 
+// The ridged multifractal's own flat path (whole octave counts, every octave taking part, Y = 0) gives
+// the reference's values: with offset 1 and gains in (0, 1], where it leaves out the weight's clamp,
+// for every octave count it unrolls and beyond, and with the arguments that keep the clamp or leave the
+// path (a gain above 1 or of -0, another offset, fractional counts, masks, time, off the plane). A
+// spectrum of more octaves than the fixed one also reads the row tables that InitFbm builds for it.
+TEST(NoiseLibrary, RidgedFlatPathEqualsTheScalarReference)
+{
+  NoiseGenerator* reference = nullptr;
+  {
+    host::ScopedNoiseReference scope;
+    reference = NoiseLibrary::Create(SEED);
+  }
+  Generator fast(SEED);
+  ASSERT_NE(reference, nullptr);
+  std::vector<Vector> ps = Plane(16, 9.0);
+  const std::vector<Vector> far = Plane(4, 1.0e6, 0.0, Vector(2.0e8, 0.0, -3.0e8));   // at the flat path's reach
+  ps.insert(ps.end(), far.begin(), far.end());
+  ps.push_back(Vector(-0.0, -0.0, -0.0));
+  ps.push_back(Vector(-1.0, 0.0, 1.0));   // a lattice point
+  ps.push_back(Vector(0.3, 0.5, -0.7));   // off the plane
+
+  struct Shape
+  {
+    Float offset, gain;
+  };
+  const Shape shapes[] = {
+    {1.0, 1.0}, {1.0, 0.5}, {1.0, 1.0e-300},   // the clamp left out
+    {1.0, std::nextafter(1.0, 2.0)}, {1.0, 2.0}, {1.0, 0.0}, {1.0, -0.0}, {1.0, -0.5}, {1.0, NaN},   // kept
+    {1.3, 1.0}, {0.5, 0.8}, {-1.0, 1.0}, {std::nextafter(1.0, 0.0), 1.0}, {INF, 1.0},                 // kept
+  };
+  const Float octaveCounts[] = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 10.0, 20.0, 25.0, 40.0, 4.5, 0.5};
+  struct Spectrum
+  {
+    Int32 octaves;
+    Float lacunarity;
+  };
+  // 0.7: falling frequencies; 40 octaves, twice the fixed spectrum's, at 1.1 stay on the flat path.
+  for (const Spectrum& spectrum : {Spectrum{RIDGED_SPECTRUM, RIDGED_LACUNARITY}, Spectrum{RIDGED_SPECTRUM, 0.7},
+                                   Spectrum{40, 1.1}})
+  {
+    ASSERT_TRUE(NoiseLibrary::InitFbm(reference, spectrum.octaves, spectrum.lacunarity, RIDGED_EXPONENT));
+    ASSERT_TRUE(NoiseLibrary::InitFbm(fast, spectrum.octaves, spectrum.lacunarity, RIDGED_EXPONENT));
+    for (const Float octaves : octaveCounts)
+    {
+      for (const Shape& s : shapes)
+        for (const Int32 mask : {-1, 1023, 0x15})
+          for (const Vector& p : ps)
+            ASSERT_EQ(NoiseLibrary::RidgedMultifractal(fast, p, 0.0, octaves, s.offset, s.gain, mask),
+                      NoiseLibrary::RidgedMultifractal(reference, p, 0.0, octaves, s.offset, s.gain, mask))
+              << "octaves " << octaves << " offset " << s.offset << " gain " << s.gain << " mask " << mask
+              << " at (" << p.x << ", " << p.y << ", " << p.z << ")";
+      for (const Vector& p : ps)
+      {
+        // Type 64 divides by the sum of the weights, which the flat path takes from the table.
+        ASSERT_EQ(Sample(fast, NOISE_RIDGED_MULTIFRACTAL, p, {.octaves = octaves}),
+                  Sample(reference, NOISE_RIDGED_MULTIFRACTAL, p, {.octaves = octaves}))
+          << "octaves " << octaves;
+        ASSERT_EQ(NoiseLibrary::RidgedMultifractal(fast, p, 0.5, octaves, 1.0, 1.0, -1),
+                  NoiseLibrary::RidgedMultifractal(reference, p, 0.5, octaves, 1.0, 1.0, -1))
+          << "octaves " << octaves << " at time 0.5";
+        // The other spectrum types read the same row tables.
+        for (const Int32 type : {NOISE_SPECTRAL_FBM, NOISE_SPECTRAL_RIDGES})
+          ASSERT_EQ(Sample(fast, type, p, {.octaves = octaves}), Sample(reference, type, p, {.octaves = octaves}))
+            << "type " << type << " octaves " << octaves;
+      }
+    }
+  }
+  NoiseLibrary::Free(reference);
+}
+
 // ---- HostNoise3D -------------------------------------------------------------------------------------
 
 TEST(HostNoise3D, SmoothGradientNoiseInZeroToOne)
