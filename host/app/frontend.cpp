@@ -299,7 +299,10 @@ public:
     const String base = SafeFileName(name);
     Bool ok = true;
     const Url objFile = _options.outDir.Append(UniqueName(base, ".obj", _used));
-    const Result<ObjStatistics> stats = WriteObj(parts.GetValue(), name, objFile);
+    StatusSetText("Writing " + objFile.GetName() + "...");
+    const Result<ObjStatistics> stats =
+      WriteObj(parts.GetValue(), name, objFile, [](Int32 percent) { StatusSetBar(percent); });
+    StatusClear();
     if (stats.IsError())
     {
       _terminal.Error(label + ": " + stats.GetError().GetText());

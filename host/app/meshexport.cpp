@@ -1,6 +1,7 @@
 // Collecting a cache's polygon objects and writing them as Wavefront OBJ; see meshexport.h.
 #include "meshexport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -127,9 +128,30 @@ Result<std::vector<MeshPart>> CollectMeshParts(const BaseObject* cache)
   return parts;
 }
 
-Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String& name, const Url& file)
+Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String& name, const Url& file,
+                               const std::function<void(Int32 percent)>& progress)
 {
   ObjStatistics stats;
+  // Lines to write (points, texture coordinates, faces), for the progress.
+  Int total = 0;
+  for (const MeshPart& part : parts)
+  {
+    const Int polyCount = part.object->GetPolygonCount();
+    total += part.object->GetPointCount() + polyCount + (PartUvws(part.object) ? 4 * polyCount : 0);
+  }
+  Int done = 0;
+  Int32 shown = -1;
+  const auto advance = [&](Int lines) {
+    done += lines;
+    if (!progress || total == 0)
+      return;
+    const Int32 percent = static_cast<Int32>(std::min<Int>(100, done * 100 / total));
+    if (percent != shown)
+    {
+      shown = percent;
+      progress(percent);
+    }
+  };
   const auto write = [&](std::FILE* f) -> Bool {
     ObjBuffer out(f);
     out << "# " << GroupName(name) << ", written by ogx-host\n";
@@ -146,7 +168,10 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
       {
         const Vector v = m * points[i];
         out << "v " << v.x << " " << v.y << " " << v.z << "\n";
+        if ((i & 0xFFFF) == 0xFFFF)
+          advance(0x10000);
       }
+      advance(pointCount & 0xFFFF);
       const CPolygon* polys = poly->GetPolygonR();
       const Int32 polyCount = poly->GetPolygonCount();
       const UVWStruct* uvws = PartUvws(poly);
@@ -157,7 +182,11 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
           const Vector uv[4] = {uvws[i].a, uvws[i].b, uvws[i].c, uvws[i].d};
           for (Int k = 0; k < corners; ++k)
             out << "vt " << uv[k].x << " " << (1.0 - uv[k].y) << "\n";
+          if ((i & 0x3FFF) == 0x3FFF)
+            advance(4 * 0x4000);
         }
+      if (uvws)
+        advance(4 * (polyCount & 0x3FFF));
       Int uv = uvBase;
       for (Int32 i = 0; i < polyCount; ++i)
       {
@@ -172,7 +201,10 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
             out << "/" << uv++;
         }
         out << "\n";
+        if ((i & 0xFFFF) == 0xFFFF)
+          advance(0x10000);
       }
+      advance(polyCount & 0xFFFF);
       stats.points += pointCount;
       stats.polygons += polyCount;
       stats.uvs += uv - uvBase;

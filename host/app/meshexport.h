@@ -2,6 +2,7 @@
 // below it, such as a hull) with their transforms, and the Wavefront OBJ writer.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "host/core/result.h"
@@ -32,6 +33,8 @@ struct ObjStatistics
 // Writes the parts as one OBJ file: per part an "o" group with its points (in the root's space), its
 // texture coordinates (one per polygon corner, from the part's UVW tag when it has one with an entry per
 // polygon) and its faces (triangles where the polygon's last two corners are the same). The host's UV
-// space has v growing downwards and OBJ's upwards, so v is written as 1 - v.
-Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String& name, const Url& file);
+// space has v growing downwards and OBJ's upwards, so v is written as 1 - v. A large mesh takes a while:
+// progress, when given, is called with the percent of the lines written, each time it grows.
+Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String& name, const Url& file,
+                               const std::function<void(Int32 percent)>& progress = {});
 } // namespace host::app

@@ -2,6 +2,8 @@
 // hand-worked result or an independent decoder, and the ogx-host executable itself, run as a user
 // would run it (its error exits, and a full export compared with the same scene built in this process).
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <zlib.h>
 
 #include <sys/wait.h>
@@ -356,6 +358,26 @@ TEST(ObjWriterTest, PointsUvsAndFacesOfEveryPart)
                                      "v 1 -3 0\n"
                                      "v 0 -3 1\n"
                                      "f 5 6 7\n");
+  fs::remove_all(dir);
+}
+
+TEST(ObjWriterTest, ProgressGrowsToAHundredPercent)
+{
+  // Large enough for several progress steps: 200000 points and 150000 triangles (no UVW tag).
+  MeshPtr root(PolygonObject::Alloc(200000, 150000));
+  ASSERT_NE(root, nullptr);
+  CPolygon* polys = static_cast<PolygonObject*>(root.get())->GetPolygonW();
+  for (Int32 i = 0; i < 150000; ++i)
+    polys[i] = CPolygon(0, 1, 2);
+  std::vector<Int32> seen;
+  const fs::path dir = TempDir("objprogress");
+  const Result<ObjStatistics> stats =
+    WriteObj(Parts(root.get()), "Big", Url(dir / "big.obj"), [&seen](Int32 percent) { seen.push_back(percent); });
+  ASSERT_TRUE(stats.IsOk()) << stats.GetError().GetText();
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());   // each percent once
+  EXPECT_EQ(seen.back(), 100);
   fs::remove_all(dir);
 }
 
