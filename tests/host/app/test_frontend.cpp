@@ -2,12 +2,11 @@
 // hand-worked result or an independent decoder, and the ogx-host executable itself, run as a user
 // would run it (its error exits, and a full export compared with the same scene built in this process).
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <zlib.h>
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
