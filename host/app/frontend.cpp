@@ -254,18 +254,6 @@ String UniqueName(const String& base, const String& suffix, std::set<String>& us
   return name;
 }
 
-String SplitSuffix(const String& fileName, String& suffix)
-{
-  const auto dot = fileName.rfind('.');
-  if (dot == String::npos || dot == 0)
-  {
-    suffix.clear();
-    return fileName;
-  }
-  suffix = fileName.substr(dot);
-  return fileName.substr(0, dot);
-}
-
 // One terrain object's outputs.
 class TerrainExporter
 {
@@ -372,8 +360,8 @@ private:
     {
       if (!s.confirmed || !s.chosen.Exists())
         continue;
-      String suffix;
-      const String stem = SplitSuffix(s.chosen.GetName(), suffix);
+      const String stem(s.chosen.GetPath().stem().string());
+      const String suffix(s.chosen.GetPath().extension().string());
       const Url target = _options.outDir.Append(UniqueName(stem, suffix, _used));
       std::filesystem::rename(s.chosen.GetPath(), target.GetPath(), ec);
       if (ec)

@@ -139,18 +139,16 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
     const Int polyCount = part.object->GetPolygonCount();
     total += part.object->GetPointCount() + polyCount + (PartUvws(part.object) ? 4 * polyCount : 0);
   }
+  // One call per line written; the percent is worked out only when the next whole percent is reached.
   Int done = 0;
-  Int32 shown = -1;
+  Int next = 0;
   const auto advance = [&](Int lines) {
     done += lines;
-    if (!progress || total == 0)
+    if (!progress || total == 0 || done < next)
       return;
     const Int32 percent = static_cast<Int32>(std::min<Int>(100, done * 100 / total));
-    if (percent != shown)
-    {
-      shown = percent;
-      progress(percent);
-    }
+    progress(percent);
+    next = ((static_cast<Int>(percent) + 1) * total + 99) / 100;   // the first line count of the next percent
   };
   const auto write = [&](std::FILE* f) -> Bool {
     ObjBuffer out(f);
@@ -168,10 +166,8 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
       {
         const Vector v = m * points[i];
         out << "v " << v.x << " " << v.y << " " << v.z << "\n";
-        if ((i & 0xFFFF) == 0xFFFF)
-          advance(0x10000);
+        advance(1);
       }
-      advance(pointCount & 0xFFFF);
       const CPolygon* polys = poly->GetPolygonR();
       const Int32 polyCount = poly->GetPolygonCount();
       const UVWStruct* uvws = PartUvws(poly);
@@ -182,11 +178,8 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
           const Vector uv[4] = {uvws[i].a, uvws[i].b, uvws[i].c, uvws[i].d};
           for (Int k = 0; k < corners; ++k)
             out << "vt " << uv[k].x << " " << (1.0 - uv[k].y) << "\n";
-          if ((i & 0x3FFF) == 0x3FFF)
-            advance(4 * 0x4000);
+          advance(4);
         }
-      if (uvws)
-        advance(4 * (polyCount & 0x3FFF));
       Int uv = uvBase;
       for (Int32 i = 0; i < polyCount; ++i)
       {
@@ -201,10 +194,8 @@ Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String&
             out << "/" << uv++;
         }
         out << "\n";
-        if ((i & 0xFFFF) == 0xFFFF)
-          advance(0x10000);
+        advance(1);
       }
-      advance(polyCount & 0xFFFF);
       stats.points += pointCount;
       stats.polygons += polyCount;
       stats.uvs += uv - uvBase;

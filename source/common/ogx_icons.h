@@ -8,8 +8,8 @@
 #pragma once
 
 #include "host/core/types.h"
-
-class BaseBitmap;
+#include "host/gui/icons.h"
+#include "host/imaging/bitmap.h"
 
 // File names of the sheets in the module's res folder.
 inline constexpr const char* OGX_MAIN_ICON_SHEET_FILE = "orogenix_icons.tif";
@@ -31,3 +31,18 @@ void FreeIconSheets();
 // Registers the 64 by 64 cell at (x, y) of sheet as the icon of pluginId. False for a null sheet or a
 // cell the host's icon library refuses (outside the sheet, for one).
 Bool RegisterSheetIcon(Int32 pluginId, BaseBitmap* sheet, Int32 x, Int32 y);
+
+// The rule every plug-in with an icon follows: register its main-sheet cell at (x, y) under pluginId
+// first (a refused icon fails the registration before anything else is registered), then call
+// registration(icon) with a copy of the registered icon, freed right after the call (the host keeps the
+// library's icon and only looks at the copy). False when the icon or the registration fails.
+template <typename Registration>
+Bool RegisterWithSheetIcon(Int32 pluginId, Int32 x, Int32 y, Registration&& registration)
+{
+  if (!RegisterSheetIcon(pluginId, MainIconSheet(), x, y))
+    return false;
+  BaseBitmap* icon = CopyIcon(pluginId);
+  const Bool registered = registration(icon);
+  BaseBitmap::Free(icon);
+  return registered;
+}

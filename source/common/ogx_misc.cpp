@@ -205,6 +205,20 @@ BaseObject* AllocObjectById(Int32 pluginId)
   return BaseObject::Alloc(pluginId);
 }
 
+BaseContainer* GetOgxPreferences()
+{
+  BaseContainer* world = GetWorldContainerInstance();
+  if (!world)
+    return nullptr;
+  BaseContainer* prefs = world->GetContainerInstance(ID_OGX_PREFERENCES);
+  if (!prefs && !world->Contains(ID_OGX_PREFERENCES))
+  {
+    world->SetContainer(ID_OGX_PREFERENCES, BaseContainer(ID_OGX_PREFERENCES));
+    prefs = world->GetContainerInstance(ID_OGX_PREFERENCES);
+  }
+  return prefs;
+}
+
 String JoinStrings(const BaseArray<String>& parts, const String& separator)
 {
   String result;

@@ -1,7 +1,7 @@
 // Small helpers on host objects, containers, paths and strings that several parts of the module share:
 // why the host is building an object, where the help pages are, whether two parameter containers
 // agree, which deformers lie below an object, which terrain objects a selection refers to, creating an
-// object by plug-in id, and string conversions.
+// object by plug-in id, the module's preferences, and string conversions.
 //
 // None of them keeps state. The scene helpers read the scene tree and are meant for the thread that
 // owns it (the host's main thread, or the build thread for the object being built).
@@ -40,6 +40,12 @@ Result<void> CollectSelectedTerrainObjects(AtomArray* activeObjects, BaseArray<B
 // A new object of that plug-in id (its Init run) or, failing that, of that built-in type; null when
 // neither gives an object. An id that names a plug-in of another kind (a shader, a tag) gives null.
 BaseObject* AllocObjectById(Int32 pluginId);
+
+// The module's preferences: the sub-container ID_OGX_PREFERENCES of the host's world container. When the
+// world container holds no entry under that id, an empty container is stored there first (an entry of
+// another kind is left alone rather than overwritten). Null when the world container or the
+// sub-container cannot be had; every reader then falls back to its own default.
+BaseContainer* GetOgxPreferences();
 
 // The parts in order, the separator between two parts only once the text so far is not empty (empty
 // leading parts add no separator).

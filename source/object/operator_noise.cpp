@@ -248,11 +248,9 @@ Int32 DrawDefaultNoiseSeed(Int32 hostValue)
   std::mt19937 engine(static_cast<UInt32>(hostValue));
   const UInt32 d1 = static_cast<UInt32>(engine());
   const UInt32 d2 = static_cast<UInt32>(engine());
-  // The standard library's canonical 53-bit draw: the two outputs as one 64-bit fraction, rounded to a
-  // double, kept below 1 as the draw promises (the rounding can reach 2^64 / 2^64).
-  Float u = (static_cast<Float>(d1) + static_cast<Float>(d2) * 4294967296.0) / 18446744073709551616.0;
-  if (u >= 1.0)
-    u = std::nextafter(1.0, 0.0);
+  // The canonical 53-bit draw: the two outputs as one 64-bit fraction, rounded to a double. Where that
+  // rounding reaches 1.0 the single-precision value is 1.0 either way, so the seed is then 5000.
+  const Float u = (static_cast<Float>(d1) + static_cast<Float>(d2) * 4294967296.0) / 18446744073709551616.0;
   const Float32 single = static_cast<Float32>(u);
   // Each step rounded to single precision on its own. The product is formed in double, where a float
   // times 4999 is exact, and rounded once to float, which gives the single-precision product and keeps
@@ -281,14 +279,9 @@ Bool NoiseTypeTakesOctaves(Int32 type)
 
 Bool RegisterNoiseOperator(Int32 sortOrder)
 {
-  if (!RegisterSheetIcon(ID_OGX_NOISEOPERATOR, MainIconSheet(), NOISEOPERATOR_ICON_X, NOISEOPERATOR_ICON_Y))
-    return false;
-  // The host keeps the library's icon; the copy handed over is only looked at during the call.
-  BaseBitmap* icon = CopyIcon(ID_OGX_NOISEOPERATOR);
-  const Bool registered =
-    RegisterTerrainOperator(ID_OGX_NOISEOPERATOR, GeLoadString(IDS_NOISE_NAME), TERRAINOPERATORFLAGS::TYPE_GENERATOR,
-                            NoiseOperator::Alloc, NOISEOPERATOR_DESCRIPTION_NAME, icon, NOISEOPERATOR_DISKLEVEL,
-                            sortOrder);
-  BaseBitmap::Free(icon);
-  return registered;
+  return RegisterWithSheetIcon(ID_OGX_NOISEOPERATOR, NOISEOPERATOR_ICON_X, NOISEOPERATOR_ICON_Y, [&](BaseBitmap* icon) {
+    return RegisterTerrainOperator(ID_OGX_NOISEOPERATOR, GeLoadString(IDS_NOISE_NAME),
+                                   TERRAINOPERATORFLAGS::TYPE_GENERATOR, NoiseOperator::Alloc,
+                                   NOISEOPERATOR_DESCRIPTION_NAME, icon, NOISEOPERATOR_DISKLEVEL, sortOrder);
+  });
 }

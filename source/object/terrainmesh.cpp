@@ -89,35 +89,58 @@ Result<void> ApplyEdgeFalloff(Grid2D<Float>& terrain, Float edgeHeight)
   const Float az = halfY == 0.0 ? 0.0 : 1.0 / halfY;
   const Int w = terrain.width;
   const Int h = terrain.height;
+  if (terrain.cellCount == 0)
+    return {};
+
+  // The ramp factors depend on the column (a) or the row (b) alone, so they are computed once per column
+  // and row, from the same positions GetCellPosition gives, rather than once per cell.
+  BaseArray<Float> columnRamp;
+  BaseArray<Float> rowRamp;
+  if (columnRamp.Resize(w).IsError() || rowRamp.Resize(h).IsError())
+    return OutOfMemoryError("Could not allocate the edge falloff ramps!");
+  Float* a = columnRamp.GetFirst();
+  Float* b = rowRamp.GetFirst();
+  for (Int column = 0; column < w; ++column)
+  {
+    const Float x = GridFraction(column, w - 1) * terrain.sizeX - terrain.sizeX * 0.5;
+    a[column] = 1.0 - std::abs(x) * ax;
+  }
+  for (Int row = 0; row < h; ++row)
+  {
+    const Float z = terrain.sizeY * 0.5 - GridFraction(row, h - 1) * terrain.sizeY;
+    b[row] = 1.0 - std::abs(z) * az;
+  }
   Float* cells = terrain.cells.GetFirst();
 
   return OGX::ParallelForBlocks(
     0, terrain.cellCount,
     [&](Int begin, Int end) {
+      Int column = begin % w;
+      Int row = begin / w;
       for (Int i = begin; i < end; ++i)
       {
-        const Int column = i % w;
-        const Int row = i / w;
-        // The border takes the edge height exactly: rounding in |x| * ax can leave the ramp a hair
-        // above 0 there, and the cache build relies on the border lying at the edge height when it
-        // folds that height into the terrain's range.
+        // Border cells take the edge height exactly: it is stored rather than blended towards, since
+        // cell + (edgeHeight - cell) need not round back to edgeHeight (and a non-finite cell never
+        // would).
         if (column == 0 || column == w - 1 || row == 0 || row == h - 1)
-        {
           cells[i] = edgeHeight;
-          continue;
-        }
-        const Vector p = GetCellPosition(terrain, i);
-        const Float a = 1.0 - std::abs(p.x) * ax;
-        const Float b = 1.0 - std::abs(p.z) * az;
-        const Float t = std::sqrt(a * b);
-        Float s;
-        if (t < 0.0 || std::isnan(t))
-          s = 0.0;
-        else if (t >= 1.0)
-          s = 1.0;
         else
-          s = (3.0 - 2.0 * t) * t * t;
-        cells[i] = cells[i] + (edgeHeight - cells[i]) * (1.0 - s);
+        {
+          const Float t = std::sqrt(a[column] * b[row]);
+          Float s;
+          if (t < 0.0 || std::isnan(t))
+            s = 0.0;
+          else if (t >= 1.0)
+            s = 1.0;
+          else
+            s = (3.0 - 2.0 * t) * t * t;
+          cells[i] = cells[i] + (edgeHeight - cells[i]) * (1.0 - s);
+        }
+        if (++column == w)
+        {
+          column = 0;
+          ++row;
+        }
       }
     },
     OGX::LOOP_ALLTHREADS);
@@ -136,7 +159,7 @@ Result<PolygonObject*> BuildTerrainPlaneGeometry(const Grid2D<Float>& terrain, B
     return NullptrError("Could not get writeable vertex pointer!");
   const Int pointCount = mesh->GetPointCount();
   // The heights come from the grid cell by cell, so the grid must have exactly one cell per point.
-  if (pointCount != terrain.cellCount || terrain.cells.GetCount() != terrain.cellCount)
+  if (pointCount != terrain.cellCount)
     return IllegalStateError("The terrain grid does not match the plane!");
 
   const Float* cells = terrain.cells.GetFirst();
@@ -213,16 +236,10 @@ Result<PolygonObject*> BuildHullGeometry(const Grid2D<Float>& terrain, const Bas
   if (!points)
     return NullptrError("PolygonObject::GetPointW() failed!");
 
-  UVWTag* uvwTag = UVWTag::Alloc(n);
+  // Made in the hull's tag list, so that the hull frees it on every later failure.
+  auto* uvwTag = static_cast<UVWTag*>(hull->MakeVariableTag(Tuvw, n));
   if (!uvwTag)
     return OutOfMemoryError("Could not allocate UVWTag!");
-  // In the hull's tag list at once, so that the hull frees it on every later failure.
-  if (!hull->InsertTag(uvwTag))
-  {
-    BaseList2D* tag = uvwTag;
-    host::FreeNode(tag);
-    return UnexpectedError("Could not insert UVWTag!");
-  }
   UVWHandle uvw = uvwTag->GetDataAddressW();
   if (!uvw)
     return NullptrError("Could not get writable UVW data adress!");
@@ -259,15 +276,9 @@ Result<PolygonObject*> BuildHullGeometry(const Grid2D<Float>& terrain, const Bas
   if (!selection->SelectRange(0, n - 1))
     return UnexpectedError("Could not select hull polygons!");
 
-  SelectionTag* selectionTag = SelectionTag::Alloc(Tpolygonselection);
+  auto* selectionTag = static_cast<SelectionTag*>(hull->MakeTag(Tpolygonselection, uvwTag));
   if (!selectionTag)
     return OutOfMemoryError("Could not allocate SelectionTag!");
-  if (!hull->InsertTag(selectionTag, uvwTag))
-  {
-    BaseList2D* tag = selectionTag;
-    host::FreeNode(tag);
-    return UnexpectedError("Could not insert SelectionTag!");
-  }
   BaseSelect* tagSelection = selectionTag->GetBaseSelect();
   if (!tagSelection)
     return NullptrError("SelectionTag::GetBaseSelect() failed!");
@@ -303,15 +314,14 @@ Result<LineObject*> BuildIsoparmGeometry(const Grid2D<Float>& terrain, Int32 cou
 {
   const Int w = terrain.width;
   const Int h = terrain.height;
-  if (w < 1 || h < 1 || terrain.cells.GetCount() != terrain.cellCount)
+  if (w < 1 || h < 1)
     return IllegalStateError("The terrain grid has no cells!");
 
   const Int inner = count > 0 ? count : 0;
-  const Int k1 = std::min<Int>(inner, w - 2) + 2;
-  const Int k2 = std::min<Int>(inner, h - 2) + 2;
-  // A grid one cell wide or high has a single line in that direction.
-  const Int lines1 = std::max<Int>(k1, 1);
-  const Int lines2 = std::max<Int>(k2, 1);
+  // At least 1 each, since inner >= 0 and w, h >= 1: a grid one cell wide or high has a single line in
+  // that direction.
+  const Int lines1 = std::min<Int>(inner, w - 2) + 2;
+  const Int lines2 = std::min<Int>(inner, h - 2) + 2;
   const Int pointCount = lines1 * w + lines2 * h;
   if (pointCount > std::numeric_limits<Int32>::max())
     return OutOfMemoryError("Could not allocate isoparm LineObject!");

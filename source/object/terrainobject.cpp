@@ -13,6 +13,7 @@
 
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
+#include "common/ogx_misc.h"
 #include "object/terrainmesh.h"
 #include "orogenix/baseterrainoperator.h"
 #include "orogenix/ogx_ids.h"
@@ -76,14 +77,6 @@ BaseObject* FailBuild(const Error& error)
   return nullptr;
 }
 
-Bool IsRegisteredOperator(Int32 id)
-{
-  for (const OperatorRegistryEntry& entry : g_operatorRegistry)
-    if (entry.id == id)
-      return true;
-  return false;
-}
-
 // The object's name as part of a file name: path separators would move the proposed file elsewhere.
 String FileNamePart(const String& name)
 {
@@ -115,15 +108,7 @@ Int ComputeEffectiveResolution(Int32 resolution, Float lod, Int32 cap)
 
 Int32 GetMaxResolutionPreference()
 {
-  BaseContainer* world = GetWorldContainerInstance();
-  if (!world)
-    return OGX_DEFAULT_MAX_RESOLUTION;
-  BaseContainer* prefs = world->GetContainerInstance(ID_OGX_PREFERENCES);
-  if (!prefs && !world->Contains(ID_OGX_PREFERENCES))
-  {
-    world->SetContainer(ID_OGX_PREFERENCES, BaseContainer(ID_OGX_PREFERENCES));
-    prefs = world->GetContainerInstance(ID_OGX_PREFERENCES);
-  }
+  const BaseContainer* prefs = GetOgxPreferences();
   return prefs ? prefs->GetInt32(PREFSOGX_MAX_RESOLUTION, OGX_DEFAULT_MAX_RESOLUTION) : OGX_DEFAULT_MAX_RESOLUTION;
 }
 
@@ -300,16 +285,9 @@ TerrainObject::EXPORTRESULT TerrainObject::ExportMap(BaseObject* op)
   }
   else
   {
-    // The bitmap's scaling recomputes the grid's range from the cells; the range the rebuild left
-    // (which reaches down to the hull's bottom and out to the edge height) stays what the bounding box
-    // shows.
-    const Float savedMin = terrain.min;
-    const Float savedMax = terrain.max;
-    const Bool savedValid = terrain.minMaxValid;
+    // ToBitmap scales by the cells' own range and leaves the grid's range alone: the range the rebuild
+    // left (down to the hull's bottom and out to the edge height) stays what the bounding box shows.
     Result<BaseBitmap*> map = terrain.ToBitmap();
-    terrain.min = savedMin;
-    terrain.max = savedMax;
-    terrain.minMaxValid = savedValid;
     if (map.IsError())
     {
       ReportTerrainError(map.GetError());
@@ -568,16 +546,15 @@ Int GetTerrainMemoryUsage(const TerrainObject& terrainObject, BaseObject* mesh)
     bytes += 1;
     if (!tag->IsInstanceOf(Tvariable))
       continue;
-    if (const auto* variable = dynamic_cast<const VariableTag*>(tag))
-      bytes += static_cast<Int>(variable->GetDataCount()) * static_cast<Int>(variable->GetDataSize());
+    const auto* variable = static_cast<const VariableTag*>(tag);
+    bytes += static_cast<Int>(variable->GetDataCount()) * static_cast<Int>(variable->GetDataSize());
   }
   return bytes;
 }
 
 Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slopes, const Vector& direction)
 {
-  if (slopes.width != normals.width || slopes.height != normals.height || slopes.cellCount != normals.cellCount ||
-      slopes.cells.GetCount() != normals.cells.GetCount())
+  if (slopes.width != normals.width || slopes.height != normals.height || slopes.cellCount != normals.cellCount)
     return IllegalArgumentError("Slope grid and normals differ in size!");
 
   constexpr Float HALF_PI = 1.57079632679489661923;
@@ -607,15 +584,10 @@ Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slop
 
 Bool RegisterTerrainObject(Int32 sortOrder)
 {
-  if (!RegisterSheetIcon(ID_OGX_TERRAINOBJECT, MainIconSheet(), 0, 0))
-    return false;
-  const String name = GeLoadString(IDS_TERRAIN_NAME);
-  ConsolePrint(GeLoadString(IDS_REGISTERED, name));
-  // The host keeps its own icon (the library's); the copy handed over is only looked at.
-  BaseBitmap* icon = CopyIcon(ID_OGX_TERRAINOBJECT);
-  const Bool registered = RegisterObjectPlugin(ID_OGX_TERRAINOBJECT, MenuSortPrefix(sortOrder) + name, OBJECT_GENERATOR,
-                                               TerrainObject::Alloc, TERRAINOBJECT_DESCRIPTION_NAME, icon,
-                                               TERRAINOBJECT_DISKLEVEL);
-  BaseBitmap::Free(icon);
-  return registered;
+  return RegisterWithSheetIcon(ID_OGX_TERRAINOBJECT, 0, 0, [&](BaseBitmap* icon) {
+    const String name = GeLoadString(IDS_TERRAIN_NAME);
+    ConsolePrint(GeLoadString(IDS_REGISTERED, name));
+    return RegisterObjectPlugin(ID_OGX_TERRAINOBJECT, MenuSortPrefix(sortOrder) + name, OBJECT_GENERATOR,
+                                TerrainObject::Alloc, TERRAINOBJECT_DESCRIPTION_NAME, icon, TERRAINOBJECT_DISKLEVEL);
+  });
 }

@@ -15,6 +15,7 @@
 #include "host/geometry/pointindex.h"
 #include "host/scene/scene.h"
 
+#include "orogenix/baseterrainoperator.h"
 #include "orogenix/evaluation.h"
 #include "orogenix/grid2d.h"
 
@@ -50,8 +51,8 @@ enum : Int32
 
 // The HUD scene hook, told to refresh after every rebuild.
 inline constexpr Int32 ID_OGX_TERRAINHUD_SCENEHOOK = 1056379;
-// The message the preferences page sends every node when the preferences change.
-inline constexpr Int32 MSG_OGX_PREFERENCES_CHANGED = 1055624;
+// The message the preferences page sends every node when the preferences change: the page's own id.
+inline constexpr Int32 MSG_OGX_PREFERENCES_CHANGED = ID_OGX_PREFERENCES;
 // The resolution cap when the preferences do not hold one.
 inline constexpr Int32 OGX_DEFAULT_MAX_RESOLUTION = 4000;
 

@@ -61,19 +61,10 @@ UInt64 HashVector(const Vector& v)
 }
 
 // The blend mode stored in the preferences for new generators: ADD when it was never set, NORMAL when the
-// preferences cannot be had at all. A missing preferences container is created on the way, as every
-// reader of the preferences does.
+// preferences cannot be had at all (GetOgxPreferences creates a missing container on the way).
 Int32 PreferredGeneratorBlendMode()
 {
-  BaseContainer* world = GetWorldContainerInstance();
-  if (!world)
-    return static_cast<Int32>(BLENDMODE::NORMAL);
-  BaseContainer* prefs = world->GetContainerInstance(ID_OGX_PREFERENCES);
-  if (!prefs)
-  {
-    world->SetContainer(ID_OGX_PREFERENCES, BaseContainer());
-    prefs = world->GetContainerInstance(ID_OGX_PREFERENCES);
-  }
+  const BaseContainer* prefs = GetOgxPreferences();
   if (!prefs)
     return static_cast<Int32>(BLENDMODE::NORMAL);
   return prefs->GetInt32(OGX_PREFS_DEFAULT_BLENDMODE, static_cast<Int32>(BLENDMODE::ADD));
@@ -83,7 +74,7 @@ Int32 PreferredGeneratorBlendMode()
 Bool BlendModeUsesFactor(Int32 blendMode)
 {
   return blendMode == static_cast<Int32>(BLENDMODE::MULTIPLY) || blendMode == static_cast<Int32>(BLENDMODE::DIVIDE) ||
-         (blendMode >= static_cast<Int32>(BLENDMODE::OVERLAY) && blendMode <= static_cast<Int32>(BLENDMODE::HARDLIGHT));
+         blend_detail::IsNormalisedMode(blendMode);
 }
 
 void ReadBlendSettings(BlendSettings& out, const BaseContainer& data)
@@ -209,8 +200,8 @@ Bool BaseTerrainOperatorData::Read(GeListNode* node, HyperFile*, Int32 level)
 
 Bool BaseTerrainOperatorData::Message(GeListNode* node, Int32 type, void* data)
 {
-  // The operator's own messages come first; the export button and the blend-mode icon are dispatched
-  // here as well once they exist, then the host default answers.
+  // The operator's own messages come first, then the host default answers. The base handles no message
+  // of its own yet: its export button (1091) and blend-mode icon do nothing so far.
   if (OperatorMessage(node, type, data))
     return true;
   return ObjectData::Message(node, type, data);
@@ -354,16 +345,10 @@ Bool BaseTerrainOperatorData::GetCustomOutputsList(BaseArray<CustomOutput>& list
     // A failed name is reported like a failed append: either way the difference map cannot be listed.
     Result<String> name = GetCustomOutputName(ID_OGX_CUSTOMOUTPUT_DIFFERENCE);
     if (name.IsError())
-    {
-      ConsolePrint(name.GetError().GetText());
-      return false;
-    }
+      return ReportOperatorError(name.GetError());
     Result<void> appended = list.Append(CustomOutput{ID_OGX_CUSTOMOUTPUT_DIFFERENCE, std::move(name).GetValue()});
     if (appended.IsError())
-    {
-      ConsolePrint(appended.GetError().GetText());
-      return false;
-    }
+      return ReportOperatorError(appended.GetError());
   }
   AddCustomOutputs(list, node);
   return !list.IsEmpty();
@@ -487,6 +472,7 @@ Result<EVALUATIONRESULT> BaseTerrainOperatorData::EvaluateOperator(const Grid2D<
     return error;
   };
 
+  const Bool filter = IsFilter(GetOperatorFlags(op));
   EVALUATIONRESULT result = EVALUATIONRESULT::CACHED;
   if (_rebuild)
   {
@@ -496,7 +482,7 @@ Result<EVALUATIONRESULT> BaseTerrainOperatorData::EvaluateOperator(const Grid2D<
     result = EVALUATIONRESULT::REBUILT;
   }
 
-  if (IsFilter(GetOperatorFlags(op)))
+  if (filter)
   {
     Result<void> difference = BuildDifferenceMap(terrain);
     if (difference.IsError())
@@ -515,7 +501,7 @@ Result<EVALUATIONRESULT> BaseTerrainOperatorData::EvaluateOperator(const Grid2D<
   // The same holds for a filter's predecessor: when it was evaluated in this pass (before this filter),
   // its status text raised its data count after the dirty test read it. Recording the count as it is
   // now keeps that write from recomputing this filter once more on the next rebuild.
-  if (IsFilter(GetOperatorFlags(op)))
+  if (filter)
   {
     if (const BaseObject* pred = op->GetPred())
     {

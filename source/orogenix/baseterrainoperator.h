@@ -17,6 +17,7 @@
 #include "orogenix/evaluationcontext.h"
 #include "orogenix/grid2d.h"
 #include "orogenix/observable.h"
+#include "orogenix/ogx_ids.h"
 
 // Base parameters, stored in every operator's container (description "Obaseterrainoperator").
 enum : Int32
@@ -44,8 +45,7 @@ enum : Int32
 
 // The custom output every filter offers: the difference between its input and its output.
 inline constexpr Int32 ID_OGX_CUSTOMOUTPUT_DIFFERENCE = 1056542;
-// The preferences sub-container of the world container, and its key for new generators' blend mode.
-inline constexpr Int32 ID_OGX_PREFERENCES = 1055624;
+// The preferences' key for the blend mode of new generators.
 inline constexpr Int32 OGX_PREFS_DEFAULT_BLENDMODE = 1003;
 
 struct BlendSettings

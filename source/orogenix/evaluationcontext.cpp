@@ -6,6 +6,7 @@
 void InitEvaluationContext(EvaluationContext& out, Int resolutionX, Int resolutionZ, Float sizeX, Float sizeZ,
                            Float lod, BaseObject* terrainObject, HierarchyContext* hierarchyHelp)
 {
+  out = EvaluationContext{};   // every matrix identity
   out.resolutionX = resolutionX;
   out.resolutionZ = resolutionZ;
   out.sizeX = sizeX;
@@ -13,14 +14,6 @@ void InitEvaluationContext(EvaluationContext& out, Int resolutionX, Int resoluti
   out.lod = lod;
   out.terrainObject = terrainObject;
   out.hierarchyHelp = hierarchyHelp;
-
-  const Matrix identity;
-  out.terrainMatrix = identity;
-  out.terrainMatrixInverse = identity;
-  out.parentMatrix = identity;
-  out.parentMatrixInverse = identity;
-  out.objectToGridMatrix = identity;
-  out.gridToObjectMatrix = identity;
   if (!terrainObject)
     return;
 
@@ -35,17 +28,5 @@ void InitEvaluationContext(EvaluationContext& out, Int resolutionX, Int resoluti
 
 void CopyEvaluationContext(EvaluationContext& out, const EvaluationContext& in)
 {
-  out.resolutionX = in.resolutionX;
-  out.resolutionZ = in.resolutionZ;
-  out.sizeX = in.sizeX;
-  out.sizeZ = in.sizeZ;
-  out.lod = in.lod;
-  out.terrainObject = in.terrainObject;
-  out.hierarchyHelp = in.hierarchyHelp;
-  out.terrainMatrix = in.terrainMatrix;
-  out.terrainMatrixInverse = in.terrainMatrixInverse;
-  out.parentMatrix = in.parentMatrix;
-  out.parentMatrixInverse = in.parentMatrixInverse;
-  out.objectToGridMatrix = in.objectToGridMatrix;
-  out.gridToObjectMatrix = in.gridToObjectMatrix;
+  out = in;
 }

@@ -15,7 +15,8 @@ namespace
 constexpr Int MINMAX_PART_CELLS = 16384;
 // Upper bound of the parts a min/max pass is split into; their results live on the stack.
 constexpr Int MINMAX_MAX_PARTS = 64;
-// Below this many cells a new grid is cleared on the calling thread.
+// Below this many cells (512 KiB of doubles) a new grid is cleared on the calling thread. Higher than
+// the cell loops' 10000: a clear is one store per cell, so the pool's start-up outweighs it for longer.
 constexpr Int CLEAR_SERIAL_CELLS = 65536;
 
 struct BitmapFree
@@ -151,14 +152,16 @@ Result<void> Grid2D<T>::CopyFrom(const Grid2D& other)
 // result), and the parts are merged in index order with the same strict tests, which keeps the first
 // of equal values. The outcome is bit-identical to the sequential pass, with any thread count.
 template <typename T>
-void Grid2D<T>::RecomputeMinMax()
+Bool Grid2D<T>::FindMinMax(T& lo, T& hi) const
 {
-  ResetMinMax();
   const Int count = cells.GetCount();
   if (count == 0)
-    return;
+    return false;
   const T* c = cells.GetFirst();
-  UpdateMinMax(c[0]);
+  // The first cell seeds both, as UpdateMinMax does; the rest go by the strict tests, so a NaN after the
+  // first cell never enters.
+  T resultLo = c[0];
+  T resultHi = c[0];
 
   const Int rest = count - 1;
   const Int parts = std::clamp<Int>(rest / MINMAX_PART_CELLS, 1, MINMAX_MAX_PARTS);
@@ -172,23 +175,39 @@ void Grid2D<T>::RecomputeMinMax()
   (void)ParallelFor(
     0, parts,
     [&](Int p) {
-      T lo = T(inf);
-      T hi = T(-inf);
+      T partLo = T(inf);
+      T partHi = T(-inf);
       const Int begin = 1 + rest * p / parts;
       const Int end = 1 + rest * (p + 1) / parts;
       for (Int i = begin; i < end; ++i)
       {
-        grid2d_detail::Lower(lo, c[i]);
-        grid2d_detail::Raise(hi, c[i]);
+        grid2d_detail::Lower(partLo, c[i]);
+        grid2d_detail::Raise(partHi, c[i]);
       }
-      found[static_cast<std::size_t>(p)] = Range{lo, hi};
+      found[static_cast<std::size_t>(p)] = Range{partLo, partHi};
     },
     OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
   for (Int p = 0; p < parts; ++p)
   {
-    grid2d_detail::Lower(min, found[static_cast<std::size_t>(p)].lo);
-    grid2d_detail::Raise(max, found[static_cast<std::size_t>(p)].hi);
+    grid2d_detail::Lower(resultLo, found[static_cast<std::size_t>(p)].lo);
+    grid2d_detail::Raise(resultHi, found[static_cast<std::size_t>(p)].hi);
   }
+  lo = resultLo;
+  hi = resultHi;
+  return true;
+}
+
+template <typename T>
+void Grid2D<T>::RecomputeMinMax()
+{
+  ResetMinMax();
+  T lo = EMPTY_MIN;
+  T hi = EMPTY_MAX;
+  if (!FindMinMax(lo, hi))
+    return;
+  min = lo;
+  max = hi;
+  minMaxValid = true;
 }
 
 template <typename T>
@@ -235,7 +254,7 @@ void Grid2D<T>::Normalize(Float range, Float offset)
 }
 
 template <typename T>
-Result<BaseBitmap*> Grid2D<T>::ToBitmap()
+Result<BaseBitmap*> Grid2D<T>::ToBitmap() const
 {
   constexpr Int maxSide = std::numeric_limits<Int32>::max();
   if (width > maxSide || height > maxSide)
@@ -250,9 +269,10 @@ Result<BaseBitmap*> Grid2D<T>::ToBitmap()
   {
     if (bmp->Init(w, h, 32, INITBITMAPFLAGS::GRAYSCALE) != IMAGERESULT::OK)
       return OutOfMemoryError("Could not initialize BaseBitmap!");
-    RecomputeMinMax();
-    const Float lo = minMaxValid ? min : 0.0;
-    const Float hi = minMaxValid ? max : 0.0;
+    // A grid without cells keeps 0 and 0 (it writes no pixels anyway).
+    Float lo = 0.0;
+    Float hi = 0.0;
+    (void)FindMinMax(lo, hi);
     const Float range = hi - lo;
     // A NaN range is "non-zero" here too.
     const Float inv = range != 0.0 ? 1.0 / range : 0.0;

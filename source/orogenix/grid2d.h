@@ -180,14 +180,17 @@ public:
   void Normalize(Float range, Float offset);
 
   // Float: a grey 32-bit float bitmap, one pixel per cell, row 0 at the top, value (cell - min) /
-  // (max - min) with min/max recomputed first (and written into the grid); a flat grid gives black.
+  // (max - min) with the cells' own min/max (found as RecomputeMinMax finds them, but the grid's min/max
+  // are left as they are); a flat grid gives black.
   // Vector: a 24-bit bitmap with the components times 255 as red, green and blue.
   // The caller owns the bitmap and frees it with BaseBitmap::Free.
-  Result<BaseBitmap*> ToBitmap();
+  Result<BaseBitmap*> ToBitmap() const;
 
   String ToString() const;
 
 private:
+  // The cells' range as RecomputeMinMax stores it: false (lo/hi untouched) when there are no cells.
+  Bool FindMinMax(T& lo, T& hi) const;
   Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY);
 };
 

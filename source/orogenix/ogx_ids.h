@@ -12,3 +12,6 @@ inline constexpr Int32 ID_OGX_TERRAINOPERATOR_BASE = 1054564;
 inline constexpr Int32 ID_OGX_TERRAINOPERATORSHADER = 1054655;
 // The group operator: its children form a stack of their own, evaluated into the group's output.
 inline constexpr Int32 ID_OGX_GROUPOPERATOR = 1054581;
+// The module's preferences: a sub-container of the host's world container, and the message the
+// preferences page sends when they change.
+inline constexpr Int32 ID_OGX_PREFERENCES = 1055624;

@@ -122,6 +122,14 @@ Bool AddOperatorButtons(Description* description, Bool open)
   return AddButtons(description, singleId, TERRAINOPERATORFLAGS::TYPE_FILTER).IsOk();
 }
 
+Bool IsRegisteredOperator(Int32 id)
+{
+  for (const OperatorRegistryEntry& entry : g_operatorRegistry)
+    if (entry.id == id)
+      return true;
+  return false;
+}
+
 Bool InsertOperator(BaseObject* target, Int32 operatorId, Bool asChild)
 {
   if (!target)

@@ -64,6 +64,9 @@ void ReleaseRegistryEntries();
 // title and a button per registered filter, laid out for two columns. False for a null description or
 // when an entry cannot be added.
 Bool AddOperatorButtons(Description* description, Bool open);
+// Whether an operator of that plug-in id is in the registry. The add-operator buttons' ids are the
+// operators' plug-in ids; a command for any other id must not make an object of that type.
+Bool IsRegisteredOperator(Int32 id);
 // Inserts a new operator of that plug-in id as target's last child (asChild, unfolding target) or right
 // after target, in one undo step, and selects it. False for a null target, a target in no document, an
 // id that makes no object, or a refused insertion.

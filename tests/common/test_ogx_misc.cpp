@@ -13,6 +13,7 @@
 #include "host/core/log.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "orogenix/baseterrainoperator.h"
 #include "orogenix/ogx_ids.h"
 
 namespace
@@ -427,6 +428,49 @@ TEST_F(SceneHelpersTest, AllocObjectById)
     EXPECT_EQ(AllocObjectById(Onull), nullptr);
   }
   EXPECT_EQ(host::GetLiveNodeCount(), liveBefore);
+}
+
+TEST(OgxPreferences, TakesCreatesOrLeavesTheWorldSubContainer)
+{
+  constexpr Int32 KEY = 1000;
+  struct Case
+  {
+    const char* name;
+    std::function<void()> prepare;
+    Bool expectPrefs;
+    Int32 expectValue;        // KEY read with default -1, when a container is returned
+    Int32 expectStoredType;   // what the world container holds under the id afterwards
+  };
+  const std::vector<Case> cases = {
+    {"missing_is_created_empty", [] {}, true, -1, DA_CONTAINER},
+    {"present_is_kept",
+     [] {
+       BaseContainer prefs(ID_OGX_PREFERENCES);
+       prefs.SetInt32(KEY, 2500);
+       GetWorldContainerInstance()->SetContainer(ID_OGX_PREFERENCES, prefs);
+     },
+     true, 2500, DA_CONTAINER},
+    {"other_kind_is_left_alone", [] { GetWorldContainerInstance()->SetInt32(ID_OGX_PREFERENCES, 7); }, false, 0,
+     DA_LONG},
+    {"cannot_be_had", [] { host::SetWorldSubContainerRefused(ID_OGX_PREFERENCES, true); }, false, 0, DA_CONTAINER},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    host::ResetSceneState();
+    c.prepare();
+    BaseContainer* prefs = GetOgxPreferences();
+    ASSERT_EQ(prefs != nullptr, c.expectPrefs);
+    if (prefs)
+    {
+      EXPECT_EQ(prefs->GetInt32(KEY, -1), c.expectValue);
+      // The same container the world holds, so that writes through it persist.
+      EXPECT_EQ(prefs, GetWorldContainerInstance()->GetContainerInstance(ID_OGX_PREFERENCES));
+    }
+    host::SetWorldSubContainerRefused(ID_OGX_PREFERENCES, false);
+    EXPECT_EQ(GetWorldContainerInstance()->GetType(ID_OGX_PREFERENCES), c.expectStoredType);
+  }
+  host::ResetSceneState();
 }
 
 TEST(JoinStrings, SeparatorOnlyAfterNonEmptyText)

@@ -201,6 +201,65 @@ TEST_F(TerrainMeshTest, EdgeFalloff)
     EXPECT_TRUE(Same(serial.cells[i], grid.cells[i])) << i;
 }
 
+// The falloff cell by cell from GetCellPosition, as a straightforward loop would compute it.
+void ReferenceEdgeFalloff(Grid2D<Float>& grid, Float edge)
+{
+  const Float ax = 1.0 / (grid.sizeX * 0.5);
+  const Float az = 1.0 / (grid.sizeY * 0.5);
+  for (Int i = 0; i < grid.cellCount; ++i)
+  {
+    const Int c = i % grid.width;
+    const Int r = i / grid.width;
+    if (c == 0 || c == grid.width - 1 || r == 0 || r == grid.height - 1)
+    {
+      grid.cells[i] = edge;
+      continue;
+    }
+    const Vector p = GetCellPosition(grid, i);
+    const Float a = 1.0 - std::abs(p.x) * ax;
+    const Float b = 1.0 - std::abs(p.z) * az;
+    const Float t = std::sqrt(a * b);
+    const Float s = (t < 0.0 || std::isnan(t)) ? 0.0 : (t >= 1.0 ? 1.0 : (3.0 - 2.0 * t) * t * t);
+    grid.cells[i] = grid.cells[i] + (edge - grid.cells[i]) * (1.0 - s);
+  }
+}
+
+TEST_F(TerrainMeshTest, EdgeFalloffMatchesThePerCellFormulaBitForBit)
+{
+  struct Case
+  {
+    Int w, h;
+    Float sx, sy;
+  };
+  // Non-square shapes, thin ones, and one large enough that the parallel blocks start inside rows.
+  for (const Case c : {Case{5, 3, 3.0, 7.0}, Case{2, 4, 1.0, 2.0}, Case{1, 6, 5.0, 5.0}, Case{6, 1, 5.0, 5.0},
+                       Case{37, 211, 0.7, 13.3}})
+  {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+    std::mt19937 rng(static_cast<unsigned>(c.w * 1000 + c.h));
+    std::uniform_real_distribution<Float> height(-50.0, 80.0);
+    Grid2D<Float> grid = MakeGrid(c.w, c.h, c.sx, c.sy, [&](Int) { return height(rng); });
+    Grid2D<Float> expected;
+    ASSERT_TRUE(expected.CopyFrom(grid).IsOk());
+    ReferenceEdgeFalloff(expected, -1.25);
+    ASSERT_TRUE(ApplyEdgeFalloff(grid, -1.25).IsOk());
+    for (Int i = 0; i < grid.cellCount; ++i)
+      ASSERT_TRUE(Same(grid.cells[i], expected.cells[i])) << "cell " << i;
+  }
+
+  // Without room for the per-column and per-row ramps the cells stay as they were.
+  Grid2D<Float> grid = MakeGrid(4, 3, 2.0, 2.0, [](Int i) { return static_cast<Float>(i); });
+  for (const Int n : {1, 2})
+  {
+    host::ScopedAllocationFailure fail(n);
+    const Result<void> res = ApplyEdgeFalloff(grid, 9.0);
+    ASSERT_TRUE(res.IsError());
+    EXPECT_EQ(res.GetError().GetText(), "Could not allocate the edge falloff ramps!");
+  }
+  for (Int i = 0; i < grid.cellCount; ++i)
+    EXPECT_EQ(grid.cells[i], static_cast<Float>(i));
+}
+
 TEST_F(TerrainMeshTest, PlaneHeightsAndRing)
 {
   struct Case

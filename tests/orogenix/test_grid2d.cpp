@@ -807,10 +807,10 @@ TEST(Grid2DBitmap, SavedTiffHoldsNormalisedFloatsTopRowFirst)
   ASSERT_TRUE(res.IsOk());
   BitmapGuard guard{res.GetValue()};
   ASSERT_NE(guard.bmp, nullptr);
-  // ToBitmap recomputes the range and leaves it in the grid.
-  EXPECT_TRUE(g.minMaxValid);
-  EXPECT_EQ(g.min, 2.0);
-  EXPECT_EQ(g.max, 10.0);
+  // ToBitmap scales by the cells' own range but leaves the grid's range as it was.
+  EXPECT_FALSE(g.minMaxValid);
+  EXPECT_EQ(g.min, Grid2D<Float>::EMPTY_MIN);
+  EXPECT_EQ(g.max, Grid2D<Float>::EMPTY_MAX);
 
   const auto path = TempTiff("heights");
   ASSERT_EQ(guard.bmp->Save(Url(path), FILTER_TIF, SAVEBIT_32BITCHANNELS), IMAGERESULT::OK);
@@ -839,9 +839,17 @@ TEST(Grid2DBitmap, ValuesFollowTheFormulaOnALargerGrid)
   ASSERT_TRUE(ReadTiff(path, tiff));
   std::filesystem::remove(path);
   ASSERT_EQ(tiff.values.size(), static_cast<std::size_t>(g.cellCount));
-  const Float inv = 1.0 / (g.max - g.min);
+  // The range straight from the cells (ToBitmap leaves the grid's own min/max alone).
+  Float lo = g.cells[0];
+  Float hi = g.cells[0];
+  for (Int i = 1; i < g.cellCount; ++i)
+  {
+    lo = std::min(lo, g.cells[i]);
+    hi = std::max(hi, g.cells[i]);
+  }
+  const Float inv = 1.0 / (hi - lo);
   for (Int i = 0; i < g.cellCount; ++i)
-    ASSERT_EQ(tiff.values[static_cast<std::size_t>(i)], static_cast<Float32>((g.cells[i] - g.min) * inv)) << i;
+    ASSERT_EQ(tiff.values[static_cast<std::size_t>(i)], static_cast<Float32>((g.cells[i] - lo) * inv)) << i;
 }
 
 TEST(Grid2DBitmap, FlatGridGivesABlackBitmap)

@@ -117,6 +117,24 @@ TEST_F(RegistryTest, AppendFailurePrintsTheError)
   EXPECT_EQ(host::FindPlugin(1099201), nullptr);
 }
 
+TEST_F(RegistryTest, IsRegisteredOperatorKnowsOnlyTheRegistry)
+{
+  EXPECT_TRUE(Register(1099201, "Alpha", GEN));
+  host::FailNthRegistration(1);
+  EXPECT_FALSE(Register(1099202, "Beta", FIL));
+  EXPECT_TRUE(Register(1099203, "Gamma", FIL));
+
+  EXPECT_TRUE(IsRegisteredOperator(1099201));
+  EXPECT_TRUE(IsRegisteredOperator(1099203));
+  // Refused by the host, a plug-in the host knows but the registry does not, and no plug-in at all.
+  EXPECT_FALSE(IsRegisteredOperator(1099202));
+  EXPECT_FALSE(IsRegisteredOperator(ID_TEST_GENERATOR));
+  EXPECT_FALSE(IsRegisteredOperator(0));
+
+  ReleaseRegistryEntries();
+  EXPECT_FALSE(IsRegisteredOperator(1099201));
+}
+
 TEST_F(RegistryTest, ReleaseEmptiesTheRegistry)
 {
   EXPECT_TRUE(Register(1099201, "Alpha", GEN));

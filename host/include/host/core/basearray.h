@@ -13,8 +13,9 @@
 
 namespace host
 {
-// Constructs elements made without arguments by default-initialisation, so that growing an array of
-// numbers can leave them unwritten (BaseArray::ResizeDefault); every other construction is the usual.
+// Constructs elements of types without a constructor of their own (numbers, plain records) by
+// default-initialisation when made without arguments, so that growing an array of numbers can leave
+// them unwritten (BaseArray::ResizeDefault); every other construction is the usual.
 template <typename T>
 struct DefaultInitAllocator : std::allocator<T>
 {
@@ -31,7 +32,10 @@ struct DefaultInitAllocator : std::allocator<T>
   template <typename U>
   void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
   {
-    ::new (static_cast<void*>(p)) U;
+    if constexpr (std::is_trivially_default_constructible_v<U>)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U();
   }
   template <typename U, typename... Args>
   void construct(U* p, Args&&... args)
@@ -149,21 +153,11 @@ public:
   auto end() const { return _v.end(); }
 
 private:
-  // The storage default-initialises; Resize promises value-initialised new elements.
+  // The storage leaves new elements of trivial types unwritten; Resize promises value-initialised ones.
   void ValueInitialise(std::size_t from)
   {
     if constexpr (std::is_trivially_default_constructible_v<T>)
-    {
       std::fill(_v.begin() + static_cast<std::ptrdiff_t>(from), _v.end(), T{});
-    }
-    else
-    {
-      for (std::size_t i = from; i < _v.size(); ++i)
-      {
-        std::destroy_at(&_v[i]);
-        ::new (static_cast<void*>(&_v[i])) T();
-      }
-    }
   }
 
   template <typename F>
