@@ -125,13 +125,24 @@ Result<void> Grid2D<T>::CopyFrom(const Grid2D& other)
 {
   if (this == &other)
     return OK;
-  cells.Reset();
-  Result<void> res = cells.CopyFrom(other.cells);
-  if (res.IsError())
+  // Filters copy a 4001 x 4001 grid at every computation (and erosion at every iteration): a grid that
+  // already has the cell count keeps its storage, and the copy runs on all threads for large grids, so
+  // neither a free and a fresh fault-in nor a serial copy of 128 MB sits on the rebuild's path.
+  const Int count = other.cells.GetCount();
+  if (count != cells.GetCount())
   {
-    Reset();
-    return res;
+    cells.Reset();
+    Result<void> res = cells.ResizeDefault(count);
+    if (res.IsError())
+    {
+      Reset();
+      return res;
+    }
   }
+  T* dst = cells.GetFirst();
+  const T* src = other.cells.GetFirst();
+  (void)OGX::ParallelForBlocks(0, count, [dst, src](Int begin, Int end) { std::copy(src + begin, src + end, dst + begin); },
+                               OGX::ThreadsFor(count, CLEAR_SERIAL_CELLS));
   min = other.min;
   max = other.max;
   minMaxValid = other.minMaxValid;

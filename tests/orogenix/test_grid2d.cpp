@@ -244,6 +244,34 @@ TEST(Grid2DShape, CopyFromCopiesCellsAndEveryHeaderField)
   EXPECT_EQ(dst.min, -2.0);
 }
 
+// Large copies run on all threads and reuse the target's cells when the count matches, including a
+// reshape to the same count (another width and height).
+TEST(Grid2DShape, LargeCopyReusesCellsAndMatchesTheSource)
+{
+  Grid2D<Float> src;
+  ASSERT_TRUE(src.Init(701, 300, 3.0, 2.0).IsOk());
+  for (Int i = 0; i < src.cellCount; ++i)
+    src.cells[i] = std::sin(static_cast<Float>(i) * 0.001) * 100.0;
+  src.RecomputeMinMax();
+
+  Grid2D<Float> dst;
+  ASSERT_TRUE(dst.Init(300, 701, 1.0, 1.0).IsOk());
+  const Float* before = dst.cells.GetFirst();
+  ASSERT_TRUE(dst.CopyFrom(src).IsOk());
+  EXPECT_EQ(dst.cells.GetFirst(), before);
+  EXPECT_EQ(dst.width, 701);
+  EXPECT_EQ(dst.height, 300);
+  EXPECT_EQ(dst.min, src.min);
+  EXPECT_EQ(dst.max, src.max);
+  ASSERT_EQ(dst.cells.GetCount(), src.cells.GetCount());
+  EXPECT_EQ(std::memcmp(dst.cells.GetFirst(), src.cells.GetFirst(), sizeof(Float) * static_cast<std::size_t>(src.cellCount)), 0);
+
+  Grid2D<Float> small = MakeGrid(2, 2, {1, 2, 3, 4});
+  ASSERT_TRUE(small.CopyFrom(src).IsOk());
+  ASSERT_EQ(small.cells.GetCount(), src.cellCount);
+  EXPECT_EQ(std::memcmp(small.cells.GetFirst(), src.cells.GetFirst(), sizeof(Float) * static_cast<std::size_t>(src.cellCount)), 0);
+}
+
 TEST(Grid2DShape, MovingLeavesTheSourceEmpty)
 {
   Grid2D<Float> src = MakeGrid(3, 1, {1.0, 2.0, 3.0}, 4.0, 5.0);
