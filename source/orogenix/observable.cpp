@@ -11,10 +11,14 @@
 // entries under the walk. So a walk keeps no pointer or index across a call-out. Every entry carries a
 // sequence number that increases in list order (Add appends, Remove keeps the order), and after each
 // observer the walk seeks the first entry numbered above the one it handled. An entry present when the
-// walk reaches it is visited once; one removed meanwhile is skipped; one added meanwhile is numbered
-// beyond the walk's end and waits for the next notification, so a handler that takes itself out and
-// puts itself back cannot keep the walk going forever.
+// walk reaches it is visited; one removed meanwhile is skipped; one added meanwhile is numbered beyond
+// every entry so far and is visited in this same walk, so a shader that enters its owner while the
+// operator notifies still hears of that output. What ends the walk is that each observer element is
+// visited at most once: a handler that takes itself out and puts itself back is not visited again.
 #include "orogenix/observable.h"
+
+#include <algorithm>
+#include <vector>
 
 #include "host/scene/messages.h"
 
@@ -149,19 +153,26 @@ template <typename Visit>
 void Observable::ForEachResolved(BaseDocument* doc, Visit&& visit)
 {
   std::lock_guard lock(_mutex);
-  const UInt64 end = _nextSequence;
+  // Identity values rather than addresses: a handler may free an element and another may take its place.
+  std::vector<Int> visited;
   UInt64 handled = 0;
   for (;;)
   {
     const Int i = FirstEntryAfter(handled);
-    if (i >= _entries.GetCount() || _entries[i].sequence >= end)
+    if (i >= _entries.GetCount())
       return;
     handled = _entries[i].sequence;
     const BaseLink* link = _entries[i].link;
     if (!link)
       continue;
-    if (BaseList2D* observer = link->GetLink(doc))
-      visit(observer);
+    BaseList2D* observer = link->GetLink(doc);
+    if (!observer)
+      continue;
+    const Int guid = observer->GetGUID();
+    if (std::find(visited.begin(), visited.end(), guid) != visited.end())
+      continue;
+    visited.push_back(guid);
+    visit(observer);
   }
 }
 

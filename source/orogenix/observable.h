@@ -59,7 +59,8 @@ public:
   // For every observer that resolves in doc, in list order: marks each shader of shaderType in its
   // shader tree dirty with dirtyFlags; when one was found and update is set, sends the observer the
   // update message and, for a material, refreshes its preview. Observers without such a shader are
-  // left alone.
+  // left alone. An observer added by a handler during the walk is visited in it; each observer element
+  // is visited at most once per walk (as in SendMessage and SendValue).
   void Notify(Int32 shaderType, Int32 dirtyFlags, BaseDocument* doc, Bool update);
   // Sends (messageId, data) to every observer that resolves in doc.
   void SendMessage(Int32 messageId, BaseDocument* doc, void* data);
@@ -80,7 +81,8 @@ private:
   void DropDeadEntries();
   // Index of the first entry whose sequence number is above sequence (GetCount() when none).
   Int FirstEntryAfter(UInt64 sequence) const;
-  // Calls visit(observer) for each entry, in list order, that resolves in doc.
+  // Calls visit(observer) for each entry, in list order, that resolves in doc, entries added by visit
+  // included, each element once.
   template <typename Visit>
   void ForEachResolved(BaseDocument* doc, Visit&& visit);
 

@@ -410,8 +410,8 @@ TEST_F(ObservableTest, SendMessageAndSendValueReachResolvedObserversOnly)
 TEST_F(ObservableTest, NotifySurvivesObserversThatEditTheListWhileBeingUpdated)
 {
   // [reacting, second, third]: the reacting observer's update removes itself and the second entry and
-  // adds a fourth one. The second is skipped, the third is still updated, the fourth waits for the next
-  // notification.
+  // adds a fourth one. The second is skipped, the third is still updated, and the fourth, added during
+  // the walk, is updated in it too.
   Observable list;
   BaseObject* reacting = BaseObject::Alloc(ID_TEST_OBSERVEROBJECT);
   ASSERT_TRUE(reacting);
@@ -433,21 +433,56 @@ TEST_F(ObservableTest, NotifySurvivesObserversThatEditTheListWhileBeingUpdated)
   EXPECT_EQ(CountMessages(reacting, MSG_UPDATE), 1);
   EXPECT_EQ(CountMessages(second, MSG_UPDATE), 0);
   EXPECT_EQ(CountMessages(third, MSG_UPDATE), 1);
-  EXPECT_EQ(CountMessages(fourth, MSG_UPDATE), 0);
+  EXPECT_EQ(CountMessages(fourth, MSG_UPDATE), 1);
+  EXPECT_EQ(host::GetMaterialUpdates(fourth).size(), 1u);
   EXPECT_EQ(list.GetCount(), 2);
   EXPECT_EQ(list.Find(third, docA), 0);
   EXPECT_EQ(list.Find(fourth, docA), 1);
 
-  // An observer that takes itself out and puts itself back is updated once per notification.
+  // An observer that takes itself out and puts itself back (now last) is updated once per
+  // notification, and the walk ends.
   g_onUpdate = [&](BaseList2D* self) {
     list.Remove(self, docA);
     EXPECT_TRUE(list.Add(self, docA).IsOk());
   };
   ASSERT_TRUE(list.Add(reacting, docA).IsOk());
   host::ClearNodeLogs(reacting);
+  host::ClearNodeLogs(third);
   list.Notify(ID_OGX_TERRAINOPERATORSHADER, DATA, docA, true);
   EXPECT_EQ(CountMessages(reacting, MSG_UPDATE), 1);
+  EXPECT_EQ(CountMessages(third, MSG_UPDATE), 1);
   EXPECT_EQ(list.GetCount(), 3);
+
+  // Two observers that keep re-adding each other: each is still updated once.
+  BaseObject* other = BaseObject::Alloc(ID_TEST_OBSERVEROBJECT);
+  ASSERT_TRUE(other);
+  ASSERT_TRUE(docA->InsertObject(other, nullptr));
+  ASSERT_TRUE(other->InsertShader(BaseShader::Alloc(ID_OGX_TERRAINOPERATORSHADER)));
+  ASSERT_TRUE(list.Add(other, docA).IsOk());
+  g_onUpdate = [&](BaseList2D* self) {
+    BaseList2D* partner = self == reacting ? static_cast<BaseList2D*>(other) : static_cast<BaseList2D*>(reacting);
+    list.Remove(partner, docA);
+    EXPECT_TRUE(list.Add(partner, docA).IsOk());
+  };
+  host::ClearNodeLogs(reacting);
+  host::ClearNodeLogs(other);
+  list.Notify(ID_OGX_TERRAINOPERATORSHADER, DATA, docA, true);
+  EXPECT_EQ(CountMessages(reacting, MSG_UPDATE), 1);
+  EXPECT_EQ(CountMessages(other, MSG_UPDATE), 1);
+}
+
+TEST_F(ObservableTest, SendMessageVisitsObserversAddedDuringTheWalkOnce)
+{
+  Observable list;
+  BaseObject* reacting = BaseObject::Alloc(ID_TEST_OBSERVEROBJECT);
+  ASSERT_TRUE(reacting);
+  ASSERT_TRUE(docA->InsertObject(reacting, nullptr));
+  BaseMaterial* late = MaterialWithShader(docA, Xcolor);
+  ASSERT_TRUE(list.Add(reacting, docA).IsOk());
+  g_onUpdate = [&](BaseList2D*) { EXPECT_TRUE(list.Add(late, docA).IsOk()); };
+  list.SendMessage(MSG_UPDATE, docA, nullptr);
+  EXPECT_EQ(CountMessages(reacting, MSG_UPDATE), 1);
+  EXPECT_EQ(CountMessages(late, MSG_UPDATE), 1);
 }
 
 // Run under the thread sanitizer (OGX_SANITIZE=thread) to check the lock; in other builds it checks
