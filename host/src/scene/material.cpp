@@ -35,21 +35,38 @@ BaseList2D* BaseShader::GetOwner() const
   return nullptr;
 }
 
+ShaderData* BaseShader::FindShaderData() const
+{
+  return dynamic_cast<ShaderData*>(GetNodeData());
+}
+
 INITRENDERRESULT BaseShader::InitRender(const InitRenderStruct& irs)
 {
-  ShaderData* data = dynamic_cast<ShaderData*>(GetNodeData());
-  return data ? data->InitRender(this, irs) : INITRENDERRESULT::OK;
+  _renderState.reset();
+  _renderData = FindShaderData();
+  if (_renderData)
+    return _renderData->InitRender(this, irs);
+  const host::BuiltinType* bt = host::FindBuiltinType(GetType());
+  if (!bt || !bt->prepareRender)
+    return INITRENDERRESULT::OK;
+  const INITRENDERRESULT result = bt->prepareRender(this, irs, _renderState);
+  if (result != INITRENDERRESULT::OK)
+    _renderState.reset();
+  return result;
 }
 
 Vector BaseShader::Sample(ChannelData* cd)
 {
-  ShaderData* data = dynamic_cast<ShaderData*>(GetNodeData());
+  if (_renderState)
+    return _renderState->Sample(cd);
+  ShaderData* data = _renderData ? _renderData : FindShaderData();
   return data ? data->SampleColor(this, cd) : Vector();
 }
 
 void BaseShader::FreeRender()
 {
-  if (ShaderData* data = dynamic_cast<ShaderData*>(GetNodeData()))
+  _renderState.reset();
+  if (ShaderData* data = _renderData ? _renderData : FindShaderData())
     data->FreeRender(this);
 }
 

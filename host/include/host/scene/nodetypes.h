@@ -3,10 +3,19 @@
 // Other host areas add their own built-ins (UVW and selection tags, line objects ...) here.
 #pragma once
 
-#include "host/scene/gelistnode.h"
+#include <memory>
+
+#include "host/scene/nodedata.h"
 
 namespace host
 {
+class ShaderRenderState;
+
+// Prepares a built-in shader for rendering: makes its render state from the shader's parameters as
+// they are now (see BaseShader::InitRender). Anything but OK leaves state empty.
+using PrepareShaderRender = INITRENDERRESULT (*)(BaseShader* sh, const InitRenderStruct& irs,
+                                                 std::unique_ptr<ShaderRenderState>& state);
+
 enum class FIELDKIND : Int32
 {
   FLOAT64,
@@ -34,6 +43,8 @@ struct BuiltinType
   BaseList2D* (*create)(Int32 type) = nullptr;
   Int32 recordSize = 0;
   std::vector<RecordField> recordFields;
+  // Shaders: how the type renders (null: a plain shader, black).
+  PrepareShaderRender prepareRender = nullptr;
 };
 
 // False for a type id that is already a built-in type or a registered plug-in.
