@@ -18,6 +18,7 @@
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
 #include "object/operator_noise.h"
+#include "object/operator_shader.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -45,6 +46,7 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_SHADER_OPERATOR = 22;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -134,7 +136,7 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient, group) after noise; the filter
+// their place: the other generator operators (spline, gradient, group) after shader; the filter
 // operators (adjustment, curve, clamp, blur, sharpen, mirror, fold, erosion, quantize) after the filter
 // separator; the commands (group, ungroup, resolution pair, blend-mode pair) after the command
 // separator; and after the tool separator the channel shader, the preferences page, the help callback,
@@ -147,6 +149,7 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"terrain object", [] { return RegisterTerrainObject(SORT_TERRAIN_OBJECT); }},
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
+  {"shader operator", [] { return RegisterShaderOperator(SORT_SHADER_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},

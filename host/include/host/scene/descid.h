@@ -24,6 +24,7 @@ inline constexpr Int32 DTYPE_LONG = 15;
 inline constexpr Int32 DTYPE_REAL = 19;
 inline constexpr Int32 DTYPE_VECTOR = 23;
 inline constexpr Int32 DTYPE_STRING = 130;
+inline constexpr Int32 DTYPE_BASELISTLINK = 133;   // a link (DA_ALIASLINK); DESC_ACCEPT names what it takes
 inline constexpr Int32 DTYPE_BOOL = 400006001;
 
 struct DescLevel

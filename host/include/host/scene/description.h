@@ -68,6 +68,7 @@ inline constexpr Int32 DESC_TITLEBAR = 18;                // Bool of a title ent
 inline constexpr Int32 DESC_CUSTOMGUI = 21;               // Int32: the interface element that shows it
 inline constexpr Int32 DESC_ICONCYCLE_LABEL = 30;         // Bool of an icon cycle entry
 inline constexpr Int32 DESC_CYCLEICONS = 36;              // container: value -> icon id
+inline constexpr Int32 DESC_ACCEPT = 37;                  // container of a link entry: accepted type -> any
 inline constexpr Int32 DESC_STATICTEXT_BORDER = 2400;     // Bool of a static text entry
 inline constexpr Int32 DESC_STATICTEXT_SCALE = 2405;      // Bool of a static text entry
 
