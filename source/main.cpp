@@ -22,6 +22,7 @@
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "shader/terrainoperatorshader.h"
 
 namespace
 {
@@ -139,8 +140,8 @@ struct RegistrationStep
 // their place: the other generator operators (spline, gradient, group) after shader; the filter
 // operators (adjustment, curve, clamp, blur, sharpen, mirror, fold, erosion, quantize) after the filter
 // separator; the commands (group, ungroup, resolution pair, blend-mode pair) after the command
-// separator; and after the tool separator the channel shader, the preferences page, the help callback,
-// open help, about and the HUD scene hook.
+// separator; and after the channel shader the preferences page, the help callback, open help, about and
+// the HUD scene hook.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -153,6 +154,7 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
+  {"channel shader", [] { return RegisterTerrainOperatorShader(); }},
 };
 
 // ---------------------------------------------------------------------------------------------------

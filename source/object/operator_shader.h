@@ -108,7 +108,7 @@ private:
 
 // The shader a shader operator's link 10001 names in doc, or null (nothing linked, or the link names no
 // shader).
-BaseShader* GetShaderOperatorShader(const BaseObject* op, const BaseDocument* doc);
+BaseShader* GetShaderOperatorShader(const BaseList2D* op, const BaseDocument* doc);
 
 // Registers the operator (its icon from the main sheet's cell at (192, 0), description
 // "oshaderoperator", name string 10006) at that menu sort order; start-up passes 22.

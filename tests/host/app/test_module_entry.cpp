@@ -320,6 +320,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
+    {1054655, PLUGINTYPE::SHADER, GeLoadString(10015), 0, "xterrainoperatorshader", 0, false},
   };
   const std::vector<host::RegistrationCall> plugins = host::GetRegistrationLog();
   ASSERT_EQ(plugins.size(), expectedPlugins.size());
@@ -339,6 +340,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
   EXPECT_EQ(console[4], GeLoadString(10017, GeLoadString(10006)));
+  EXPECT_EQ(console[5], GeLoadString(10019, GeLoadString(10015)));
 
   // The separators: default commands without icon or help, named by their sort order.
   struct Separator
