@@ -30,13 +30,13 @@ Error CannotRead(const Url& file, const String& why)
 }
 
 // Sizes the pixel store; false when memory cannot be had.
-Bool Reserve(LoadedImage& out, Int32 width, Int32 height)
+Bool Reserve(LoadedImage& out, Int32 width, Int32 height, Int32 channels)
 {
   if (width <= 0 || height <= 0 || AllocationShouldFail())
     return false;
   try
   {
-    out.rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0.0f);
+    out.samples.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels);
   }
   catch (const std::exception&)
   {
@@ -44,7 +44,39 @@ Bool Reserve(LoadedImage& out, Int32 width, Int32 height)
   }
   out.width = width;
   out.height = height;
+  out.channels = channels;
   return true;
+}
+
+Error CannotHold(const Url& file)
+{
+  return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
+}
+
+// The decoded samples of the simplified libpng reader, as floats in 0..1.
+template <typename Sample>
+Result<void> FinishPng(png_image& image, const Url& file, LoadedImage& out, Int32 channels, Float32 scale)
+{
+  std::vector<Sample> buffer;
+  if (!Reserve(out, static_cast<Int32>(image.width), static_cast<Int32>(image.height), channels))
+  {
+    png_image_free(&image);
+    return CannotHold(file);
+  }
+  try
+  {
+    buffer.resize(out.samples.size());
+  }
+  catch (const std::exception&)
+  {
+    png_image_free(&image);
+    return CannotHold(file);
+  }
+  if (!png_image_finish_read(&image, nullptr, buffer.data(), 0, nullptr))
+    return CannotRead(file, String(image.message));
+  for (std::size_t i = 0; i < buffer.size(); ++i)
+    out.samples[i] = static_cast<Float32>(buffer[i]) / scale;
+  return OK;
 }
 
 // The simplified libpng reader keeps the file's own encoding (8-bit values as stored, 16-bit ones as
@@ -55,75 +87,63 @@ Result<void> LoadPng(const Url& file, LoadedImage& out)
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, file.GetString().GetStd().c_str()))
     return CannotRead(file, String(image.message));
+  if (image.width > 0x7fffffffu || image.height > 0x7fffffffu)
+  {
+    png_image_free(&image);
+    return CannotHold(file);
+  }
   const Bool sixteen = (image.format & PNG_FORMAT_FLAG_LINEAR) != 0;
-  image.format = sixteen ? PNG_FORMAT_LINEAR_RGB : PNG_FORMAT_RGB;
-  const std::size_t samples = static_cast<std::size_t>(image.width) * image.height * 3;
-  std::vector<png_uint_16> wide;
-  std::vector<png_byte> narrow;
-  if (image.width > 0x7fffffffu || image.height > 0x7fffffffu || AllocationShouldFail())
-  {
-    png_image_free(&image);
-    return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
-  }
-  try
-  {
-    if (sixteen)
-      wide.resize(samples);
-    else
-      narrow.resize(samples);
-  }
-  catch (const std::exception&)
-  {
-    png_image_free(&image);
-    return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
-  }
-  void* buffer = sixteen ? static_cast<void*>(wide.data()) : static_cast<void*>(narrow.data());
-  if (!png_image_finish_read(&image, nullptr, buffer, 0, nullptr))
-    return CannotRead(file, String(image.message));
-  if (!Reserve(out, static_cast<Int32>(image.width), static_cast<Int32>(image.height)))
-    return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
-  for (std::size_t i = 0; i < samples; ++i)
-    out.rgb[i] = sixteen ? static_cast<Float32>(wide[i]) / 65535.0f : static_cast<Float32>(narrow[i]) / 255.0f;
-  return OK;
+  const Bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+  image.format = (sixteen ? PNG_FORMAT_FLAG_LINEAR : 0) | (colour ? PNG_FORMAT_FLAG_COLOR : 0);
+  const Int32 channels = colour ? 3 : 1;
+  if (sixteen)
+    return FinishPng<png_uint_16>(image, file, out, channels, 65535.0f);
+  return FinishPng<png_byte>(image, file, out, channels, 255.0f);
 }
 
 Result<void> LoadTiff(const Url& file, LoadedImage& out)
 {
   BaseBitmap* bmp = BaseBitmap::Alloc();
   if (!bmp)
-    return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
+    return CannotHold(file);
   const IMAGERESULT loaded = bmp->Init(file);
   if (loaded != IMAGERESULT::OK)
   {
     BaseBitmap::Free(bmp);
     if (loaded == IMAGERESULT::OUTOFMEMORY)
-      return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
+      return CannotHold(file);
     return CannotRead(file, "not a PNG or TIFF image the host can decode");
   }
   const Int32 w = bmp->GetBw();
   const Int32 h = bmp->GetBh();
-  if (!Reserve(out, w, h))
+  const Bool grey = bmp->IsGreyFloat();
+  std::vector<UChar> row;
+  Bool ok = Reserve(out, w, h, grey ? 1 : 3);
+  if (ok && !grey)
   {
-    BaseBitmap::Free(bmp);
-    return OutOfMemoryError("Cannot hold image \"" + file.GetString() + "\"");
-  }
-  Float32* px = out.rgb.data();
-  for (Int32 y = 0; y < h; ++y)
-    for (Int32 x = 0; x < w; ++x, px += 3)
+    try
     {
-      if (bmp->IsGreyFloat())
-      {
-        px[0] = px[1] = px[2] = bmp->GetGreyFloat(x, y);
-        continue;
-      }
-      UInt16 r = 0, g = 0, b = 0;
-      bmp->GetPixel(x, y, &r, &g, &b);
-      px[0] = static_cast<Float32>(r) / 255.0f;
-      px[1] = static_cast<Float32>(g) / 255.0f;
-      px[2] = static_cast<Float32>(b) / 255.0f;
+      row.resize(static_cast<std::size_t>(w) * 3);
     }
+    catch (const std::exception&)
+    {
+      ok = false;
+    }
+  }
+  for (Int32 y = 0; ok && y < h; ++y)
+  {
+    Float32* dst = out.samples.data() + static_cast<std::size_t>(y) * w * out.channels;
+    if (grey)
+    {
+      ok = bmp->GetPixelCnt(0, y, w, reinterpret_cast<UChar*>(dst), sizeof(Float32), COLORMODE::GRAYf);
+      continue;
+    }
+    ok = bmp->GetPixelCnt(0, y, w, row.data(), 3, COLORMODE::RGB);
+    for (std::size_t i = 0; ok && i < row.size(); ++i)
+      dst[i] = static_cast<Float32>(row[i]) / 255.0f;
+  }
   BaseBitmap::Free(bmp);
-  return OK;
+  return ok ? Result<void>(OK) : CannotHold(file);
 }
 } // namespace
 

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "host/core/basearray.h"
 #include "host/core/result.h"
 #include "host/core/url.h"
 
@@ -12,11 +13,14 @@ struct LoadedImage
 {
   Int32 width = 0;
   Int32 height = 0;
-  std::vector<Float32> rgb;   // three samples per pixel, rows top first
+  Int32 channels = 0;   // 1 grey, 3 red, green, blue
+  // channels samples per pixel, rows top first; filled by the loader, so not zeroed first.
+  std::vector<Float32, host::DefaultInitAllocator<Float32>> samples;
 };
 
 // PNG (recognised by its signature) through libpng, 8-bit samples / 255 and 16-bit ones / 65535;
 // anything else as TIFF through the host's bitmap: 8-bit samples / 255, float grey maps as stored.
+// Grey images keep one channel.
 // Errors: a missing or undecodable file (illegal argument, naming the file and why), memory that
 // cannot be had (out of memory).
 Result<void> LoadImageFile(const Url& file, LoadedImage& out);

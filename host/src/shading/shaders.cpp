@@ -175,13 +175,24 @@ public:
     const Int32 y1 = std::min(y0 + 1, image.height - 1);
     const Float fx = x - static_cast<Float>(x0);
     const Float fy = y - static_cast<Float>(y0);
-    auto at = [&](Int32 px, Int32 py) {
-      const Float32* c = image.rgb.data() + (static_cast<std::size_t>(py) * image.width + px) * 3;
-      return Vector(c[0], c[1], c[2]);
+    const Float32* px = image.samples.data();
+    const std::size_t stride = static_cast<std::size_t>(image.width);
+    const std::size_t r0 = static_cast<std::size_t>(y0) * stride;
+    const std::size_t r1 = static_cast<std::size_t>(y1) * stride;
+    const std::size_t i00 = r0 + static_cast<std::size_t>(x0), i10 = r0 + static_cast<std::size_t>(x1);
+    const std::size_t i01 = r1 + static_cast<std::size_t>(x0), i11 = r1 + static_cast<std::size_t>(x1);
+    auto blend = [&](std::size_t c) {
+      const std::size_t n = static_cast<std::size_t>(image.channels);
+      const Float top = px[i00 * n + c] + (px[i10 * n + c] - px[i00 * n + c]) * fx;
+      const Float bottom = px[i01 * n + c] + (px[i11 * n + c] - px[i01 * n + c]) * fx;
+      return top + (bottom - top) * fy;
     };
-    const Vector top = at(x0, y0) + (at(x1, y0) - at(x0, y0)) * fx;
-    const Vector bottom = at(x0, y1) + (at(x1, y1) - at(x0, y1)) * fx;
-    return top + (bottom - top) * fy;
+    if (image.channels == 1)
+    {
+      const Float v = blend(0);
+      return Vector(v, v, v);
+    }
+    return Vector(blend(0), blend(1), blend(2));
   }
 };
 
