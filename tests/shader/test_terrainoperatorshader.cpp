@@ -16,6 +16,7 @@
 #include "host/fields/fieldlist.h"
 #include "host/fields/fieldobjects.h"
 #include "host/scene/description.h"
+#include "host/scene/scenefile.h"
 #include "host/shading/shading.h"
 #include "object/operator_shader.h"
 #include "shader/terrainoperatorshader.h"
@@ -603,5 +604,42 @@ TEST_F(ChannelShaderTest, SamplesAreTheSameOnManyThreads)
   ASSERT_TRUE(ParallelFor(0, N, [&](Int i) { parallel[i] = At(point(i).x, point(i).y); }).IsOk());
   EXPECT_EQ(serial, parallel);
   shader->FreeRender();
+}
+} // namespace
+
+namespace
+{
+TEST_F(ChannelShaderTest, ASavedDocumentLinksAgainAndTheLoadedShaderObservesItsOperator)
+{
+  BaseObject* op = GeneratorWith(3, 3, HEIGHTS);
+  op->SetName("Source");
+  ASSERT_TRUE(Link(op));
+  Params().SetInt32(TERRAINOPERATORSHADER_OUTPUT, TERRAINOPERATORSHADER_OUTPUT_SLOPE);
+  auto* g = static_cast<Gradient*>(Params().GetCustomData(TERRAINOPERATORSHADER_GRADIENT, CUSTOMDATATYPE_GRADIENT));
+  GradientKnot red;
+  red.pos = 0.5;
+  red.col = Vector(1, 0, 0);
+  ASSERT_TRUE(g->InsertKnot(red));
+  material->GetDataInstanceRef().SetLink(MATERIAL_COLOR_SHADER, shader);
+  terrain->MakeTag(Ttexture)->GetDataInstanceRef().SetLink(TEXTURETAG_MATERIAL, material);
+
+  const Result<String> text = host::SaveDocumentToText(doc, "doc");
+  ASSERT_TRUE(text.IsOk()) << text.GetError().GetText().GetStd();
+  Result<BaseDocument*> loaded = host::LoadDocumentFromText(text.GetValue(), "doc");
+  ASSERT_TRUE(loaded.IsOk()) << loaded.GetError().GetText().GetStd();
+  BaseDocument* back = loaded.GetValue();
+  BaseObject* backOp = back->SearchObject("Source");
+  ASSERT_NE(backOp, nullptr);
+  BaseMaterial* backMat = host::GetTextureTagMaterial(host::FindTextureTag(back->GetFirstObject()));
+  ASSERT_NE(backMat, nullptr);
+  BaseShader* backShader = backMat->GetFirstShader();
+  ASSERT_NE(backShader, nullptr);
+  EXPECT_EQ(backMat->GetDataInstanceRef().GetLink(MATERIAL_COLOR_SHADER, back), backShader);
+  EXPECT_EQ(ResolveTerrainOperator(backShader->GetDataInstanceRef(), TERRAINOPERATORSHADER_OPERATOR, back), backOp);
+  EXPECT_EQ(backShader->GetDataInstanceRef().GetData(TERRAINOPERATORSHADER_GRADIENT), GeData(*g));
+  EXPECT_EQ(backShader->GetDataInstanceRef().GetInt32(TERRAINOPERATORSHADER_OUTPUT), TERRAINOPERATORSHADER_OUTPUT_SLOPE);
+  // The load's document information entered the loaded material into the loaded operator's list.
+  EXPECT_EQ(OperatorData(backOp)->GetObservable().Find(backMat, back), 0);
+  BaseDocument::Free(back);
 }
 } // namespace
