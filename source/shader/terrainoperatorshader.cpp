@@ -177,23 +177,11 @@ Bool TerrainOperatorShader::Init(GeListNode* node)
   bc.SetInt32(TERRAINOPERATORSHADER_INTERPOLATION, static_cast<Int32>(SAMPLEINTERPOLATION::BICUBIC));
   bc.SetBool(TERRAINOPERATORSHADER_USEGRADIENT, true);
 
+  // Two knots, black at 0 and white at 1, each of brightness 1, bias 0.5, index 0, smooth.
   Gradient* gradient = Gradient::Alloc();
   if (!gradient)
     return false;
-  GradientKnot black;
-  black.col = Vector(0.0, 0.0, 0.0);
-  black.pos = 0.0;
-  GradientKnot white;
-  white.col = Vector(1.0, 1.0, 1.0);
-  white.pos = 1.0;
-  for (GradientKnot* k : {&black, &white})
-  {
-    k->brightness = 1.0;
-    k->bias = 0.5;
-    k->index = 0;
-    k->interpolation = GRADIENT_INTERPOLATION_TYPE::SMOOTHKNOT;
-  }
-  const Bool knots = gradient->InsertKnot(black) && gradient->InsertKnot(white);
+  const Bool knots = SetDefaultGradientKnots(*gradient);
   if (knots)
     bc.SetData(TERRAINOPERATORSHADER_GRADIENT, GeData(*gradient));
   Gradient::Free(gradient);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <new>
 
 #include "host/core/alloc.h"
 #include "host/scene/hyperfile.h"
@@ -56,20 +55,12 @@ Float CatmullRom(Float p0, Float p1, Float p2, Float p3, Float t)
 // The knots in order of position; equal positions keep their insertion order.
 Bool SortedCopy(const std::vector<GradientKnot>& knots, std::vector<GradientKnot>& out)
 {
-  if (host::AllocationShouldFail())
-    return false;
-  try
-  {
+  return host::TryAllocation([&] {
     std::vector<GradientKnot> sorted(knots);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const GradientKnot& a, const GradientKnot& b) { return a.pos < b.pos; });
     out.swap(sorted);
-    return true;
-  }
-  catch (const std::bad_alloc&)
-  {
-    return false;
-  }
+  });
 }
 } // namespace
 
@@ -102,17 +93,7 @@ GradientKnot Gradient::GetKnot(Int32 index) const
 
 Bool Gradient::InsertKnot(const GradientKnot& knot)
 {
-  if (host::AllocationShouldFail())
-    return false;
-  try
-  {
-    _knots.push_back(knot);
-    return true;
-  }
-  catch (const std::bad_alloc&)
-  {
-    return false;
-  }
+  return host::TryAllocation([&] { _knots.push_back(knot); });
 }
 
 Bool Gradient::SetKnot(Int32 index, const GradientKnot& knot)
@@ -134,21 +115,13 @@ Bool Gradient::CopyTo(Gradient* dest) const
     return false;
   if (dest == this)
     return true;
-  if (host::AllocationShouldFail())
-    return false;
-  try
-  {
+  return host::TryAllocation([&] {
     std::vector<GradientKnot> knots(_knots);
     std::vector<GradientKnot> render(_render);
     dest->_knots.swap(knots);
     dest->_render.swap(render);
     dest->_prepared = _prepared;
-    return true;
-  }
-  catch (const std::bad_alloc&)
-  {
-    return false;
-  }
+  });
 }
 
 Result<void> Gradient::InitRender(const InitRenderStruct&)
@@ -215,16 +188,8 @@ std::unique_ptr<CustomDataType> Gradient::Clone() const
   if (!copy)
     return nullptr;
   // A clone is a value for a container: it holds the knots, not the render preparation.
-  if (host::AllocationShouldFail())
+  if (!host::TryAllocation([&] { copy->_knots = _knots; }))
     return nullptr;
-  try
-  {
-    copy->_knots = _knots;
-  }
-  catch (const std::bad_alloc&)
-  {
-    return nullptr;
-  }
   return copy;
 }
 
@@ -254,24 +219,18 @@ Bool Gradient::ReadData(HyperFile* hf, Int32)
       count > hf->GetCount())
     return false;
   std::vector<GradientKnot> knots;
-  try
-  {
-    knots.reserve(static_cast<std::size_t>(count));
-    for (Int32 n = 0; n < count; ++n)
-    {
-      GradientKnot k;
-      Int32 interpolation = 0;
-      if (!hf->ReadVector(&k.col) || !hf->ReadFloat(&k.brightness) || !hf->ReadFloat(&k.pos) ||
-          !hf->ReadFloat(&k.bias) || !hf->ReadInt32(&k.index) || !hf->ReadInt32(&interpolation) ||
-          !KnownInterpolation(interpolation))
-        return false;
-      k.interpolation = static_cast<GRADIENT_INTERPOLATION_TYPE>(interpolation);
-      knots.push_back(k);
-    }
-  }
-  catch (const std::bad_alloc&)
-  {
+  if (!host::TryAllocation([&] { knots.reserve(static_cast<std::size_t>(count)); }))
     return false;
+  for (Int32 n = 0; n < count; ++n)
+  {
+    GradientKnot k;
+    Int32 interpolation = 0;
+    if (!hf->ReadVector(&k.col) || !hf->ReadFloat(&k.brightness) || !hf->ReadFloat(&k.pos) ||
+        !hf->ReadFloat(&k.bias) || !hf->ReadInt32(&k.index) || !hf->ReadInt32(&interpolation) ||
+        !KnownInterpolation(interpolation))
+      return false;
+    k.interpolation = static_cast<GRADIENT_INTERPOLATION_TYPE>(interpolation);
+    knots.push_back(k);   // within the reserved capacity
   }
   _knots.swap(knots);
   FreeRender();

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <exception>
 
 #include <png.h>
 
@@ -32,16 +31,9 @@ Error CannotRead(const Url& file, const String& why)
 // Sizes the pixel store; false when memory cannot be had.
 Bool Reserve(LoadedImage& out, Int32 width, Int32 height, Int32 channels)
 {
-  if (width <= 0 || height <= 0 || AllocationShouldFail())
+  if (width <= 0 || height <= 0 ||
+      !TryAllocation([&] { out.samples.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels); }))
     return false;
-  try
-  {
-    out.samples.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels);
-  }
-  catch (const std::exception&)
-  {
-    return false;
-  }
   out.width = width;
   out.height = height;
   out.channels = channels;
@@ -58,16 +50,8 @@ template <typename Sample>
 Result<void> FinishPng(png_image& image, const Url& file, LoadedImage& out, Int32 channels, Float32 scale)
 {
   std::vector<Sample> buffer;
-  if (!Reserve(out, static_cast<Int32>(image.width), static_cast<Int32>(image.height), channels))
-  {
-    png_image_free(&image);
-    return CannotHold(file);
-  }
-  try
-  {
-    buffer.resize(out.samples.size());
-  }
-  catch (const std::exception&)
+  if (!Reserve(out, static_cast<Int32>(image.width), static_cast<Int32>(image.height), channels) ||
+      !TryAllocation([&] { buffer.resize(out.samples.size()); }))
   {
     png_image_free(&image);
     return CannotHold(file);
@@ -118,18 +102,7 @@ Result<void> LoadTiff(const Url& file, LoadedImage& out)
   const Int32 h = bmp->GetBh();
   const Bool grey = bmp->IsGreyFloat();
   std::vector<UChar> row;
-  Bool ok = Reserve(out, w, h, grey ? 1 : 3);
-  if (ok && !grey)
-  {
-    try
-    {
-      row.resize(static_cast<std::size_t>(w) * 3);
-    }
-    catch (const std::exception&)
-    {
-      ok = false;
-    }
-  }
+  Bool ok = Reserve(out, w, h, grey ? 1 : 3) && (grey || TryAllocation([&] { row.resize(static_cast<std::size_t>(w) * 3); }));
   for (Int32 y = 0; ok && y < h; ++y)
   {
     Float32* dst = out.samples.data() + static_cast<std::size_t>(y) * w * out.channels;

@@ -84,24 +84,16 @@ protected:
     BaseBitmap::Free(bmp);
   }
 
-  // A PNG written through libpng's simplified writer: 8-bit RGB, or 16-bit grey.
-  static Bool WritePng8(const std::filesystem::path& path, Int32 w, Int32 h, const std::vector<png_byte>& rgb)
+  // A PNG written through libpng's simplified writer: format PNG_FORMAT_RGB with 8-bit samples, or
+  // PNG_FORMAT_LINEAR_Y with 16-bit ones.
+  static Bool WritePng(const std::filesystem::path& path, Int32 w, Int32 h, png_uint_32 format, const void* samples)
   {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(w);
     image.height = static_cast<png_uint_32>(h);
-    image.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-  }
-  static Bool WritePng16Grey(const std::filesystem::path& path, Int32 w, Int32 h, const std::vector<png_uint_16>& grey)
-  {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(w);
-    image.height = static_cast<png_uint_32>(h);
-    image.format = PNG_FORMAT_LINEAR_Y;
-    return png_image_write_to_file(&image, path.c_str(), 0, grey.data(), 0, nullptr) != 0;
+    image.format = format;
+    return png_image_write_to_file(&image, path.c_str(), 0, samples, 0, nullptr) != 0;
   }
 
   BaseShader* Bitmap(const std::filesystem::path& file)
@@ -392,9 +384,11 @@ TEST_F(ShadingTest, BitmapShaderReadsFloatTiffsCornerAlignedWithTilingMirroringA
 TEST_F(ShadingTest, BitmapShaderReadsPngsAndColourTiffs)
 {
   const auto png8 = Tmp("rgb.png");
-  ASSERT_TRUE(WritePng8(png8, 2, 1, {255, 0, 51, 0, 255, 102}));
+  const std::vector<png_byte> rgb = {255, 0, 51, 0, 255, 102};
+  ASSERT_TRUE(WritePng(png8, 2, 1, PNG_FORMAT_RGB, rgb.data()));
   const auto png16 = Tmp("grey16.png");
-  ASSERT_TRUE(WritePng16Grey(png16, 2, 1, {0, 65535}));
+  const std::vector<png_uint_16> grey = {0, 65535};
+  ASSERT_TRUE(WritePng(png16, 2, 1, PNG_FORMAT_LINEAR_Y, grey.data()));
   const auto tif8 = Tmp("rgb.tif");
   {
     BaseBitmap* bmp = BaseBitmap::Alloc();

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "host/core/types.h"
@@ -18,6 +19,28 @@ void FailNthAllocation(Int n);
 // Number of host allocations and growths asked for since the process started (for tests that look for
 // the n to arm).
 Int GetAllocationCount();
+
+// Runs one allocating step of the host (filling a standard container, say) as a host allocation: false,
+// with the step not run, when the failure switch says so; false when the step runs out of memory.
+template <typename Step>
+Bool TryAllocation(Step&& step)
+{
+  if (AllocationShouldFail())
+    return false;
+  try
+  {
+    step();
+    return true;
+  }
+  catch (const std::bad_alloc&)
+  {
+    return false;
+  }
+  catch (const std::length_error&)
+  {
+    return false;
+  }
+}
 
 // Disarms the switch when the scope ends, so a failing test does not leak the setting into the next.
 class ScopedAllocationFailure

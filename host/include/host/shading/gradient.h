@@ -98,7 +98,8 @@ private:
   Bool _prepared = false;
 };
 
-// Knots that span 0 .. 1 from black to white, smooth, as new gradients in descriptions default to.
+// Replaces the knots with two: black at 0 and white at 1, each of brightness 1, bias 0.5, index 0 and
+// SMOOTHKNOT interpolation. False when memory cannot be had.
 Bool SetDefaultGradientKnots(Gradient& gradient);
 
 namespace host
