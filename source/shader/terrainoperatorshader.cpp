@@ -316,14 +316,19 @@ Bool TerrainOperatorShader::SetParameter(GeListNode* node, const DescID& id, con
     if (oldOp != newOp)
     {
       BaseList2D* owner = OwnerOf(node);
-      if (oldOp)
-        GetTerrainOperatorData(oldOp)->GetObservable().Remove(owner, doc);
-      if (newOp)
+      // The new list first: when it refuses the owner, the link stays as it was and so does the old
+      // operator's list, which still has to tell this shader of its changes.
+      OGX::BaseTerrainOperatorData* data = newOp ? GetTerrainOperatorData(newOp) : nullptr;
+      if (data)
       {
-        OGX::BaseTerrainOperatorData* data = GetTerrainOperatorData(newOp);
         const Result<void> added = data->GetObservable().Add(owner, doc);
         if (added.IsError())
           return PrintError(added.GetError());
+      }
+      if (oldOp)
+        GetTerrainOperatorData(oldOp)->GetObservable().Remove(owner, doc);
+      if (data)
+      {
         // A custom output the new operator does not offer falls back to its heights.
         const Int32 output = bc.GetInt32(TERRAINOPERATORSHADER_OUTPUT);
         if (output > TERRAINOPERATORSHADER_OUTPUT_MASK)

@@ -452,6 +452,8 @@ TEST_F(ChannelShaderTest, LinkChangesMoveTheOwnerBetweenObserverListsAndResetAMi
   }
   EXPECT_EQ(host::Console().GetLast(), String("Failed to add observer to the list!"));
   EXPECT_EQ(shader->GetDataInstanceRef().GetLink(TERRAINOPERATORSHADER_OPERATOR, doc), b);
+  EXPECT_EQ(lb.Find(material, doc), 0);   // and still hears of b's changes
+  EXPECT_EQ(la.GetCount(), 0);
   ASSERT_TRUE(Link(nullptr));
   EXPECT_EQ(lb.GetCount(), 0);
   EXPECT_EQ(la.GetCount(), 0);
