@@ -86,12 +86,9 @@ Result<void> AdjustmentOperator::ComputeOperator(const Grid2D<Float>& terrain, B
   const Float add = unit * offset;
   const Float* in = terrain.cells.GetFirst();
   Float* out = _output.cells.GetFirst();
-  auto AdjustCells = [in, out, scale, add](Int begin, Int end) {
-    for (Int i = begin; i < end; ++i)
-      out[i] = in[i] * scale + add;
-  };
+  auto AdjustCell = [in, scale, add](Int i) { return in[i] * scale + add; };
   // All threads at every size: this loop has no small-work threshold.
-  return OGX::ParallelForBlocks(0, _output.cellCount, AdjustCells, OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
+  return OGX::ParallelFillCells(out, _output.cellCount, AdjustCell, OGX::LOOP_ALLTHREADS);
 }
 
 Bool RegisterAdjustmentOperator(Int32 sortOrder)

@@ -90,30 +90,21 @@ Result<void> ClampOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   {
     const Float min = terrain.minMaxValid ? terrain.min : Grid2D<Float>::EMPTY_MIN;
     const Float max = terrain.minMaxValid ? terrain.max : Grid2D<Float>::EMPTY_MAX;
-    auto RescaleCells = [=](Int begin, Int end) {
-      for (Int i = begin; i < end; ++i)
-      {
-        const Float t = max - min == 0.0 ? 0.0 : (in[i] - min) / (max - min);
-        out[i] = low + (high - low) * t;
-      }
+    auto RescaleCell = [=](Int i) {
+      const Float t = max - min == 0.0 ? 0.0 : (in[i] - min) / (max - min);
+      return low + (high - low) * t;
     };
-    return OGX::ParallelForBlocks(0, count, RescaleCells, threads, OGX::LOOP_GRANULARITY);
+    return OGX::ParallelFillCells(out, count, RescaleCell, threads);
   }
 
   const HostThread* thread = context.hierarchyHelp ? context.hierarchyHelp->GetThread() : nullptr;
-  auto ClampCells = [=](Int begin, Int end) -> Result<void> {
-    for (Int i = begin; i < end; ++i)
-    {
-      if (OGX::LoopBreakRequested(i, OGX::BREAKMASK_CELLS, thread))
-        return OGX::LoopCancelledError(CLAMP_LOOP_NAME);
-      // max(low, h), then min(high, .), each written so that a NaN h is what comes through.
-      const Float h = in[i];
-      const Float raised = h < low ? low : h;
-      out[i] = raised > high ? high : raised;
-    }
-    return OK;
+  auto ClampCell = [=](Int i) {
+    // max(low, h), then min(high, .), each written so that a NaN h is what comes through.
+    const Float h = in[i];
+    const Float raised = h < low ? low : h;
+    return raised > high ? high : raised;
   };
-  return FinishOutputLoop(OGX::ParallelForBlocks(0, count, ClampCells, threads, OGX::LOOP_GRANULARITY), terrain);
+  return FinishOutputLoop(OGX::ParallelFillCells(out, count, ClampCell, threads, thread, CLAMP_LOOP_NAME), terrain);
 }
 
 Bool RegisterClampOperator(Int32 sortOrder)

@@ -115,18 +115,10 @@ Result<void> CurveOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   Float* out = _output.cells.GetFirst();
   const HostThread* thread = context.hierarchyHelp ? context.hierarchyHelp->GetThread() : nullptr;
   // A flat input runs the loop too (inverse 0): every cell becomes min, the input unchanged.
-  auto RemapCells = [=](Int begin, Int end) -> Result<void> {
-    for (Int i = begin; i < end; ++i)
-    {
-      if (OGX::LoopBreakRequested(i, OGX::BREAKMASK_CELLS, thread))
-        return OGX::LoopCancelledError(CURVE_LOOP_NAME);
-      out[i] = curve->Evaluate((in[i] - min) * inverse).y * range + min;
-    }
-    return OK;
-  };
+  auto RemapCell = [=](Int i) { return curve->Evaluate((in[i] - min) * inverse).y * range + min; };
   // All threads at every size: each cell costs a curve evaluation.
   return FinishOutputLoop(
-    OGX::ParallelForBlocks(0, _output.cellCount, RemapCells, OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY), terrain);
+    OGX::ParallelFillCells(out, _output.cellCount, RemapCell, OGX::LOOP_ALLTHREADS, thread, CURVE_LOOP_NAME), terrain);
 }
 
 Bool RegisterCurveOperator(Int32 sortOrder)

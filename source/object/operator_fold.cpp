@@ -88,31 +88,16 @@ Result<void> FoldOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseObj
   const Float* in = terrain.cells.GetFirst();
   Float* out = _output.cells.GetFirst();
 
-  auto FoldCells = [=](Int begin, Int end) {
-    for (Int i = begin; i < end; ++i)
-      out[i] = Fold(mode, in[i], level);
-  };
-  // The cell's column and row are carried along the block instead of divided out of i for every cell.
-  auto FoldCellsWithNoise = [=](Int begin, Int end) {
-    Int column = begin % width;
-    Int row = begin / width;
-    for (Int i = begin; i < end; ++i)
-    {
-      const Float x = GridFraction(column, width - 1) * sizeX - sizeX * 0.5;
-      const Float z = sizeY * 0.5 - GridFraction(row, height - 1) * sizeY;
-      const Float cellLevel = level + HostNoise3D(Vector(x * s, offset * s, z * s)) * amount;
-      out[i] = Fold(mode, in[i], cellLevel);
-      if (++column == width)
-      {
-        column = 0;
-        ++row;
-      }
-    }
+  auto FoldCell = [=](Int i) { return Fold(mode, in[i], level); };
+  auto FoldCellWithNoise = [=](Int i) {
+    const Float x = GridFraction(i % width, width - 1) * sizeX - sizeX * 0.5;
+    const Float z = sizeY * 0.5 - GridFraction(i / width, height - 1) * sizeY;
+    return Fold(mode, in[i], level + HostNoise3D(Vector(x * s, offset * s, z * s)) * amount);
   };
   const Int threads = OGX::ThreadsFor(_output.cellCount, OGX::LOOP_SERIAL_ITEMS);
   if (noise)
-    return OGX::ParallelForBlocks(0, _output.cellCount, FoldCellsWithNoise, threads, OGX::LOOP_GRANULARITY);
-  return OGX::ParallelForBlocks(0, _output.cellCount, FoldCells, threads, OGX::LOOP_GRANULARITY);
+    return OGX::ParallelFillCells(out, _output.cellCount, FoldCellWithNoise, threads);
+  return OGX::ParallelFillCells(out, _output.cellCount, FoldCell, threads);
 }
 
 Bool RegisterFoldOperator(Int32 sortOrder)

@@ -66,24 +66,38 @@ Result<void> MirrorOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseO
     const Float t = max - min == 0.0 ? 0.0 : (h - min) / (max - min);
     return (min - max) * t + max;
   };
+  // Each destination row is written once, in one direction: large grids with stores that bypass the
+  // caches (see OGX::LOOP_STREAM_CELLS).
+  const Bool stream = _output.cellCount >= OGX::LOOP_STREAM_CELLS;
   auto MirrorRow = [&](Int y) -> Result<void> {
     if (OGX::LoopBreakRequested(y, OGX::BREAKMASK_ROWS, thread))
       return OGX::LoopCancelledError(MIRROR_LOOP_NAME);
     const Float* src = in + y * width;
     Float* dst = out + (mirrorZ ? height - y - 1 : y) * width;
-    // One loop per case, so that the common ones stay plain copies and reversals.
-    if (invert && mirrorX)
-      for (Int x = 0; x < width; ++x)
-        dst[width - x - 1] = Invert(src[x]);
-    else if (invert)
-      for (Int x = 0; x < width; ++x)
-        dst[x] = Invert(src[x]);
-    else if (mirrorX)
-      for (Int x = 0; x < width; ++x)
-        dst[width - x - 1] = src[x];
+    auto write = [&](auto store) {
+      // One loop per case, so that the common ones stay plain copies and reversals.
+      if (invert && mirrorX)
+        for (Int x = 0; x < width; ++x)
+          store(dst + width - x - 1, Invert(src[x]));
+      else if (invert)
+        for (Int x = 0; x < width; ++x)
+          store(dst + x, Invert(src[x]));
+      else if (mirrorX)
+        for (Int x = 0; x < width; ++x)
+          store(dst + width - x - 1, src[x]);
+      else
+        for (Int x = 0; x < width; ++x)
+          store(dst + x, src[x]);
+    };
+    if (stream)
+    {
+      write([](Float* p, Float v) { OGX::StreamStore(p, v); });
+      OGX::StreamFence();
+    }
     else
-      for (Int x = 0; x < width; ++x)
-        dst[x] = src[x];
+    {
+      write([](Float* p, Float v) { *p = v; });
+    }
     return OK;
   };
   // Counted in cells although the loop runs over rows.

@@ -56,14 +56,12 @@ Result<void> QuantizeOperator::ComputeOperator(const Grid2D<Float>& terrain, Bas
   HOST_TRY(_output.InitLikeForOverwrite(terrain));
   const Float* in = terrain.cells.GetFirst();
   Float* out = _output.cells.GetFirst();
-  auto QuantizeCells = [=](Int begin, Int end) {
-    for (Int i = begin; i < end; ++i)
-      out[i] = std::floor((in[i] - min) * invRange * steps + 0.5) * invSteps * range + min;
+  auto QuantizeCell = [=](Int i) {
+    return std::floor((in[i] - min) * invRange * steps + 0.5) * invSteps * range + min;
   };
   // Deliberately 20000 cells here, twice the threshold of the other cell loops.
-  return OGX::ParallelForBlocks(0, _output.cellCount, QuantizeCells,
-                                OGX::ThreadsFor(_output.cellCount, OGX::LOOP_SERIAL_QUANTIZE_CELLS),
-                                OGX::LOOP_GRANULARITY);
+  return OGX::ParallelFillCells(out, _output.cellCount, QuantizeCell,
+                                OGX::ThreadsFor(_output.cellCount, OGX::LOOP_SERIAL_QUANTIZE_CELLS));
 }
 
 Bool RegisterQuantizeOperator(Int32 sortOrder)

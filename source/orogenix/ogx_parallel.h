@@ -8,9 +8,15 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <source_location>
 #include <type_traits>
 #include <utility>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#define OGX_HAVE_STREAM_STORES 1
+#endif
 
 #include "host/core/parallel.h"
 #include "host/core/result.h"
@@ -98,5 +104,71 @@ Result<void> ParallelForBlocks(Int from, Int to, Body&& body, Int threadCount = 
       }
     },
     threadCount, granularity);
+}
+
+// Output grids of at least this many cells (32 MB of doubles, about the processor's last cache) are
+// written with non-temporal stores by ParallelFillCells: such a grid cannot stay in the caches until it
+// is read anyway, and a plain store first reads the line it writes, a third stream of memory traffic
+// beside the input and the output. Smaller grids are written plainly, so the pass after finds them in
+// the caches.
+inline constexpr Int LOOP_STREAM_CELLS = Int(1) << 22;
+
+// A store that bypasses the caches (a plain store where the target has none). Stores made this way are
+// ordered only by StreamFence, which every loop body that uses them calls before it returns.
+inline void StreamStore(Float* target, Float value)
+{
+#ifdef OGX_HAVE_STREAM_STORES
+  _mm_stream_si64(reinterpret_cast<long long*>(target), std::bit_cast<long long>(value));
+#else
+  *target = value;
+#endif
+}
+
+inline void StreamFence()
+{
+#ifdef OGX_HAVE_STREAM_STORES
+  _mm_sfence();
+#endif
+}
+
+// The per-cell loop of the filters: out[i] = cell(i) for every i in [0, count), run as ParallelForBlocks
+// (so with one thread in increasing order), large outputs written with StreamStore. With a thread, the
+// break test of index i (mask BREAKMASK_CELLS) comes before its cell, and a break ends the loop with
+// "<loopName> cancelled!" located at the caller. The values are those of the plain loop, bit for bit.
+template <typename Cell>
+Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCount, const HostThread* thread = nullptr,
+                               const char* loopName = "", std::source_location location = std::source_location::current())
+{
+  auto fill = [&]<Bool STREAM, Bool TEST>(Int begin, Int end) -> Result<void> {
+    for (Int i = begin; i < end; ++i)
+    {
+      if constexpr (TEST)
+      {
+        if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
+        {
+          if constexpr (STREAM)
+            StreamFence();
+          return LoopCancelledError(loopName, location);
+        }
+      }
+      const Float value = cell(i);
+      if constexpr (STREAM)
+        StreamStore(out + i, value);
+      else
+        out[i] = value;
+    }
+    if constexpr (STREAM)
+      StreamFence();
+    return OK;
+  };
+  const Bool stream = count >= LOOP_STREAM_CELLS;
+  auto run = [&]<Bool STREAM, Bool TEST>() {
+    return ParallelForBlocks(
+      0, count, [&](Int begin, Int end) { return fill.template operator()<STREAM, TEST>(begin, end); }, threadCount,
+      LOOP_GRANULARITY);
+  };
+  if (thread)
+    return stream ? run.template operator()<true, true>() : run.template operator()<false, true>();
+  return stream ? run.template operator()<true, false>() : run.template operator()<false, false>();
 }
 } // namespace OGX

@@ -2,7 +2,7 @@
 
 #include "host/scene/description.h"
 #include "host/scene/scenefile.h"
-#include "support/filter_operators.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 

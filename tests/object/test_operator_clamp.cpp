@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "host/scene/messages.h"
-#include "support/filter_operators.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 

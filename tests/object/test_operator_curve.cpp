@@ -4,7 +4,7 @@
 #include "host/core/alloc.h"
 #include "host/scene/messages.h"
 #include "host/splines/splinedata.h"
-#include "support/filter_operators.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 

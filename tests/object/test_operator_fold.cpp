@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "host/noise/noise.h"
-#include "support/filter_operators.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/filter_operators.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 

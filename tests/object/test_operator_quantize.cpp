@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "support/filter_operators.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 

@@ -10,7 +10,8 @@
 #include "host/core/thread.h"
 #include "host/gui/icons.h"
 #include "host/scene/description.h"
-#include "support/filter_operators.h"
+#include "orogenix/ogx_parallel.h"
+#include "support/height_filters.h"
 
 using namespace ogx_test;
 
@@ -344,4 +345,40 @@ TEST_F(FilterCommonTest, BreakTestsFollowTheMasks)
     ASSERT_TRUE(Compute(op, cellsInput).IsOk());
   ASSERT_TRUE(Compute(mirror, rowsInput).IsOk());
   EXPECT_EQ(thread.GetTestCount(), 0);
+}
+
+// Grids beyond OGX::LOOP_STREAM_CELLS are written with stores that bypass the caches: the same values
+// as the plain definition, and with the break test in place (a build record without a break).
+TEST_F(FilterCommonTest, LargeOutputsHoldTheSameValues)
+{
+  HostThread thread;
+  HierarchyContext hh(doc, 1.0, &thread, BUILDFLAGS::NONE);
+  hierarchy = &hh;
+  const Grid2D<Float> input = RampGrid(2100, 2000, -5.0, 95.0);
+  ASSERT_GE(input.cellCount, OGX::LOOP_STREAM_CELLS);
+  const Int w = input.width;
+  const Int h = input.height;
+
+  BaseObject* adjustment = AddOperator(ID_OGX_ADJUSTMENTOPERATOR);
+  Data(adjustment).SetFloat(ADJUSTMENTOPERATOR_SCALE, 0.75);
+  Data(adjustment).SetFloat(ADJUSTMENTOPERATOR_OFFSET_ABSOLUTE, 2.5);
+  ASSERT_TRUE(Compute(adjustment, input).IsOk());
+  for (Int i = 0; i < input.cellCount; ++i)
+    ASSERT_EQ(Output(adjustment).cells[i], input.cells[i] * 0.75 + 2.5) << i;
+
+  BaseObject* clamp = AddOperator(ID_OGX_CLAMPOPERATOR);
+  Data(clamp).SetBool(CLAMPOPERATOR_CLAMP, true);
+  Data(clamp).SetFloat(CLAMPOPERATOR_LOW, 10.0);
+  Data(clamp).SetFloat(CLAMPOPERATOR_HIGH, 60.0);
+  ASSERT_TRUE(Compute(clamp, input).IsOk());
+  for (Int i = 0; i < input.cellCount; ++i)
+    ASSERT_EQ(Output(clamp).cells[i], std::min(60.0, std::max(10.0, input.cells[i]))) << i;
+
+  BaseObject* mirror = AddOperator(ID_OGX_MIRROROPERATOR);
+  Data(mirror).SetBool(MIRROROPERATOR_MIRROR_X, true);
+  Data(mirror).SetBool(MIRROROPERATOR_MIRROR_Z, true);
+  ASSERT_TRUE(Compute(mirror, input).IsOk());
+  for (Int y = 0; y < h; ++y)
+    for (Int x = 0; x < w; ++x)
+      ASSERT_EQ(Output(mirror).cells[y * w + x], input.cells[(h - 1 - y) * w + (w - 1 - x)]) << x << "," << y;
 }
