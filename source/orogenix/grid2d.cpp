@@ -101,24 +101,26 @@ Result<void> Grid2D<T>::Init(Int newWidth, Int newHeight, Float newSizeX, Float 
 }
 
 template <typename T>
-Result<void> Grid2D<T>::InitLike(const Grid2D& other)
+Result<void> Grid2D<T>::ShapeLike(const Grid2D& other, Bool clear)
 {
   // Read first: `other` may be this grid.
   const Int w = other.width;
   const Int h = other.height;
   const Float sx = other.sizeX;
   const Float sy = other.sizeY;
-  return Shape(w, h, sx, sy);
+  return Shape(w, h, sx, sy, clear);
+}
+
+template <typename T>
+Result<void> Grid2D<T>::InitLike(const Grid2D& other)
+{
+  return ShapeLike(other, true);
 }
 
 template <typename T>
 Result<void> Grid2D<T>::InitLikeForOverwrite(const Grid2D& other)
 {
-  const Int w = other.width;
-  const Int h = other.height;
-  const Float sx = other.sizeX;
-  const Float sy = other.sizeY;
-  return Shape(w, h, sx, sy, false);
+  return ShapeLike(other, false);
 }
 
 template <typename T>

@@ -196,6 +196,7 @@ private:
   // The cells' range as RecomputeMinMax stores it: false (lo/hi untouched) when there are no cells.
   Bool FindMinMax(T& lo, T& hi) const;
   Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear = true);
+  Result<void> ShapeLike(const Grid2D& other, Bool clear);
 };
 
 // Defined here and inline so that per-pixel callers can inline it despite the extern instantiation.
