@@ -6,6 +6,8 @@
 // threads above; it cannot be cancelled.
 #pragma once
 
+#include <cmath>
+
 #include "orogenix/baseterrainoperator.h"
 
 // Plug-in id of the quantize operator.
@@ -34,6 +36,20 @@ public:
   // 10001.
   Bool GetDirtyParameterIds(BaseArray<Int32>& ids, const BaseContainer& data) override;
 };
+
+// std::floor(v), bit for bit (signed zeros, infinities and NaN included), in a form without branches or
+// library calls that the compiler turns into a vector loop where std::floor needs an instruction the
+// base x86-64 set lacks. It relies on round-to-nearest (the host's mode) and on the two additions being
+// made as written: |v| below 2^52 is rounded to an integer by adding and removing 2^52 with its sign,
+// and one is taken off where that rounded up; from 2^52 on a double is an integer already.
+inline Float FloorWithoutBranches(Float v)
+{
+  constexpr Float INTEGRAL_FROM = 4503599627370496.0;   // 2^52
+  const Float m = std::copysign(INTEGRAL_FROM, v);
+  Float r = std::copysign((v + m) - m, v);
+  r = r > v ? r - 1.0 : r;
+  return std::fabs(v) < INTEGRAL_FROM ? r : v;
+}
 
 // Registers the operator (its icon from the main sheet's cell at (0, 128), description
 // "oquantizeoperator", name string 10014) at that menu sort order; start-up passes 38.

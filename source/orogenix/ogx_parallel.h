@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <source_location>
 #include <type_traits>
 #include <utility>
@@ -131,35 +132,74 @@ inline void StreamFence()
 #endif
 }
 
+// StreamStore of count values from source to target, two at a time where target allows.
+inline void StreamCopy(Float* target, const Float* source, Int count)
+{
+  Int i = 0;
+#ifdef OGX_HAVE_STREAM_STORES
+  if ((reinterpret_cast<std::uintptr_t>(target) & 15) != 0 && count > 0)
+  {
+    StreamStore(target, source[0]);
+    i = 1;
+  }
+  for (; i + 1 < count; i += 2)
+    _mm_stream_pd(target + i, _mm_loadu_pd(source + i));
+#endif
+  for (; i < count; ++i)
+    StreamStore(target + i, source[i]);
+}
+
+// Cells computed into the stack before StreamCopy writes them out: small enough for the first-level
+// cache, large enough that the computing loop runs as the compiler's vector loop.
+inline constexpr Int LOOP_STREAM_CHUNK = 128;
+
 // The per-cell loop of the filters: out[i] = cell(i) for every i in [0, count), run as ParallelForBlocks
-// (so with one thread in increasing order), large outputs written with StreamStore. With a thread, the
-// break test of index i (mask BREAKMASK_CELLS) comes before its cell, and a break ends the loop with
-// "<loopName> cancelled!" located at the caller. The values are those of the plain loop, bit for bit.
+// (so with one thread in increasing order). Large outputs are computed a chunk at a time and written
+// with StreamCopy. With a thread, the break test of index i (mask BREAKMASK_CELLS) comes before its cell
+// (the cells before it are written), and a break ends the loop with "<loopName> cancelled!" located at
+// the caller. The values are those of the plain loop, bit for bit.
 template <typename Cell>
 Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCount, const HostThread* thread = nullptr,
                                const char* loopName = "", std::source_location location = std::source_location::current())
 {
-  auto fill = [&]<Bool STREAM, Bool TEST>(Int begin, Int end) -> Result<void> {
+  // Cells [begin, end) into target, target[k] for cell begin + k; the index at which a break was seen,
+  // or end.
+  auto compute = [&]<Bool TEST>(Float* target, Int begin, Int end) -> Int {
     for (Int i = begin; i < end; ++i)
     {
       if constexpr (TEST)
       {
         if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
+          return i;
+      }
+      target[i - begin] = cell(i);
+    }
+    return end;
+  };
+  auto fill = [&]<Bool STREAM, Bool TEST>(Int begin, Int end) -> Result<void> {
+    if constexpr (!STREAM)
+    {
+      if (compute.template operator()<TEST>(out + begin, begin, end) != end)
+        return LoopCancelledError(loopName, location);
+      return OK;
+    }
+    else
+    {
+      alignas(16) Float chunk[LOOP_STREAM_CHUNK];
+      for (Int first = begin; first < end; first += LOOP_STREAM_CHUNK)
+      {
+        const Int last = std::min(first + LOOP_STREAM_CHUNK, end);
+        const Int reached = compute.template operator()<TEST>(chunk, first, last);
+        StreamCopy(out + first, chunk, reached - first);
+        if (reached != last)
         {
-          if constexpr (STREAM)
-            StreamFence();
+          StreamFence();
           return LoopCancelledError(loopName, location);
         }
       }
-      const Float value = cell(i);
-      if constexpr (STREAM)
-        StreamStore(out + i, value);
-      else
-        out[i] = value;
-    }
-    if constexpr (STREAM)
       StreamFence();
-    return OK;
+      return OK;
+    }
   };
   const Bool stream = count >= LOOP_STREAM_CELLS;
   auto run = [&]<Bool STREAM, Bool TEST>() {

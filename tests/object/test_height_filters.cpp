@@ -373,6 +373,12 @@ TEST_F(FilterCommonTest, LargeOutputsHoldTheSameValues)
   ASSERT_TRUE(Compute(clamp, input).IsOk());
   for (Int i = 0; i < input.cellCount; ++i)
     ASSERT_EQ(Output(clamp).cells[i], std::min(60.0, std::max(10.0, input.cells[i]))) << i;
+  // Cancelled part-way through a chunk: still no stale cells.
+  thread.BreakAfterTests(100000);
+  ASSERT_TRUE(Compute(clamp, input).IsError());
+  thread.BreakAfterTests(0);
+  for (Int i = 0; i < input.cellCount; ++i)
+    ASSERT_EQ(Output(clamp).cells[i], 0.0) << i;
 
   BaseObject* mirror = AddOperator(ID_OGX_MIRROROPERATOR);
   Data(mirror).SetBool(MIRROROPERATOR_MIRROR_X, true);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
 
 #include "support/height_filters.h"
 
@@ -97,4 +100,25 @@ TEST_F(QuantizeOperatorTest, MatchesTheFormulaForAnyLevelCount)
   ASSERT_TRUE(Compute(op, input).IsOk());
   for (Int i = 0; i < input.cellCount; ++i)
     ASSERT_TRUE(Same(Output(op).cells[i], Reference(input.cells[i], input.min, input.max, 8)));
+}
+
+// The floor the quantize loop uses is std::floor, bit for bit.
+TEST(QuantizeFloor, EqualsTheLibraryFloor)
+{
+  constexpr Float two52 = 4503599627370496.0;
+  constexpr Float inf = std::numeric_limits<Float>::infinity();
+  std::vector<Float> values = {0.0,         -0.0,       0.5,         -0.5,        1.5,          -1.5,       2.5,
+                               -2.5,        0.49999999999999994,     -0.49999999999999994,      1.0,        -1.0,
+                               two52,       -two52,     two52 - 0.5, -two52 + 0.5, two52 + 1.0, -two52 - 1.0,
+                               two52 * 2.0, 1e300,      -1e300,      inf,         -inf,         5e-324,     -5e-324,
+                               std::numeric_limits<Float>::quiet_NaN()};
+  std::mt19937_64 random(17);
+  for (int i = 0; i < 200000; ++i)
+  {
+    const int e = static_cast<int>(random() % 120) - 60;
+    values.push_back(std::ldexp(static_cast<Float>(random() >> 11) / 9007199254740992.0, e) * (random() & 1 ? 1 : -1));
+    values.push_back(static_cast<Float>(static_cast<int>(random() % 2001) - 1000) * 0.5);
+  }
+  for (const Float v : values)
+    ASSERT_TRUE(Same(FloorWithoutBranches(v), std::floor(v))) << v;
 }
