@@ -1,5 +1,7 @@
 #include "object/operator_mirror.h"
 
+#include <algorithm>
+
 #include "common/ogx_icons.h"
 #include "host/scene/hierarchy.h"
 #include "host/scene/resource.h"
@@ -66,38 +68,42 @@ Result<void> MirrorOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseO
     const Float t = max - min == 0.0 ? 0.0 : (h - min) / (max - min);
     return (min - max) * t + max;
   };
-  // Each destination row is written once, in one direction: large grids with stores that bypass the
-  // caches (see OGX::LOOP_STREAM_CELLS).
+  // Destination cells [first, last) of a row from the source row into target[0 ..], one loop per case
+  // so that each stays a plain vector loop.
+  auto fillRow = [&](Float* target, const Float* src, Int first, Int last) {
+    if (invert && mirrorX)
+      for (Int d = first; d < last; ++d)
+        target[d - first] = Invert(src[width - 1 - d]);
+    else if (invert)
+      for (Int d = first; d < last; ++d)
+        target[d - first] = Invert(src[d]);
+    else if (mirrorX)
+      for (Int d = first; d < last; ++d)
+        target[d - first] = src[width - 1 - d];
+    else
+      for (Int d = first; d < last; ++d)
+        target[d - first] = src[d];
+  };
+  // Large grids go out a chunk at a time with stores that bypass the caches (see OGX::LOOP_STREAM_CELLS).
   const Bool stream = _output.cellCount >= OGX::LOOP_STREAM_CELLS;
   auto MirrorRow = [&](Int y) -> Result<void> {
     if (OGX::LoopBreakRequested(y, OGX::BREAKMASK_ROWS, thread))
       return OGX::LoopCancelledError(MIRROR_LOOP_NAME);
     const Float* src = in + y * width;
     Float* dst = out + (mirrorZ ? height - y - 1 : y) * width;
-    auto write = [&](auto store) {
-      // One loop per case, so that the common ones stay plain copies and reversals.
-      if (invert && mirrorX)
-        for (Int x = 0; x < width; ++x)
-          store(dst + width - x - 1, Invert(src[x]));
-      else if (invert)
-        for (Int x = 0; x < width; ++x)
-          store(dst + x, Invert(src[x]));
-      else if (mirrorX)
-        for (Int x = 0; x < width; ++x)
-          store(dst + width - x - 1, src[x]);
-      else
-        for (Int x = 0; x < width; ++x)
-          store(dst + x, src[x]);
-    };
-    if (stream)
+    if (!stream)
     {
-      write([](Float* p, Float v) { OGX::StreamStore(p, v); });
-      OGX::StreamFence();
+      fillRow(dst, src, 0, width);
+      return OK;
     }
-    else
+    alignas(16) Float chunk[OGX::LOOP_STREAM_CHUNK];
+    for (Int first = 0; first < width; first += OGX::LOOP_STREAM_CHUNK)
     {
-      write([](Float* p, Float v) { *p = v; });
+      const Int last = std::min(first + OGX::LOOP_STREAM_CHUNK, width);
+      fillRow(chunk, src, first, last);
+      OGX::StreamCopy(dst + first, chunk, last - first);
     }
+    OGX::StreamFence();
     return OK;
   };
   // Counted in cells although the loop runs over rows.
