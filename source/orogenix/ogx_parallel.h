@@ -114,7 +114,7 @@ Result<void> ParallelForBlocks(Int from, Int to, Body&& body, Int threadCount = 
 // the caches.
 inline constexpr Int LOOP_STREAM_CELLS = Int(1) << 22;
 
-// A store that bypasses the caches (a plain store where the target has none). Stores made this way are
+// A store that bypasses the caches (a plain store on processors without one). Stores made this way are
 // ordered only by StreamFence, which every loop body that uses them calls before it returns.
 inline void StreamStore(Float* target, Float value)
 {

@@ -43,7 +43,7 @@ const std::vector<Expected>& ExpectedRows()
   return rows;
 }
 
-class FilterCommonTest : public FilterOperatorTest
+class FilterCommonTest : public HeightFilterTest
 {
 };
 } // namespace
@@ -63,7 +63,7 @@ TEST_F(FilterCommonTest, RegisterAsFiltersInStartUpOrderWithTheirIconsAndDescrip
 
     const host::PluginEntry* entry = host::FindPlugin(e.id);
     ASSERT_NE(entry, nullptr) << e.name;
-    EXPECT_EQ(entry->name, "#$" + String::IntToString(FilterRegistrations()[k].sortOrder) + e.name);
+    EXPECT_EQ(entry->name, "#$" + String::IntToString(HeightFilterRegistrations()[k].sortOrder) + e.name);
     EXPECT_EQ(entry->description, String(e.description));
     EXPECT_EQ(entry->diskLevel, e.hostLevel) << e.name;
     EXPECT_TRUE(entry->hasIcon);
@@ -99,7 +99,7 @@ TEST_F(FilterCommonTest, RegisterAsFiltersInStartUpOrderWithTheirIconsAndDescrip
 
 TEST_F(FilterCommonTest, RegistrationFailsWithoutTheIconSheet)
 {
-  for (const FilterRegistration& r : FilterRegistrations())
+  for (const HeightFilterRegistration& r : HeightFilterRegistrations())
   {
     ReleaseRegistryEntries();
     host::ResetPlugins();

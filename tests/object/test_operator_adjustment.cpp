@@ -8,7 +8,7 @@ using namespace ogx_test;
 
 namespace
 {
-class AdjustmentOperatorTest : public FilterOperatorTest
+class AdjustmentOperatorTest : public HeightFilterTest
 {
 protected:
   BaseObject* AddAdjustment(Float scale, Float offset, Bool relative)

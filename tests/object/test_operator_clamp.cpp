@@ -11,7 +11,7 @@ namespace
 {
 constexpr Float NaN = std::numeric_limits<Float>::quiet_NaN();
 
-class ClampOperatorTest : public FilterOperatorTest
+class ClampOperatorTest : public HeightFilterTest
 {
 protected:
   BaseObject* AddClamp(Float low, Float high, Bool clamp)

@@ -10,7 +10,7 @@ using namespace ogx_test;
 
 namespace
 {
-class CurveOperatorTest : public FilterOperatorTest
+class CurveOperatorTest : public HeightFilterTest
 {
 protected:
   static const SplineData* Curve(BaseObject* op)

@@ -9,7 +9,7 @@ using namespace ogx_test;
 
 namespace
 {
-class FoldOperatorTest : public FilterOperatorTest
+class FoldOperatorTest : public HeightFilterTest
 {
 protected:
   BaseObject* AddFold(Int32 mode, Float level, Float amount = 0.0, Float scale = 1.0, Float offset = 0.0)

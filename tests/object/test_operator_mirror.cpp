@@ -6,7 +6,7 @@ using namespace ogx_test;
 
 namespace
 {
-class MirrorOperatorTest : public FilterOperatorTest
+class MirrorOperatorTest : public HeightFilterTest
 {
 protected:
   BaseObject* AddMirror(Bool x, Bool invert, Bool z)

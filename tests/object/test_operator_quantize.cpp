@@ -11,7 +11,7 @@ using namespace ogx_test;
 
 namespace
 {
-class QuantizeOperatorTest : public FilterOperatorTest
+class QuantizeOperatorTest : public HeightFilterTest
 {
 protected:
   BaseObject* AddQuantize(Int32 levels)

@@ -22,16 +22,16 @@
 namespace ogx_test
 {
 // The six operators as start-up registers them: id, registration, menu sort order.
-struct FilterRegistration
+struct HeightFilterRegistration
 {
   Int32 id;
   Bool (*registration)(Int32);
   Int32 sortOrder;
 };
 
-inline const std::vector<FilterRegistration>& FilterRegistrations()
+inline const std::vector<HeightFilterRegistration>& HeightFilterRegistrations()
 {
-  static const std::vector<FilterRegistration> rows = {
+  static const std::vector<HeightFilterRegistration> rows = {
     {ID_OGX_ADJUSTMENTOPERATOR, RegisterAdjustmentOperator, 31}, {ID_OGX_CURVEOPERATOR, RegisterCurveOperator, 32},
     {ID_OGX_CLAMPOPERATOR, RegisterClampOperator, 33},           {ID_OGX_MIRROROPERATOR, RegisterMirrorOperator, 36},
     {ID_OGX_FOLDOPERATOR, RegisterFoldOperator, 37},             {ID_OGX_QUANTIZEOPERATOR, RegisterQuantizeOperator, 38},
@@ -80,7 +80,7 @@ inline Bool SameCells(const Grid2D<Float>& a, const Grid2D<Float>& b)
   return true;
 }
 
-class FilterOperatorTest : public OperatorSceneTest
+class HeightFilterTest : public OperatorSceneTest
 {
 protected:
   void SetUp() override
@@ -88,7 +88,7 @@ protected:
     OperatorSceneTest::SetUp();
     ASSERT_TRUE(LoadIconSheets());
     ASSERT_TRUE(RegisterBaseTerrainOperatorDescription());
-    for (const FilterRegistration& r : FilterRegistrations())
+    for (const HeightFilterRegistration& r : HeightFilterRegistrations())
       ASSERT_TRUE(r.registration(r.sortOrder)) << r.id;
   }
   void TearDown() override
