@@ -12,15 +12,15 @@ namespace
 constexpr Int32 STREAM_VERSION = 1;
 // Stream values per knot: position, flags, left tangent, right tangent.
 constexpr Int VALUES_PER_KNOT = 4;
-// Enough for the bisection steps alone to shrink [0, 1] below a double's spacing; Newton steps end the
+// Enough for the bisection steps alone to shrink [0, 1] below a double's spacing; Halley steps end the
 // solve in a handful on any segment whose slope does not vanish at the root.
 constexpr Int MAX_SOLVE_STEPS = 100;
 constexpr Float SOLVE_TOLERANCE = std::numeric_limits<Float>::epsilon();
 // The parts of a segment sampled for the start of the solve: inside an eighth the linear start is close
-// enough for Newton to finish in two or three steps on the usual curves.
+// enough for two Halley steps to finish on the usual curves.
 constexpr Int START_PARTS = 8;
-// A Newton step below CONVERGED_STEP and below CONVERGED_RATIO times the step before it ends the solve
-// (quadratic convergence: what is left is about the step's square).
+// A Halley step below CONVERGED_STEP and below CONVERGED_RATIO times the step before it ends the solve
+// (cubic convergence: what is left is about the step's cube).
 constexpr Float CONVERGED_STEP = 1e-6;
 constexpr Float CONVERGED_RATIO = 1e-3;
 
@@ -44,13 +44,13 @@ Cubic BezierCubic(Float p0, Float p1, Float p2, Float p3)
 
 // The t in [0, 1] with x(t) = target, for x(0) <= target < x(1). The start: x(t) at the seven inner
 // eighths of the segment (independent of one another, so they cost about one evaluation's latency), the
-// eighth whose ends bracket the target, and the linear interpolation inside it. Newton steps then
-// finish, each kept inside the bracket [lo, hi] that the signs of x(t) - target maintain, and replaced
-// by a bisection step where it would leave the bracket or where it does not at least halve the step
-// before it (near a point where dx/dt is 0 Newton slows to a crawl). A Newton step far smaller than the
-// one before shows quadratic convergence: the error left after it is about its square, below the
-// double's resolution, so the solve ends there rather than spend one more step to confirm it. Always
-// ends, whatever the values.
+// eighth whose ends bracket the target, and the linear interpolation inside it. Halley steps (Newton's
+// corrected by the curvature) then finish, each kept inside the bracket [lo, hi] that the signs of
+// x(t) - target maintain, and replaced by a bisection step where it would leave the bracket or where it
+// does not at least halve the step before it (near a point where dx/dt is 0 they slow to a crawl). A
+// step far smaller than the one before shows the fast convergence: what is left after it is about its
+// cube, below the double's resolution, so the solve ends there rather than spend one more step to
+// confirm it. Always ends, whatever the values.
 Float SolveSegment(const Cubic& x, Float target, Float x0, Float x3)
 {
   Float samples[START_PARTS - 1];

@@ -12,10 +12,11 @@
 // knots.
 //
 // Evaluate(x) answers the point of the curve whose x is the argument: the segment around x is found,
-// and the segment's x(t) = x is solved for t in [0, 1] by Newton steps kept inside a shrinking bracket
-// (bisection wherever a step would leave it, which covers segments whose dx/dt reaches 0 inside), from
-// the linear guess between the segment's ends. The curve is taken to be monotone in x within a
-// segment; where it is not, one of the points with that x is answered. Outside the knots x is clamped
+// and the segment's x(t) = x is solved for t in [0, 1], from a start interpolated between samples of
+// the segment at its eighths, by Halley steps kept inside a shrinking bracket (bisection wherever a step
+// would leave it or stalls, which covers segments whose dx/dt reaches 0 inside), to within a few units
+// in the last place of x. The curve is taken to be monotone in x within a segment; where it is not, one
+// of the points with that x is answered. Outside the knots x is clamped
 // to the first and the last knot (their positions are answered). No knots: (x, 0, 0). NaN: (NaN, NaN, 0).
 //
 // Threads: Evaluate and the other const calls only read and may run on many threads at once (no lock,
