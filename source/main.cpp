@@ -17,7 +17,13 @@
 #include "host/core/url.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "object/operator_adjustment.h"
+#include "object/operator_clamp.h"
+#include "object/operator_curve.h"
+#include "object/operator_fold.h"
+#include "object/operator_mirror.h"
 #include "object/operator_noise.h"
+#include "object/operator_quantize.h"
 #include "object/operator_shader.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
@@ -48,6 +54,13 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
 constexpr Int32 SORT_SHADER_OPERATOR = 22;
+constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
+constexpr Int32 SORT_CURVE_OPERATOR = 32;
+constexpr Int32 SORT_CLAMP_OPERATOR = 33;
+constexpr Int32 SORT_MIRROR_OPERATOR = 36;
+constexpr Int32 SORT_FOLD_OPERATOR = 37;
+// Deliberately the erosion operator's 38 too, not 39.
+constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -137,10 +150,10 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (spline, gradient, group) after shader; the filter
-// operators (adjustment, curve, clamp, blur, sharpen, mirror, fold, erosion, quantize) after the filter
-// separator; the commands (group, ungroup, resolution pair, blend-mode pair) after the command
-// separator; and after the channel shader the preferences page, the help callback, open help, about and
+// their place: the other generator operators (spline, gradient, group) after shader; the blur and
+// sharpen operators between clamp and mirror, the erosion operator between fold and quantize; the
+// commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
+// the channel shader the preferences page, the help callback, open help, about and
 // the HUD scene hook.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
@@ -152,6 +165,12 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
   {"shader operator", [] { return RegisterShaderOperator(SORT_SHADER_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
+  {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
+  {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
+  {"clamp operator", [] { return RegisterClampOperator(SORT_CLAMP_OPERATOR); }},
+  {"mirror operator", [] { return RegisterMirrorOperator(SORT_MIRROR_OPERATOR); }},
+  {"fold operator", [] { return RegisterFoldOperator(SORT_FOLD_OPERATOR); }},
+  {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
   {"channel shader", [] { return RegisterTerrainOperatorShader(); }},
