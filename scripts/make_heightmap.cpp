@@ -3,7 +3,7 @@
 // 256 x 256 terrain. The landform is drawn from a few smooth functions, so the file can be rebuilt as
 // code: a main massif with a subsidiary peak, a saddle between them, a valley draining towards the
 // bottom edge and a gentle tilt up to the north.
-// Usage: ogx_make_heightmap <output file>   (the repository's scenes/shading_heights.tif)
+// Usage: ogx_make_heightmap <output file>   (the repository's scenes/shading-heights.tif)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
