@@ -39,7 +39,9 @@ enum : Int32
 
 // One host thread's sampling set-up: its settings (thread index and count), a camera, the volume data
 // attached to it, the texture data and the channel data filled per sample. Freed by FreeShaderSampler.
-struct ShaderSampler
+// Aligned to a cache line, so that the channel data one thread writes per sample never shares a line
+// with another thread's.
+struct alignas(64) ShaderSampler
 {
   BaseContainer settings;
   BaseObject* camera = nullptr;

@@ -44,8 +44,8 @@ public:
 
 // What a render knows about one sample beyond its texture point: the point in world space, its
 // normal, the ray segment that reached it, the texture placement, and the camera and thread the record
-// was set up for.
-class VolumeData
+// was set up for. Aligned to a cache line: each sampling thread rewrites its own record per sample.
+class alignas(64) VolumeData
 {
 public:
   // Null when memory cannot be had.
