@@ -146,11 +146,6 @@ void FreeShaderSampler(ShaderSampler*& sampler)
   DeleteObj(sampler);
 }
 
-Vector MatrixTransformVector(const Matrix& m, const Vector& p)
-{
-  return m.off + m.v1 * p.x + m.v2 * p.y + m.v3 * p.z;
-}
-
 BaseShader* GetShaderOperatorShader(const BaseList2D* op, const BaseDocument* doc)
 {
   if (!op)

@@ -1,18 +1,94 @@
 #include "imagefile.h"
 
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <list>
+#include <mutex>
 
 #include <png.h>
 
 #include "host/core/alloc.h"
 #include "host/imaging/bitmap.h"
+#include "host/shading/shaders.h"
 
 namespace host::detail
 {
 namespace
 {
 constexpr std::size_t PNG_SIGNATURE_BYTES = 8;
+
+std::atomic<Int> g_decodes{0};
+
+// What identifies a decoded file: where it is and what it looked like when it was read.
+struct ImageKey
+{
+  std::filesystem::path path;
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type modified;
+  bool operator==(const ImageKey&) const = default;
+};
+
+struct ImageCache
+{
+  std::mutex mutex;
+  std::list<std::pair<ImageKey, std::shared_ptr<const LoadedImage>>> entries;   // most recent first
+  std::size_t bytes = 0;
+
+  static std::size_t BytesOf(const LoadedImage& image) { return image.samples.size() * sizeof(Float32); }
+
+  std::shared_ptr<const LoadedImage> Find(const ImageKey& key)
+  {
+    std::lock_guard lock(mutex);
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+      if (it->first == key)
+      {
+        entries.splice(entries.begin(), entries, it);
+        return it->second;
+      }
+    return nullptr;
+  }
+
+  void Keep(const ImageKey& key, const std::shared_ptr<const LoadedImage>& image)
+  {
+    const std::size_t size = BytesOf(*image);
+    if (size > IMAGE_CACHE_BYTES)
+      return;
+    std::lock_guard lock(mutex);
+    // A file read again replaces what was kept of it before.
+    for (auto it = entries.begin(); it != entries.end();)
+    {
+      if (it->first.path == key.path)
+      {
+        bytes -= BytesOf(*it->second);
+        it = entries.erase(it);
+      }
+      else
+        ++it;
+    }
+    while (!entries.empty() && bytes + size > IMAGE_CACHE_BYTES)
+    {
+      bytes -= BytesOf(*entries.back().second);
+      entries.pop_back();
+    }
+    if (TryAllocation([&] { entries.emplace_front(key, image); }))
+      bytes += size;
+  }
+
+  void Clear()
+  {
+    std::lock_guard lock(mutex);
+    entries.clear();
+    bytes = 0;
+  }
+};
+
+ImageCache& Cache()
+{
+  static ImageCache cache;
+  return cache;
+}
 
 Bool HasPngSignature(const Url& file)
 {
@@ -126,6 +202,42 @@ Result<void> LoadImageFile(const Url& file, LoadedImage& out)
     return IllegalArgumentError("No image file given");
   if (!file.Exists() || file.IsDirectory())
     return CannotRead(file, "no such file");
+  g_decodes.fetch_add(1, std::memory_order_relaxed);
   return HasPngSignature(file) ? LoadPng(file, out) : LoadTiff(file, out);
 }
+
+Result<std::shared_ptr<const LoadedImage>> LoadCachedImageFile(const Url& file)
+{
+  std::error_code ec;
+  ImageKey key;
+  key.path = std::filesystem::absolute(file.GetPath(), ec);
+  if (!ec)
+    key.size = std::filesystem::file_size(key.path, ec);
+  if (!ec)
+    key.modified = std::filesystem::last_write_time(key.path, ec);
+  // A file whose state cannot be read is decoded (or refused) without the cache.
+  if (!ec)
+    if (std::shared_ptr<const LoadedImage> kept = Cache().Find(key))
+      return kept;
+  std::shared_ptr<LoadedImage> image;
+  if (!TryAllocation([&] { image = std::make_shared<LoadedImage>(); }))
+    return CannotHold(file);
+  HOST_TRY(LoadImageFile(file, *image));
+  if (!ec)
+    Cache().Keep(key, image);
+  return std::shared_ptr<const LoadedImage>(std::move(image));
+}
 } // namespace host::detail
+
+namespace host
+{
+Int GetImageDecodeCount()
+{
+  return detail::g_decodes.load(std::memory_order_relaxed);
+}
+
+void ClearImageCache()
+{
+  detail::Cache().Clear();
+}
+} // namespace host

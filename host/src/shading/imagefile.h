@@ -1,6 +1,7 @@
 // Image files the bitmap shader reads, decoded to linear float RGB. Not a public header.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "host/core/basearray.h"
@@ -24,4 +25,11 @@ struct LoadedImage
 // Errors: a missing or undecodable file (illegal argument, naming the file and why), memory that
 // cannot be had (out of memory).
 Result<void> LoadImageFile(const Url& file, LoadedImage& out);
+
+// LoadImageFile through the host's image cache: decoded images are kept, most recently used first, up
+// to IMAGE_CACHE_BYTES of samples, so that a shader prepared for every computation of an operator
+// decodes its file once. An entry serves only while the file keeps its size and modification time; an
+// image larger than the whole cache is not kept. Safe from any thread.
+inline constexpr std::size_t IMAGE_CACHE_BYTES = std::size_t(256) << 20;
+Result<std::shared_ptr<const LoadedImage>> LoadCachedImageFile(const Url& file);
 } // namespace host::detail

@@ -163,10 +163,12 @@ Float FoldCoordinate(Float u, Int32 texflag)
 class BitmapState final : public ShaderRenderState
 {
 public:
-  host::detail::LoadedImage image;
+  // Shared with the host's image cache; never changed once loaded.
+  std::shared_ptr<const host::detail::LoadedImage> decoded;
 
   Vector Sample(ChannelData* cd) const override
   {
+    const host::detail::LoadedImage& image = *decoded;
     const Float x = FoldCoordinate(cd->p.x, cd->texflag) * static_cast<Float>(image.width - 1);
     const Float y = FoldCoordinate(cd->p.y, cd->texflag) * static_cast<Float>(image.height - 1);
     const Int32 x0 = std::min(static_cast<Int32>(x), image.width - 1);
@@ -210,13 +212,15 @@ INITRENDERRESULT PrepareBitmap(BaseShader* sh, const InitRenderStruct& irs, Stat
   if (!s)
     return INITRENDERRESULT::OUTOFMEMORY;
   const String name = sh->GetDataInstanceRef().GetString(BITMAPSHADER_FILENAME);
-  const Result<void> loaded = host::detail::LoadImageFile(BitmapFile(name, irs.docpath), s->image);
+  Result<std::shared_ptr<const host::detail::LoadedImage>> loaded =
+    host::detail::LoadCachedImageFile(BitmapFile(name, irs.docpath));
   if (loaded.IsError())
   {
     DiagnosticOutput("Bitmap shader \"" + sh->GetName() + "\": " + loaded.GetError().GetText());
     return loaded.GetError().GetKind() == ERRORKIND::OUT_OF_MEMORY ? INITRENDERRESULT::OUTOFMEMORY
                                                                    : INITRENDERRESULT::UNKNOWNERROR;
   }
+  s->decoded = std::move(loaded).GetValue();
   state = std::move(s);
   return INITRENDERRESULT::OK;
 }

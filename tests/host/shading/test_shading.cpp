@@ -441,6 +441,7 @@ TEST_F(ShadingTest, BitmapShaderFindsRelativeFilesInTheDocumentFolderAndReportsW
   EXPECT_EQ(sh->InitRender(irs), INITRENDERRESULT::UNKNOWNERROR);
 
   sh->GetDataInstanceRef().SetString(BITMAPSHADER_FILENAME, "rel.tif");
+  host::ClearImageCache();
   for (Int n = 1; n <= 2; ++n)
   {
     host::ScopedAllocationFailure fail(n);
@@ -448,6 +449,35 @@ TEST_F(ShadingTest, BitmapShaderFindsRelativeFilesInTheDocumentFolderAndReportsW
     EXPECT_FALSE(sh->HasRenderState());
   }
   BaseShader::Free(sh);
+}
+
+TEST_F(ShadingTest, BitmapShadersDecodeAFileOnceUntilItChanges)
+{
+  host::ClearImageCache();
+  const auto file = Tmp("cached.tif");
+  WriteFloatTiff(file, 2, 1, {0.25f, 0.5f});
+  BaseShader* a = Bitmap(file);
+  BaseShader* b = Bitmap(file);
+  const Int decodes = host::GetImageDecodeCount();
+  for (BaseShader* sh : {a, b, a})
+  {
+    ASSERT_EQ(sh->InitRender(InitRenderStruct()), INITRENDERRESULT::OK);
+    ExpectNear(SampleAt(sh, 1.0, 0.0), Vector(0.5), 1e-7);
+  }
+  EXPECT_EQ(host::GetImageDecodeCount(), decodes + 1);
+  // Rewritten (another size), the file is read again; a shader still holding the old image keeps it.
+  WriteFloatTiff(file, 3, 1, {0.0f, 0.75f, 1.0f});
+  ASSERT_EQ(b->InitRender(InitRenderStruct()), INITRENDERRESULT::OK);
+  EXPECT_EQ(host::GetImageDecodeCount(), decodes + 2);
+  ExpectNear(SampleAt(b, 0.5, 0.0), Vector(0.75), 1e-7);
+  ExpectNear(SampleAt(a, 0.5, 0.0), Vector(0.375), 1e-7);
+  host::ClearImageCache();
+  ExpectNear(SampleAt(a, 0.5, 0.0), Vector(0.375), 1e-7);
+  for (BaseShader* sh : {a, b})
+  {
+    sh->FreeRender();
+    BaseShader::Free(sh);
+  }
 }
 
 TEST_F(ShadingTest, PreparedShadersSampleAlikeOnManyThreads)

@@ -12,7 +12,10 @@
 //     one pixel per terrain cell gives every cell its own pixel. Outside 0..1 the texture repeats with
 //     TEX_TILE (every other tile mirrored with TEX_MIRROR) and the border pixels continue without.
 //     InitRender fails (UNKNOWNERROR, the reason on the diagnostic output) for a file that is missing
-//     or cannot be decoded, and with OUTOFMEMORY when the image cannot be held.
+//     or cannot be decoded, and with OUTOFMEMORY when the image cannot be held. Decoded images are
+//     kept in the host's image cache (up to 256 MiB, the most recently used first) and serve again
+//     while their file keeps its size and modification time, so a shader prepared for every
+//     computation decodes its file once.
 //   - Xgradient: GRADIENTSHADER_GRADIENT looked up at u (GRADIENTSHADER_TYPE_U), at v (_V), or at the
 //     distance from the texture centre, 0 there and 1 at the middle of each edge (_RADIAL).
 //   - Xnoise: the host noise library's noise NOISESHADER_TYPE (seed NOISESHADER_SEED, octaves
@@ -119,6 +122,11 @@ private:
 BaseMaterial* GetTextureTagMaterial(const BaseTag* tag);
 // The first texture tag of op that links a material, null when none.
 BaseTag* FindTextureTag(const BaseObject* op);
+
+// Files the bitmap shader decoded so far (cache hits not counted), process-wide.
+Int GetImageDecodeCount();
+// Empties the image cache (images still in use stay alive with their users).
+void ClearImageCache();
 
 // Registers the shading area's built-in types (camera, texture tag, the shaders above) and the
 // gradient's custom data type; done once when the host starts, true when all are registered.
