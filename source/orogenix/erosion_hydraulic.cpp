@@ -283,17 +283,23 @@ void ErodeDeposit(HydraulicErosionState& state)
     for (Int x = 0; x < c.width; ++x)
     {
       const Int i = y * c.width + x;
-      const Float dX = row[std::min<Int>(x + 1, c.width - 1)] - row[std::max<Int>(x - 1, 0)];
-      const Float dY = rowDown[x] - rowUp[x];
-      const Float len = std::sqrt(dX * dX + dY * dY + 4.0);
-      const Vector n = len == 0.0 ? Vector() : Vector(dX / len, dY / len, 2.0 / len);
-      const Float cosine = n.x * direction.x + n.y * direction.y + n.z * direction.z;
-      const Float tilt = cosine >= 1.0 ? 0.0 : (cosine <= -1.0 ? std::numbers::pi : std::acos(cosine));
-      const Float sine = std::sin(tilt);
-      const Float s = sine > MIN_TILT_SINE ? sine : MIN_TILT_SINE;
       const Float speed = std::sqrt(c.vy[i] * c.vy[i] + c.vx[i] * c.vx[i]);
-      const Float capacity =
-        speed * SEDIMENT_CAPACITY * s * (std::min(c.water[i], FULL_CAPACITY_DEPTH) / FULL_CAPACITY_DEPTH);
+      const Float depth = std::min(c.water[i], FULL_CAPACITY_DEPTH) / FULL_CAPACITY_DEPTH;
+      // The tilt factor lies in [0.1, 1] whatever the heights, so still or dry water carries nothing
+      // and the trigonometry (most of the pass's cost) is skipped for it; the result is the same.
+      Float capacity = 0.0;
+      if (!((speed == 0.0 && std::isfinite(depth)) || (depth == 0.0 && std::isfinite(speed))))
+      {
+        const Float dX = row[std::min<Int>(x + 1, c.width - 1)] - row[std::max<Int>(x - 1, 0)];
+        const Float dY = rowDown[x] - rowUp[x];
+        const Float len = std::sqrt(dX * dX + dY * dY + 4.0);
+        const Vector n = len == 0.0 ? Vector() : Vector(dX / len, dY / len, 2.0 / len);
+        const Float cosine = n.x * direction.x + n.y * direction.y + n.z * direction.z;
+        const Float tilt = cosine >= 1.0 ? 0.0 : (cosine <= -1.0 ? std::numbers::pi : std::acos(cosine));
+        const Float sine = std::sin(tilt);
+        const Float s = sine > MIN_TILT_SINE ? sine : MIN_TILT_SINE;
+        capacity = speed * SEDIMENT_CAPACITY * s * depth;
+      }
       const Float diff = capacity - c.sediment[i];
       // Neither above nor below capacity (NaN included): the cell is left as it is.
       if (!(diff > 0.0 || diff < 0.0))
@@ -323,6 +329,13 @@ void AdvectSediment(HydraulicErosionState& state, Float dt)
     for (Int x = 0; x < c.width; ++x)
     {
       const Int i = y * c.width + x;
+      // Still water samples its own cell, where the blend reduces to the value plus 0 (which only turns
+      // -0.0 into +0.0) as long as it is finite: most of a grid is dry, and this skips its sampling.
+      if (c.vx[i] == 0.0 && c.vy[i] == 0.0 && std::isfinite(c.sediment[i]))
+      {
+        c.scratch[i] = c.sediment[i] + 0.0;
+        continue;
+      }
       const Float sx = static_cast<Float>(x) - dt * c.vx[i];
       const Float sy = static_cast<Float>(y) - dt * c.vy[i];
       c.scratch[i] = sediment.Sample(sx, sy, SAMPLEINTERPOLATION::BILINEAR);

@@ -1,6 +1,8 @@
 #include "orogenix/erosion_thermal.h"
 
 #include <algorithm>
+#include <iterator>
+#include <type_traits>
 #include <utility>
 
 #include "host/core/log.h"
@@ -50,15 +52,24 @@ struct TransferPass
   Float* spread = nullptr;
   Float* inverse = nullptr;
 
-  template <Bool CHECKED>
-  Bool Inside(Int x, Int y) const
+  Bool Inside(Int x, Int y) const { return x >= 0 && x < width && y >= 0 && y < height; }
+};
+
+// The rows above, at and below row y of a grid's cells; the outer ones are clamped to the grid, so they
+// are only read where the neighbour exists (or where a clamped neighbour is meant).
+template <typename T>
+struct Rows
+{
+  T* up;
+  T* row;
+  T* down;
+
+  Rows(T* cells, Int width, Int height, Int y)
+    : up(cells + std::max<Int>(y - 1, 0) * width), row(cells + y * width),
+      down(cells + std::min<Int>(y + 1, height - 1) * width)
   {
-    if constexpr (CHECKED)
-      return x >= 0 && x < width && y >= 0 && y < height;
-    else
-      return true;
   }
-  Float At(Int x, Int y) const { return heights[y * width + x]; }
+  T* operator[](Int dy) const { return dy < 0 ? up : (dy > 0 ? down : row); }
 };
 
 template <Bool EIGHT>
@@ -70,7 +81,42 @@ constexpr auto& Neighbours()
     return FOUR_NEIGHBOURS;
 }
 
-// Runs cell(x) over row y, with the bounds-checked form only where a neighbour can lie outside the grid.
+// The block offsets a neighbourhood covers, row-major: diagonals only with eight neighbours.
+template <Bool EIGHT>
+constexpr Bool InBlock(Int dx, Int dy)
+{
+  return EIGHT || dx == 0 || dy == 0;
+}
+
+template <Int V>
+using Constant = std::integral_constant<Int, V>;
+
+// Calls f(dx, dy) for the neighbours in their order, and for the positions of the 3 x 3 block in
+// row-major order, each offset a compile-time constant: the kernels come out as straight-line code
+// that the compiler can vectorise over the cells of a row.
+template <Bool EIGHT, typename F, std::size_t... I>
+[[gnu::always_inline]] inline void ForNeighboursImpl(F& f, std::index_sequence<I...>)
+{
+  (f(Constant<Neighbours<EIGHT>()[I].dx>{}, Constant<Neighbours<EIGHT>()[I].dy>{}), ...);
+}
+template <Bool EIGHT, typename F>
+[[gnu::always_inline]] inline void ForNeighbours(F&& f)
+{
+  ForNeighboursImpl<EIGHT>(f, std::make_index_sequence<std::size(Neighbours<EIGHT>())>{});
+}
+template <typename F, std::size_t... I>
+[[gnu::always_inline]] inline void ForBlockImpl(F& f, std::index_sequence<I...>)
+{
+  (f(Constant<Int(I % 3) - 1>{}, Constant<Int(I / 3) - 1>{}), ...);
+}
+template <typename F>
+[[gnu::always_inline]] inline void ForBlock(F&& f)
+{
+  ForBlockImpl(f, std::make_index_sequence<9>{});
+}
+
+// Runs cell(x) over row y: the bounds-checked form where a neighbour can lie outside the grid, the plain
+// one (which the compiler vectorises) for the interior.
 template <typename Cell>
 void ForRowCells(Int y, Int width, Int height, Cell& cell)
 {
@@ -93,39 +139,37 @@ Result<void> ForRows(Int height, RowBody&& rowBody)
   return ParallelFor(0, height, rowBody, OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
 }
 
+// The kernels below add and subtract through selects of computed values rather than branches (whether a
+// difference exceeds the talus is as good as random on rough ground), which the compiler turns into
+// vector code for the interior. Adding -0.0 and subtracting +0.0 leave every value as it is, the sign of
+// a zero included, so selecting them is the same as skipping the step.
+constexpr Float ADD_NOTHING = -0.0;
+constexpr Float SUBTRACT_NOTHING = 0.0;
+
 // Steepest, first pass: where the cell sends its material.
 template <Bool EIGHT>
 Result<void> RecordLowest(const TransferPass& p)
 {
   return ForRows(p.height, [&p](Int y) {
-    auto cell = [&p, y]<Bool CHECKED>(Int x) {
-      const Float h = p.At(x, y);
-      Int best = -1;
+    const Rows<const Float> h(p.heights, p.width, p.height, y);
+    UChar* lowest = p.lowest + y * p.width;
+    const Float talus = p.talus;
+    auto cell = [&, y]<Bool CHECKED>(Int x) __attribute__((always_inline)) {
+      Bool found = false;
+      Int code = NO_TARGET;
       Float lowestHeight = 0.0;
-      Int k = 0;
-      for (const Offset& o : Neighbours<EIGHT>())
-      {
-        const Int nx = x + o.dx;
-        const Int ny = y + o.dy;
-        if (p.Inside<CHECKED>(nx, ny))
-        {
-          const Float hn = p.At(nx, ny);
-          // Strictly lower only: among equals the earlier neighbour keeps the material.
-          if (best < 0 || hn < lowestHeight)
-          {
-            best = k;
-            lowestHeight = hn;
-          }
-        }
-        ++k;
-      }
-      UChar code = NO_TARGET;
-      if (best >= 0 && h - lowestHeight > p.talus)
-      {
-        const Offset& o = Neighbours<EIGHT>()[best];
-        code = BlockCode(o.dx, o.dy);
-      }
-      p.lowest[y * p.width + x] = code;
+      ForNeighbours<EIGHT>([&](auto dx, auto dy) __attribute__((always_inline)) {
+        if constexpr (CHECKED)
+          if (!p.Inside(x + dx, y + dy))
+            return;
+        const Float hn = h[dy][x + dx];
+        // Strictly lower only: among equals the earlier neighbour keeps the material.
+        const Bool lower = !found || hn < lowestHeight;
+        lowestHeight = lower ? hn : lowestHeight;
+        code = lower ? BlockCode(dx, dy) : code;
+        found = true;
+      });
+      lowest[x] = static_cast<UChar>(found && h.row[x] - lowestHeight > talus ? code : Int(NO_TARGET));
     };
     ForRowCells(y, p.width, p.height, cell);
   });
@@ -138,32 +182,42 @@ template <Bool EIGHT>
 Result<void> GatherSteepest(const TransferPass& p)
 {
   return ForRows(p.height, [&p](Int y) {
-    auto cell = [&p, y]<Bool CHECKED>(Int x) {
-      const Float h = p.At(x, y);
-      Float t = h;
-      for (Int dy = -1; dy <= 1; ++dy)
-        for (Int dx = -1; dx <= 1; ++dx)
+    const Rows<const Float> h(p.heights, p.width, p.height, y);
+    const Rows<const UChar> lowest(p.lowest, p.width, p.height, y);
+    Float* target = p.target + y * p.width;
+    const Float removal = p.removal;
+    const Float deposit = p.deposit;
+    auto cell = [&, y]<Bool CHECKED>(Int x) __attribute__((always_inline)) {
+      const Float centre = h.row[x];
+      Float t = centre;
+      ForBlock([&](auto dx, auto dy) __attribute__((always_inline)) {
+        if constexpr (!InBlock<EIGHT>(dx, dy))
+          return;
+        else if constexpr (dx == 0 && dy == 0)
         {
-          if (!EIGHT && dx != 0 && dy != 0)
-            continue;
-          if (dx == 0 && dy == 0)
-          {
-            const UChar code = p.lowest[y * p.width + x];
-            if (code != NO_TARGET)
-            {
-              const Float d = h - p.At(x + code % 3 - 1, y + code / 3 - 1);
-              t -= d * p.removal;
-            }
-            continue;
-          }
-          const Int nx = x + dx;
-          const Int ny = y + dy;
-          if (!p.Inside<CHECKED>(nx, ny) || p.lowest[ny * p.width + nx] != BlockCode(-dx, -dy))
-            continue;
-          const Float a = (p.At(nx, ny) - h) * p.removal;
-          t += a * p.deposit;
+          // The height of the neighbour the cell chose, picked without indexing by the choice.
+          const Int code = lowest.row[x];
+          Float chosen = centre;
+          ForNeighbours<EIGHT>([&](auto ndx, auto ndy) __attribute__((always_inline)) {
+            if constexpr (CHECKED)
+              if (!p.Inside(x + ndx, y + ndy))
+                return;
+            chosen = code == BlockCode(ndx, ndy) ? h[ndy][x + ndx] : chosen;
+          });
+          const Float a = (centre - chosen) * removal;
+          t -= code != NO_TARGET ? a : SUBTRACT_NOTHING;
         }
-      p.target[y * p.width + x] = t;
+        else
+        {
+          if constexpr (CHECKED)
+            if (!p.Inside(x + dx, y + dy))
+              return;
+          const Float a = (h[dy][x + dx] - centre) * removal;
+          const Float received = a * deposit;
+          t += lowest[dy][x + dx] == BlockCode(-dx, -dy) ? received : ADD_NOTHING;
+        }
+      });
+      target[x] = t;
     };
     ForRowCells(y, p.width, p.height, cell);
   });
@@ -174,26 +228,27 @@ template <Bool EIGHT>
 Result<void> RecordSpread(const TransferPass& p)
 {
   return ForRows(p.height, [&p](Int y) {
-    auto cell = [&p, y]<Bool CHECKED>(Int x) {
-      const Float h = p.At(x, y);
+    const Rows<const Float> h(p.heights, p.width, p.height, y);
+    Float* spread = p.spread + y * p.width;
+    Float* inverse = p.inverse + y * p.width;
+    const Float talus = p.talus;
+    auto cell = [&, y]<Bool CHECKED>(Int x) __attribute__((always_inline)) {
+      const Float centre = h.row[x];
       Float sum = 0.0;
       Float dmax = 0.0;
-      for (const Offset& o : Neighbours<EIGHT>())
-      {
-        const Int nx = x + o.dx;
-        const Int ny = y + o.dy;
-        if (!p.Inside<CHECKED>(nx, ny))
-          continue;
-        const Float d = h - p.At(nx, ny);
-        if (d > p.talus)
-        {
-          sum += d;
-          dmax = d > dmax ? d : dmax;
-        }
-      }
-      const Int i = y * p.width + x;
-      p.spread[i] = dmax - p.talus;
-      p.inverse[i] = sum == 0.0 ? 0.0 : 1.0 / sum;
+      ForNeighbours<EIGHT>([&](auto dx, auto dy) __attribute__((always_inline)) {
+        if constexpr (CHECKED)
+          if (!p.Inside(x + dx, y + dy))
+            return;
+        const Float d = centre - h[dy][x + dx];
+        const Bool moves = d > talus;
+        // The sum starts at +0.0 and so never holds -0.0: adding +0.0 leaves it as it is.
+        sum += moves ? d : 0.0;
+        dmax = (moves & (d > dmax)) ? d : dmax;
+      });
+      spread[x] = dmax - talus;
+      const Float reciprocal = 1.0 / sum;
+      inverse[x] = sum == 0.0 ? 0.0 : reciprocal;
     };
     ForRowCells(y, p.width, p.height, cell);
   });
@@ -205,41 +260,43 @@ template <Bool EIGHT>
 Result<void> GatherSpread(const TransferPass& p)
 {
   return ForRows(p.height, [&p](Int y) {
-    auto cell = [&p, y]<Bool CHECKED>(Int x) {
-      const Float h = p.At(x, y);
-      Float t = h;
-      for (Int dy = -1; dy <= 1; ++dy)
-        for (Int dx = -1; dx <= 1; ++dx)
+    const Rows<const Float> h(p.heights, p.width, p.height, y);
+    const Rows<const Float> spread(p.spread, p.width, p.height, y);
+    const Rows<const Float> inverse(p.inverse, p.width, p.height, y);
+    Float* target = p.target + y * p.width;
+    const Float talus = p.talus;
+    const Float removal = p.removal;
+    const Float deposit = p.deposit;
+    auto cell = [&, y]<Bool CHECKED>(Int x) __attribute__((always_inline)) {
+      const Float centre = h.row[x];
+      Float t = centre;
+      ForBlock([&](auto dx, auto dy) __attribute__((always_inline)) {
+        if constexpr (!InBlock<EIGHT>(dx, dy))
+          return;
+        else if constexpr (dx == 0 && dy == 0)
         {
-          if (!EIGHT && dx != 0 && dy != 0)
-            continue;
-          if (dx == 0 && dy == 0)
-          {
-            const Int i = y * p.width + x;
-            for (const Offset& o : Neighbours<EIGHT>())
-            {
-              const Int nx = x + o.dx;
-              const Int ny = y + o.dy;
-              if (!p.Inside<CHECKED>(nx, ny))
-                continue;
-              const Float d = h - p.At(nx, ny);
-              if (d > p.talus)
-                t -= p.spread[i] * d * p.inverse[i] * p.removal;
-            }
-            continue;
-          }
-          const Int nx = x + dx;
-          const Int ny = y + dy;
-          if (!p.Inside<CHECKED>(nx, ny))
-            continue;
-          const Float d = p.At(nx, ny) - h;
-          if (d > p.talus)
-          {
-            const Int k = ny * p.width + nx;
-            t += p.spread[k] * d * p.inverse[k] * p.deposit;
-          }
+          const Float ownSpread = spread.row[x];
+          const Float ownInverse = inverse.row[x];
+          ForNeighbours<EIGHT>([&](auto ndx, auto ndy) __attribute__((always_inline)) {
+            if constexpr (CHECKED)
+              if (!p.Inside(x + ndx, y + ndy))
+                return;
+            const Float d = centre - h[ndy][x + ndx];
+            const Float removed = ownSpread * d * ownInverse * removal;
+            t -= d > talus ? removed : SUBTRACT_NOTHING;
+          });
         }
-      p.target[y * p.width + x] = t;
+        else
+        {
+          if constexpr (CHECKED)
+            if (!p.Inside(x + dx, y + dy))
+              return;
+          const Float d = h[dy][x + dx] - centre;
+          const Float received = spread[dy][x + dx] * d * inverse[dy][x + dx] * deposit;
+          t += d > talus ? received : ADD_NOTHING;
+        }
+      });
+      target[x] = t;
     };
     ForRowCells(y, p.width, p.height, cell);
   });
@@ -316,20 +373,30 @@ Result<void> SmoothHeightsFivePoint(const Grid2D<Float>& heights, Grid2D<Float>&
   if (smoothed.width != heights.width || smoothed.height != heights.height ||
       smoothed.cellCount != heights.cellCount)
     return IllegalArgumentError("Cannot smooth into a grid of another size!");
-  const Float* t = heights.cells.GetFirst();
+  const Float* cells = heights.cells.GetFirst();
   Float* out = smoothed.cells.GetFirst();
   const Int width = heights.width;
   const Int height = heights.height;
   return ForRows(height, [=](Int y) {
-    const Float* row = t + y * width;
-    const Float* down = t + std::min<Int>(y + 1, height - 1) * width;
-    const Float* up = t + std::max<Int>(y - 1, 0) * width;
-    for (Int x = 0; x < width; ++x)
+    // The clamped rows are the clamped neighbours above and below.
+    const Rows<const Float> t(cells, width, height, y);
+    Float* row = out + y * width;
+    auto cell = [&]<Bool CHECKED>(Int x) {
+      const Float left = CHECKED ? t.row[std::max<Int>(x - 1, 0)] : t.row[x - 1];
+      const Float right = CHECKED ? t.row[std::min<Int>(x + 1, width - 1)] : t.row[x + 1];
+      row[x] = (left + t.row[x] + right + t.down[x] + t.up[x]) * SMOOTH_WEIGHT;
+    };
+    // Only the first and last columns clamp; every row is interior along x.
+    if (width < 3)
     {
-      const Float left = row[std::max<Int>(x - 1, 0)];
-      const Float right = row[std::min<Int>(x + 1, width - 1)];
-      out[y * width + x] = (left + row[x] + right + down[x] + up[x]) * SMOOTH_WEIGHT;
+      for (Int x = 0; x < width; ++x)
+        cell.template operator()<true>(x);
+      return;
     }
+    cell.template operator()<true>(0);
+    for (Int x = 1; x < width - 1; ++x)
+      cell.template operator()<false>(x);
+    cell.template operator()<true>(width - 1);
   });
 }
 
