@@ -317,6 +317,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054692, PLUGINTYPE::COMMAND, "#$20--", 0, "", 0, false},
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
+    {1054690, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10012), 4, "oerosionoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
   };
@@ -337,6 +338,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   // Each object plug-in's registration line, after the start lines, in order.
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
+  EXPECT_EQ(console[4], GeLoadString(10018, GeLoadString(10012)));
 
   // The separators: default commands without icon or help, named by their sort order.
   struct Separator
