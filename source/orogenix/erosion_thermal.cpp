@@ -115,6 +115,37 @@ template <typename F>
   ForBlockImpl(f, std::make_index_sequence<9>{});
 }
 
+// f(dx, dy) for the neighbours of cell (x, y) in their order, skipping those outside the grid (which only
+// the CHECKED form, for cells on the outer ring, has to look for).
+template <Bool EIGHT, Bool CHECKED, typename F>
+[[gnu::always_inline]] inline void ForNeighboursInside(const TransferPass& p, Int x, Int y, F&& f)
+{
+  ForNeighbours<EIGHT>([&](auto dx, auto dy) __attribute__((always_inline)) {
+    if constexpr (CHECKED)
+      if (!p.Inside(x + dx, y + dy))
+        return;
+    f(dx, dy);
+  });
+}
+
+// The 3 x 3 block of cell (x, y) in row-major order: neighbour(dx, dy) for each neighbour inside the
+// grid, self() at the centre.
+template <Bool EIGHT, Bool CHECKED, typename F, typename Self>
+[[gnu::always_inline]] inline void ForBlockInside(const TransferPass& p, Int x, Int y, F&& neighbour, Self&& self)
+{
+  ForBlock([&](auto dx, auto dy) __attribute__((always_inline)) {
+    if constexpr (dx == 0 && dy == 0)
+      self();
+    else if constexpr (InBlock<EIGHT>(dx, dy))
+    {
+      if constexpr (CHECKED)
+        if (!p.Inside(x + dx, y + dy))
+          return;
+      neighbour(dx, dy);
+    }
+  });
+}
+
 // Runs cell(x) over row y: the bounds-checked form where a neighbour can lie outside the grid, the plain
 // one (which the compiler vectorises) for the interior.
 template <typename Cell>
@@ -158,10 +189,7 @@ Result<void> RecordLowest(const TransferPass& p)
       Bool found = false;
       Int code = NO_TARGET;
       Float lowestHeight = 0.0;
-      ForNeighbours<EIGHT>([&](auto dx, auto dy) __attribute__((always_inline)) {
-        if constexpr (CHECKED)
-          if (!p.Inside(x + dx, y + dy))
-            return;
+      ForNeighboursInside<EIGHT, CHECKED>(p, x, y, [&](auto dx, auto dy) __attribute__((always_inline)) {
         const Float hn = h[dy][x + dx];
         // Strictly lower only: among equals the earlier neighbour keeps the material.
         const Bool lower = !found || hn < lowestHeight;
@@ -190,33 +218,23 @@ Result<void> GatherSteepest(const TransferPass& p)
     auto cell = [&, y]<Bool CHECKED>(Int x) __attribute__((always_inline)) {
       const Float centre = h.row[x];
       Float t = centre;
-      ForBlock([&](auto dx, auto dy) __attribute__((always_inline)) {
-        if constexpr (!InBlock<EIGHT>(dx, dy))
-          return;
-        else if constexpr (dx == 0 && dy == 0)
-        {
-          // The height of the neighbour the cell chose, picked without indexing by the choice.
-          const Int code = lowest.row[x];
-          Float chosen = centre;
-          ForNeighbours<EIGHT>([&](auto ndx, auto ndy) __attribute__((always_inline)) {
-            if constexpr (CHECKED)
-              if (!p.Inside(x + ndx, y + ndy))
-                return;
-            chosen = code == BlockCode(ndx, ndy) ? h[ndy][x + ndx] : chosen;
-          });
-          const Float a = (centre - chosen) * removal;
-          t -= code != NO_TARGET ? a : SUBTRACT_NOTHING;
-        }
-        else
-        {
-          if constexpr (CHECKED)
-            if (!p.Inside(x + dx, y + dy))
-              return;
+      ForBlockInside<EIGHT, CHECKED>(
+        p, x, y,
+        [&](auto dx, auto dy) __attribute__((always_inline)) {
           const Float a = (h[dy][x + dx] - centre) * removal;
           const Float received = a * deposit;
           t += lowest[dy][x + dx] == BlockCode(-dx, -dy) ? received : ADD_NOTHING;
-        }
-      });
+        },
+        [&]() __attribute__((always_inline)) {
+          // The height of the neighbour the cell chose, picked without indexing by the choice.
+          const Int code = lowest.row[x];
+          Float chosen = centre;
+          ForNeighboursInside<EIGHT, CHECKED>(p, x, y, [&](auto dx, auto dy) __attribute__((always_inline)) {
+            chosen = code == BlockCode(dx, dy) ? h[dy][x + dx] : chosen;
+          });
+          const Float a = (centre - chosen) * removal;
+          t -= code != NO_TARGET ? a : SUBTRACT_NOTHING;
+        });
       target[x] = t;
     };
     ForRowCells(y, p.width, p.height, cell);
@@ -236,10 +254,7 @@ Result<void> RecordSpread(const TransferPass& p)
       const Float centre = h.row[x];
       Float sum = 0.0;
       Float dmax = 0.0;
-      ForNeighbours<EIGHT>([&](auto dx, auto dy) __attribute__((always_inline)) {
-        if constexpr (CHECKED)
-          if (!p.Inside(x + dx, y + dy))
-            return;
+      ForNeighboursInside<EIGHT, CHECKED>(p, x, y, [&](auto dx, auto dy) __attribute__((always_inline)) {
         const Float d = centre - h[dy][x + dx];
         const Bool moves = d > talus;
         // The sum starts at +0.0 and so never holds -0.0: adding +0.0 leaves it as it is.
@@ -270,32 +285,22 @@ Result<void> GatherSpread(const TransferPass& p)
     auto cell = [&, y]<Bool CHECKED>(Int x) __attribute__((always_inline)) {
       const Float centre = h.row[x];
       Float t = centre;
-      ForBlock([&](auto dx, auto dy) __attribute__((always_inline)) {
-        if constexpr (!InBlock<EIGHT>(dx, dy))
-          return;
-        else if constexpr (dx == 0 && dy == 0)
-        {
-          const Float ownSpread = spread.row[x];
-          const Float ownInverse = inverse.row[x];
-          ForNeighbours<EIGHT>([&](auto ndx, auto ndy) __attribute__((always_inline)) {
-            if constexpr (CHECKED)
-              if (!p.Inside(x + ndx, y + ndy))
-                return;
-            const Float d = centre - h[ndy][x + ndx];
-            const Float removed = ownSpread * d * ownInverse * removal;
-            t -= d > talus ? removed : SUBTRACT_NOTHING;
-          });
-        }
-        else
-        {
-          if constexpr (CHECKED)
-            if (!p.Inside(x + dx, y + dy))
-              return;
+      ForBlockInside<EIGHT, CHECKED>(
+        p, x, y,
+        [&](auto dx, auto dy) __attribute__((always_inline)) {
           const Float d = h[dy][x + dx] - centre;
           const Float received = spread[dy][x + dx] * d * inverse[dy][x + dx] * deposit;
           t += d > talus ? received : ADD_NOTHING;
-        }
-      });
+        },
+        [&]() __attribute__((always_inline)) {
+          const Float ownSpread = spread.row[x];
+          const Float ownInverse = inverse.row[x];
+          ForNeighboursInside<EIGHT, CHECKED>(p, x, y, [&](auto dx, auto dy) __attribute__((always_inline)) {
+            const Float d = centre - h[dy][x + dx];
+            const Float removed = ownSpread * d * ownInverse * removal;
+            t -= d > talus ? removed : SUBTRACT_NOTHING;
+          });
+        });
       target[x] = t;
     };
     ForRowCells(y, p.width, p.height, cell);

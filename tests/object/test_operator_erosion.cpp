@@ -4,41 +4,25 @@
 #include <limits>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "common/ogx_icons.h"
 #include "host/core/alloc.h"
 #include "host/core/random.h"
 #include "host/core/thread.h"
-#include "host/gui/icons.h"
 #include "host/scene/hierarchy.h"
 #include "object/operator_erosion.h"
 #include "orogenix/erosion_droplet.h"
 #include "orogenix/erosion_hydraulic.h"
 #include "orogenix/erosion_thermal.h"
 #include "support/test_operators.h"
+#include "support/grid_cells.h"
 #include "support/test_support.h"
 
 using namespace ogx_test;
 
 namespace
 {
-std::vector<Float> Cells(const Grid2D<Float>& g)
-{
-  return std::vector<Float>(g.cells.begin(), g.cells.end());
-}
-
-::testing::AssertionResult SameCells(const std::vector<Float>& got, const std::vector<Float>& want)
-{
-  if (got.size() != want.size())
-    return ::testing::AssertionFailure() << "size " << got.size() << " != " << want.size();
-  for (std::size_t k = 0; k < got.size(); ++k)
-    if (!Same(got[k], want[k]))
-      return ::testing::AssertionFailure() << "cell " << k << ": " << got[k] << " != " << want[k];
-  return ::testing::AssertionSuccess();
-}
-
 // The droplet method written out from its definition, with its own normals (central differences over
 // clamped neighbours, the constant 2 as the up component).
 void ReferenceDroplets(std::vector<Float>& h, Int w, Int ht, UInt32 seed, Int count, Float dt, Float density,
@@ -144,32 +128,8 @@ protected:
 
 TEST_F(ErosionOperatorTest, RegistersAsAFilterWithItsIcon)
 {
-  ASSERT_EQ(g_operatorRegistry.GetCount(), 1);
-  EXPECT_EQ(g_operatorRegistry[0].id, 1054690);
-  EXPECT_EQ(g_operatorRegistry[0].name, String("Erosion"));
-  EXPECT_EQ(g_operatorRegistry[0].flags, static_cast<Int32>(TERRAINOPERATORFLAGS::TYPE_FILTER));
-  EXPECT_TRUE(host::Console().Contains("Registered filter operator: Erosion"));
-
-  const host::PluginEntry* entry = host::FindPlugin(ID_OGX_EROSIONOPERATOR);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->name, String("#$38Erosion"));
-  EXPECT_EQ(entry->description, String("oerosionoperator"));
-  EXPECT_EQ(entry->diskLevel, 1);
-  EXPECT_TRUE(entry->hasIcon);
-
-  IconData icon;
-  ASSERT_TRUE(GetIcon(ID_OGX_EROSIONOPERATOR, &icon));
-  EXPECT_EQ(icon.w, 64);
-  EXPECT_EQ(icon.h, 64);
-  BaseBitmap* sheet = MainIconSheet();
-  ASSERT_NE(sheet, nullptr);
-  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{63, 0}, std::pair{30, 33}, std::pair{63, 63}})
-  {
-    UInt16 r1, g1, b1, r2, g2, b2;
-    icon.bmp->GetPixel(x, y, &r1, &g1, &b1);
-    sheet->GetPixel(64 + x, 64 + y, &r2, &g2, &b2);
-    EXPECT_EQ(std::tuple(r1, g1, b1), std::tuple(r2, g2, b2)) << x << "," << y;
-  }
+  ExpectRegisteredOperator({1054690, "Erosion", TERRAINOPERATORFLAGS::TYPE_FILTER, "Registered filter operator: Erosion",
+                            "#$38Erosion", "oerosionoperator", 64, 64});
 }
 
 TEST_F(ErosionOperatorTest, InitWritesTheDefaultsInOrderAndTheDescriptionAgrees)

@@ -10,7 +10,10 @@
 #include "host/core/random.h"
 #include "host/noise/noise.h"
 #include "orogenix/erosion_droplet.h"
+#include "support/grid_cells.h"
 #include "support/test_support.h"
+
+using namespace ogx_test;
 
 namespace
 {
@@ -24,21 +27,6 @@ Grid2D<Float> RandomGrid(Int w, Int h, UInt32 seed, Float lo = -5.0, Float span 
     g.cells[i] = lo + r.Get01() * span;
   g.RecomputeMinMax();
   return g;
-}
-
-std::vector<Float> Cells(const Grid2D<Float>& g)
-{
-  return std::vector<Float>(g.cells.begin(), g.cells.end());
-}
-
-::testing::AssertionResult SameCells(const std::vector<Float>& got, const std::vector<Float>& want)
-{
-  if (got.size() != want.size())
-    return ::testing::AssertionFailure() << "size " << got.size() << " != " << want.size();
-  for (std::size_t k = 0; k < got.size(); ++k)
-    if (!Same(got[k], want[k]))
-      return ::testing::AssertionFailure() << "cell " << k << ": " << got[k] << " != " << want[k];
-  return ::testing::AssertionSuccess();
 }
 
 // ---------------------------------------------------------------------------------------------------

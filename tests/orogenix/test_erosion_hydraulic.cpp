@@ -9,7 +9,10 @@
 #include "host/core/log.h"
 #include "host/core/random.h"
 #include "orogenix/erosion_hydraulic.h"
+#include "support/grid_cells.h"
 #include "support/test_support.h"
+
+using namespace ogx_test;
 
 namespace
 {
@@ -177,21 +180,6 @@ Grid2D<Float> Terrain(Int w, Int h, UInt32 seed)
       g.cells[y * w + x] = 0.02 * (dx * dx + dy * dy) + 0.3 * x + r.Get01() * 2.0;
     }
   return g;
-}
-
-std::vector<Float> Cells(const Grid2D<Float>& g)
-{
-  return std::vector<Float>(g.cells.begin(), g.cells.end());
-}
-
-::testing::AssertionResult SameCells(const std::vector<Float>& got, const std::vector<Float>& want)
-{
-  if (got.size() != want.size())
-    return ::testing::AssertionFailure() << "size " << got.size() << " != " << want.size();
-  for (std::size_t k = 0; k < got.size(); ++k)
-    if (!Same(got[k], want[k]))
-      return ::testing::AssertionFailure() << "cell " << k << ": " << got[k] << " != " << want[k];
-  return ::testing::AssertionSuccess();
 }
 
 // A set and an initialised state over a copy of source.

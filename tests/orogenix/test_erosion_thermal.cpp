@@ -10,7 +10,10 @@
 #include "host/core/url.h"
 #include "host/scene/resource.h"
 #include "orogenix/erosion_thermal.h"
+#include "support/grid_cells.h"
 #include "support/test_support.h"
+
+using namespace ogx_test;
 
 namespace
 {
@@ -107,21 +110,6 @@ Grid2D<Float> RandomGrid(Int w, Int h, UInt32 seed, Float scale = 10.0)
   for (Int i = 0; i < g.cellCount; ++i)
     g.cells[i] = std::floor(rng.Get01() * scale * 4.0) * 0.25;
   return g;
-}
-
-std::vector<Float> Cells(const Grid2D<Float>& g)
-{
-  return std::vector<Float>(g.cells.begin(), g.cells.end());
-}
-
-::testing::AssertionResult SameCells(const std::vector<Float>& got, const std::vector<Float>& want)
-{
-  if (got.size() != want.size())
-    return ::testing::AssertionFailure() << "size " << got.size() << " != " << want.size();
-  for (std::size_t k = 0; k < got.size(); ++k)
-    if (!Same(got[k], want[k]))
-      return ::testing::AssertionFailure() << "cell " << k << ": " << got[k] << " != " << want[k];
-  return ::testing::AssertionSuccess();
 }
 
 ThermalSettings Settings(Int32 mode, Int32 iterations = 1, Float talus = 0.1, Bool smooth = false)
