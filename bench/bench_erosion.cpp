@@ -4,9 +4,9 @@
 // The terrain is four octaves of the host's solid noise (heights 0 to about 120 over 1000 x 1000 units,
 // so that the default talus of 0.1 lets most cells move material), made once per size.
 // erosion_thermal/<mode>_<threads>/<side>: one iteration of thermal weathering as a run of several does
-//   it: the transfer pass (and for mode 3 the five-point smoothing) into storage kept from the iteration
-//   before, then the exchange of the cells; the grid is restored between iterations (untimed) so every
-//   iteration does the same work. erosion_thermal/weathering5_mode3/<side> is a whole five-iteration run
+//   it: the transfer pass into storage kept from the iteration before, then the exchange of the cells
+//   (mode 0) or the five-point smoothing back into the grid (mode 3); the grid is restored between
+//   iterations (untimed) so every iteration does the same work. erosion_thermal/weathering5_mode3/<side> is a whole five-iteration run
 //   on a fresh copy, its own allocations included.
 // erosion_hydraulic/step_<threads>/<side>: one step of the run's constants on a state that has run five
 //   steps; erosion_hydraulic/<pass>/<side> each pass of the step on its own.
@@ -145,27 +145,24 @@ void BM_ThermalIteration(benchmark::State& state, Int32 mode, Bool allThreads)
   const Bool eight = mode == 1 || mode == 3;
   Grid2D<Float> grid;
   Grid2D<Float> target;
-  Grid2D<Float> smoothed;
   ThermalOutflow outflow;
   Check(grid.CopyFrom(t.heights).IsOk());
   // Shaped once, as the first iteration of a run does.
   Check(ThermalTransferB(grid, target, s, eight, outflow).IsOk());
   Check(ThermalTransferA(grid, target, s, eight, outflow).IsOk());
-  Check(smoothed.InitLike(grid).IsOk());
   RunBesideUpdate(
     state, t, allThreads, [&] { Check(grid.CopyFrom(t.heights).IsOk()); },
     [&] {
       if (distributed)
       {
         Check(ThermalTransferA(grid, target, s, eight, outflow).IsOk());
-        Check(SmoothHeightsFivePoint(target, smoothed).IsOk());
-        std::swap(target.cells, smoothed.cells);
+        Check(SmoothHeightsFivePoint(target, grid).IsOk());
       }
       else
       {
         Check(ThermalTransferB(grid, target, s, eight, outflow).IsOk());
+        std::swap(grid.cells, target.cells);
       }
-      std::swap(grid.cells, target.cells);
     });
 }
 

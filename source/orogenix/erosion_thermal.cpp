@@ -415,7 +415,6 @@ Result<void> ThermalWeathering(Grid2D<Float>& grid, const ThermalSettings& setti
 
   // Allocated by the first iteration and reused by the others.
   Grid2D<Float> target;
-  Grid2D<Float> smoothed;
   ThermalOutflow outflow;
   for (Int32 i = 0; i < settings.iterations; ++i)
   {
@@ -425,21 +424,16 @@ Result<void> ThermalWeathering(Grid2D<Float>& grid, const ThermalSettings& setti
     StatusSetBar(static_cast<Int32>(static_cast<Float>(i) / static_cast<Float>(settings.iterations) * 100.0));
 
     if (distributed)
-    {
       HOST_TRY(ThermalTransferA(grid, target, settings, eight, outflow));
-      // A smoothing grid that cannot be had only skips this iteration's smoothing.
-      if (settings.smooth && ShapeLike(target, smoothed).IsOk())
-      {
-        HOST_TRY(SmoothHeightsFivePoint(target, smoothed));
-        std::swap(target.cells, smoothed.cells);
-      }
-    }
     else
-    {
       HOST_TRY(ThermalTransferB(grid, target, settings, eight, outflow));
-    }
-    // The grid takes the new cells; its header stays, the target's being a copy of it.
-    std::swap(grid.cells, target.cells);
+    // The grid takes the new cells and keeps its header, the target's being a copy of it. The smoothing
+    // writes straight into the grid, whose heights the iteration no longer needs, so it needs no grid of
+    // its own (and cannot be skipped for want of one).
+    if (distributed && settings.smooth)
+      HOST_TRY(SmoothHeightsFivePoint(target, grid));
+    else
+      std::swap(grid.cells, target.cells);
   }
   return OK;
 }

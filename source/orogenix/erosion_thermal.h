@@ -40,8 +40,8 @@ struct ThermalOutflow
 // and negative iterations do nothing. Before iterations 2, 3, 6, 7, ... (i AND 2 non-zero) a break
 // requested on the thread ends the run with "Thermal Weathering cancelled!", the grid holding the
 // iterations done. Each iteration shows resource string 10083 with (i, iterations) and its progress in the
-// status bar. Allocation failures of the per-iteration storage are returned; one of the smoothing grid
-// only skips that iteration's smoothing.
+// status bar. The storage the iterations work in is allocated by the first and reused by the others; an
+// allocation failure is returned.
 Result<void> ThermalWeathering(Grid2D<Float>& grid, const ThermalSettings& settings, const HostThread* thread);
 
 // One steepest-descent iteration from grid into target (shaped like grid): each cell sends
