@@ -311,6 +311,9 @@ Result<void> GatherSpread(const TransferPass& p)
 // already is reused as it is, cells and all.
 Result<void> ShapeLike(const Grid2D<Float>& model, Grid2D<Float>& grid)
 {
+  // A pass reads its whole input while it writes its output.
+  if (&model == &grid)
+    return IllegalArgumentError("Cannot erode a grid into itself!");
   if (grid.width != model.width || grid.height != model.height || grid.cellCount != model.cellCount)
     return grid.InitLike(model);
   return OK;
@@ -375,6 +378,8 @@ Result<void> ThermalTransferA(const Grid2D<Float>& grid, Grid2D<Float>& target, 
 
 Result<void> SmoothHeightsFivePoint(const Grid2D<Float>& heights, Grid2D<Float>& smoothed)
 {
+  if (&smoothed == &heights)
+    return IllegalArgumentError("Cannot erode a grid into itself!");
   if (smoothed.width != heights.width || smoothed.height != heights.height ||
       smoothed.cellCount != heights.cellCount)
     return IllegalArgumentError("Cannot smooth into a grid of another size!");

@@ -44,7 +44,7 @@ struct ThermalOutflow
 // allocation failure is returned.
 Result<void> ThermalWeathering(Grid2D<Float>& grid, const ThermalSettings& settings, const HostThread* thread);
 
-// One steepest-descent iteration from grid into target (shaped like grid): each cell sends
+// One steepest-descent iteration from grid into target (another grid, shaped like grid): each cell sends
 // d x removal to its lowest neighbour (the first in neighbour order among equals) when d = its height
 // minus that neighbour's exceeds the talus, and that neighbour receives d x removal x deposit.
 // Neighbour order, 4 cells: up (y - 1), right, down, left; 8 cells: up, up-right, up-left, down,
@@ -59,5 +59,5 @@ Result<void> ThermalTransferA(const Grid2D<Float>& grid, Grid2D<Float>& target, 
                               Bool eight, ThermalOutflow& outflow);
 
 // smoothed = the mean of each cell and its four neighbours (left, itself, right, down, up, summed in
-// that order, neighbours clamped into the grid) times 0.2. Shapes of both must match.
+// that order, neighbours clamped into the grid) times 0.2. Two distinct grids of one shape.
 Result<void> SmoothHeightsFivePoint(const Grid2D<Float>& heights, Grid2D<Float>& smoothed);

@@ -417,4 +417,10 @@ TEST(ThermalSmoothing, FivePointMeanWithClampedNeighbours)
   Grid2D<Float> wrong;
   ASSERT_TRUE(wrong.Init(2, 3, 1.0, 1.0).IsOk());
   EXPECT_TRUE(SmoothHeightsFivePoint(t, wrong).IsError());
+  // Neither pass may work in place: it reads the whole grid while writing.
+  EXPECT_TRUE(SmoothHeightsFivePoint(t, t).IsError());
+  ThermalOutflow outflow;
+  EXPECT_TRUE(ThermalTransferA(t, t, ThermalSettings{}, true, outflow).IsError());
+  EXPECT_TRUE(ThermalTransferB(t, t, ThermalSettings{}, false, outflow).IsError());
+  EXPECT_EQ(t.cells[5], 32.0);
 }
