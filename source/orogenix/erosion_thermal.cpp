@@ -256,10 +256,11 @@ Result<void> RecordSpread(const TransferPass& p)
       Float dmax = 0.0;
       ForNeighboursInside<EIGHT, CHECKED>(p, x, y, [&](auto dx, auto dy) __attribute__((always_inline)) {
         const Float d = centre - h[dy][x + dx];
-        const Bool moves = d > talus;
-        // The sum starts at +0.0 and so never holds -0.0: adding +0.0 leaves it as it is.
-        sum += moves ? d : 0.0;
-        dmax = (moves & (d > dmax)) ? d : dmax;
+        // A difference that does not move counts as +0.0: the sum starts at +0.0 and so never holds -0.0,
+        // which adding +0.0 leaves as it is, and dmax starts at 0 and never falls below it.
+        const Float moving = d > talus ? d : 0.0;
+        sum += moving;
+        dmax = moving > dmax ? moving : dmax;
       });
       spread[x] = dmax - talus;
       const Float reciprocal = 1.0 / sum;
