@@ -17,7 +17,9 @@
 #include "host/core/url.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "object/operator_blur.h"
 #include "object/operator_noise.h"
+#include "object/operator_sharpen.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -45,6 +47,8 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_BLUR_OPERATOR = 34;
+constexpr Int32 SORT_SHARPEN_OPERATOR = 35;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -148,6 +152,8 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
+  {"blur operator", [] { return RegisterBlurOperator(SORT_BLUR_OPERATOR); }},
+  {"sharpen operator", [] { return RegisterSharpenOperator(SORT_SHARPEN_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
 };

@@ -1,0 +1,505 @@
+#include "orogenix/convolution.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "orogenix/ogx_parallel.h"
+
+namespace OGX::Convolution
+{
+namespace
+{
+// Cells summed at once on the interior paths: sixteen doubles are a few vector registers, so the
+// partial sums stay in registers across all taps. Each cell still receives its products one at a time
+// in tap order; only the cells are side by side.
+constexpr Int STRIP = 16;
+
+// The largest weight count an array can address.
+constexpr UInt64 MAX_WEIGHTS = static_cast<UInt64>(std::numeric_limits<Int>::max()) / sizeof(Float);
+
+// Shapes a kernel to width x width zeroed weights. The width is computed by the callers in 64 bits; a
+// width that does not fit the kernel's size field, or whose square cannot be addressed, is refused as
+// out of memory rather than wrapped into a small array.
+Result<void> ShapeKernel(BaseKernel& kernel, UInt64 width)
+{
+  if (width > std::numeric_limits<UInt32>::max() || width * width > MAX_WEIGHTS)
+    return OutOfMemoryError("Could not allocate kernel weights!");
+  const Int count = static_cast<Int>(width * width);
+  HOST_TRY(kernel.weights.Resize(count));
+  if (kernel.weights.GetCount() < count)
+    return OutOfMemoryError("Could not allocate kernel weights!");
+  kernel.size = static_cast<UInt32>(width);
+  return OK;
+}
+
+template <std::size_t N>
+Result<void> SetTable(BaseKernel& kernel, UInt32 width, const std::array<Float, N>& table)
+{
+  HOST_TRY(ShapeKernel(kernel, width));
+  std::copy(table.begin(), table.end(), kernel.weights.begin());
+  return OK;
+}
+
+// The 5 x 5 binomial's outer product, over 256.
+constexpr std::array<Float, 5> BINOMIAL5 = {1.0, 4.0, 6.0, 4.0, 1.0};
+
+constexpr std::array<Float, 25> Binomial5x5(Float sign, Float centre)
+{
+  std::array<Float, 25> t{};
+  for (std::size_t ky = 0; ky < 5; ++ky)
+    for (std::size_t kx = 0; kx < 5; ++kx)
+      t[ky * 5 + kx] = sign * BINOMIAL5[ky] * BINOMIAL5[kx] / 256.0;
+  if (centre != 0.0)
+    t[12] = centre;
+  return t;
+}
+
+// Sum of the weights in index order.
+Float WeightSum(const BaseArray<Float>& w)
+{
+  Float sum = 0.0;
+  for (const Float v : w)
+    sum += v;
+  return sum;
+}
+
+// Scales the weights to a sum of 1; a sum that is exactly 0 gives all-zero weights instead of a
+// division by zero.
+void Normalise(BaseArray<Float>& w, Float sum)
+{
+  const Float factor = sum == 0.0 ? 0.0 : 1.0 / sum;
+  for (Float& v : w)
+    v *= factor;
+}
+
+// The Gaussian samples of radius r (sigma r / 2) into a 2r + 1 wide kernel, not yet normalised; the
+// two exponentials are kept apart, as a product, rather than merged into one. Radius 0 is the single
+// weight 1.
+Result<void> GaussianSamples(BaseKernel& kernel, UInt32 radius)
+{
+  const UInt64 width = 2 * static_cast<UInt64>(radius) + 1;
+  HOST_TRY(ShapeKernel(kernel, width));
+  if (radius == 0)
+  {
+    kernel.weights[0] = 1.0;
+    return OK;
+  }
+  const Float r = static_cast<Float>(radius);
+  const Float sigma = r * 0.5;
+  const Int size = static_cast<Int>(width);
+  Float* w = kernel.weights.GetFirst();
+  for (Int ky = 0; ky < size; ++ky)
+  {
+    const Float dy = (static_cast<Float>(ky) - r) / sigma;
+    const Float ey = std::exp(-0.5 * (dy * dy));
+    for (Int kx = 0; kx < size; ++kx)
+    {
+      const Float dx = (static_cast<Float>(kx) - r) / sigma;
+      w[ky * size + kx] = std::exp(-0.5 * (dx * dx)) * ey;
+    }
+  }
+  return OK;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Two-dimensional convolution
+
+struct PreparedJob
+{
+  const Float* source = nullptr;
+  Int sourceWidth = 0;
+  Int sourceHeight = 0;
+  Float* destination = nullptr;
+  Int destinationWidth = 0;
+  const Float* weights = nullptr;
+  Int size = 0;
+  Int halfX = 0;
+  Int halfY = 0;
+  Int width = 0;
+  OUTOFBOUNDSMODE mode = OUTOFBOUNDSMODE::MIRROR;
+  // The row a NONE tap outside the rows reads: sourceWidth zeros (null for the other modes).
+  const Float* zeroRow = nullptr;
+  // Columns [interiorBegin, interiorEnd) have every tap inside the source's columns.
+  Int interiorBegin = 0;
+  Int interiorEnd = 0;
+};
+
+Bool ReadsZeroOutside(OUTOFBOUNDSMODE mode)
+{
+  return mode != OUTOFBOUNDSMODE::CLAMP && mode != OUTOFBOUNDSMODE::TILE && mode != OUTOFBOUNDSMODE::MIRROR;
+}
+
+Result<void> CheckJob(const ConvolutionJob& job, Int rows)
+{
+  if (!job.source || !job.destination || !job.kernel)
+    return NullptrError("Convolution job without source, destination or kernel!");
+  if (job.source == job.destination)
+    return IllegalArgumentError("Can't convolve a grid into itself!");
+  const Grid2D<Float>& src = *job.source;
+  const Grid2D<Float>& dst = *job.destination;
+  const UInt64 taps = static_cast<UInt64>(job.kernelSize) * job.kernelSize;
+  if (taps > static_cast<UInt64>(job.kernel->weights.GetCount()))
+    return IllegalArgumentError("The kernel holds fewer weights than its size asks for!");
+  if (rows < 0 || rows > dst.height || job.width < 0 || job.width > dst.width ||
+      dst.cells.GetCount() < dst.width * dst.height)
+    return IllegalArgumentError("The convolution exceeds its destination grid!");
+  if (src.width < 0 || src.height < 0 || src.cells.GetCount() < src.width * src.height)
+    return IllegalArgumentError("The convolution's source grid is inconsistent!");
+  if (rows > 0 && job.width > 0 && taps > 0 && (src.width == 0 || src.height == 0))
+    return IllegalArgumentError("Can't convolve an empty grid!");
+  return OK;
+}
+
+// The job in the form the row loop reads; `zeros` receives the zero row when the mode needs one.
+Result<PreparedJob> PrepareJob(const ConvolutionJob& job, BaseArray<Float>& zeros)
+{
+  PreparedJob p;
+  p.source = job.source->cells.GetFirst();
+  p.sourceWidth = job.source->width;
+  p.sourceHeight = job.source->height;
+  p.destination = job.destination->cells.GetFirst();
+  p.destinationWidth = job.destination->width;
+  p.weights = job.kernel->weights.GetFirst();
+  p.size = job.kernelSize;
+  p.halfX = job.halfWidthX;
+  p.halfY = job.halfWidthY;
+  p.width = job.width;
+  p.mode = job.mode;
+  if (ReadsZeroOutside(job.mode))
+  {
+    HOST_TRY(zeros.Resize(p.sourceWidth));
+    p.zeroRow = zeros.GetFirst();
+  }
+  // Cell x has all its columns inside when x - halfX >= 0 and x - halfX + size - 1 <= sourceWidth - 1.
+  p.interiorBegin = std::min(p.halfX, p.width);
+  p.interiorEnd = std::clamp<Int>(p.sourceWidth - p.size + 1 + p.halfX, p.interiorBegin, p.width);
+  return p;
+}
+
+inline const Float* TapRow(const PreparedJob& p, Int r)
+{
+  const Int i = ResolveTapIndex(r, p.sourceHeight, p.mode);
+  return i < 0 ? p.zeroRow : p.source + i * p.sourceWidth;
+}
+
+// N neighbouring interior cells from column x: their source columns need no resolving.
+template <Int N>
+inline void InteriorCells(const PreparedJob& p, Int firstRow, Int x, Float* out)
+{
+  Float acc[N];
+  for (Int i = 0; i < N; ++i)
+    acc[i] = 0.0;
+  const Int firstColumn = x - p.halfX;
+  for (Int ky = 0; ky < p.size; ++ky)
+  {
+    const Float* row = TapRow(p, firstRow + ky) + firstColumn;
+    const Float* w = p.weights + ky * p.size;
+    for (Int kx = 0; kx < p.size; ++kx)
+    {
+      const Float wk = w[kx];
+      const Float* s = row + kx;
+      for (Int i = 0; i < N; ++i)
+        acc[i] += wk * s[i];
+    }
+  }
+  for (Int i = 0; i < N; ++i)
+    out[i] = acc[i];
+}
+
+// A cell near the left or right edge: every tap's column resolved on its own.
+inline Float BorderCell(const PreparedJob& p, Int firstRow, Int x)
+{
+  Float sum = 0.0;
+  const Int firstColumn = x - p.halfX;
+  for (Int ky = 0; ky < p.size; ++ky)
+  {
+    const Float* row = TapRow(p, firstRow + ky);
+    const Float* w = p.weights + ky * p.size;
+    for (Int kx = 0; kx < p.size; ++kx)
+    {
+      const Int c = ResolveTapIndex(firstColumn + kx, p.sourceWidth, p.mode);
+      sum += w[kx] * (c < 0 ? 0.0 : row[c]);
+    }
+  }
+  return sum;
+}
+
+void ConvolveRow(const PreparedJob& p, Int y)
+{
+  Float* out = p.destination + y * p.destinationWidth;
+  const Int firstRow = y - p.halfY;
+  for (Int x = 0; x < p.interiorBegin; ++x)
+    out[x] = BorderCell(p, firstRow, x);
+  Int x = p.interiorBegin;
+  for (; x + STRIP <= p.interiorEnd; x += STRIP)
+    InteriorCells<STRIP>(p, firstRow, x, out + x);
+  for (; x < p.interiorEnd; ++x)
+    InteriorCells<1>(p, firstRow, x, out + x);
+  for (x = std::max(p.interiorBegin, p.interiorEnd); x < p.width; ++x)
+    out[x] = BorderCell(p, firstRow, x);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Separable passes
+
+inline Float TapWeight(const SeparableKernel& k, Int tap)
+{
+  return k.ramp ? k.ramp[tap < 0 ? -tap : tap] : k.uniform;
+}
+
+// N neighbouring cells of row y of the vertical pass, from column x.
+template <Int N>
+inline void VerticalCells(const Float* src, Int width, Int height, const SeparableKernel& k, Int y, Int x, Float* out)
+{
+  Float acc[N];
+  for (Int i = 0; i < N; ++i)
+    acc[i] = 0.0;
+  for (Int t = -k.half; t <= k.half; ++t)
+  {
+    const Float wk = TapWeight(k, t);
+    const Float* s = src + std::clamp<Int>(y + t, 0, height - 1) * width + x;
+    for (Int i = 0; i < N; ++i)
+      acc[i] += wk * s[i];
+  }
+  for (Int i = 0; i < N; ++i)
+    out[i] = k.factor * acc[i];
+}
+
+void VerticalRow(const Float* src, Float* dst, Int width, Int height, const SeparableKernel& k, Int y)
+{
+  Float* out = dst + y * width;
+  Int x = 0;
+  for (; x + STRIP <= width; x += STRIP)
+    VerticalCells<STRIP>(src, width, height, k, y, x, out + x);
+  for (; x < width; ++x)
+    VerticalCells<1>(src, width, height, k, y, x, out + x);
+}
+
+// N neighbouring cells of the horizontal pass whose taps all lie inside the row.
+template <Int N>
+inline void HorizontalCells(const Float* row, const SeparableKernel& k, Int x, Float* out)
+{
+  Float acc[N];
+  for (Int i = 0; i < N; ++i)
+    acc[i] = 0.0;
+  for (Int t = -k.half; t <= k.half; ++t)
+  {
+    const Float wk = TapWeight(k, t);
+    const Float* s = row + x + t;
+    for (Int i = 0; i < N; ++i)
+      acc[i] += wk * s[i];
+  }
+  for (Int i = 0; i < N; ++i)
+    out[i] = k.factor * acc[i];
+}
+
+inline Float HorizontalBorderCell(const Float* row, Int width, const SeparableKernel& k, Int x)
+{
+  Float sum = 0.0;
+  for (Int t = -k.half; t <= k.half; ++t)
+    sum += TapWeight(k, t) * row[std::clamp<Int>(x + t, 0, width - 1)];
+  return k.factor * sum;
+}
+
+void HorizontalRow(const Float* src, Float* dst, Int width, const SeparableKernel& k, Int y)
+{
+  const Float* row = src + y * width;
+  Float* out = dst + y * width;
+  // A negative half has no taps, so every cell counts as interior.
+  const Int reach = std::max<Int>(k.half, 0);
+  const Int begin = std::min(reach, width);
+  const Int end = std::max(begin, width - reach);
+  for (Int x = 0; x < begin; ++x)
+    out[x] = HorizontalBorderCell(row, width, k, x);
+  Int x = begin;
+  for (; x + STRIP <= end; x += STRIP)
+    HorizontalCells<STRIP>(row, k, x, out + x);
+  for (; x < end; ++x)
+    HorizontalCells<1>(row, k, x, out + x);
+  for (x = end; x < width; ++x)
+    out[x] = HorizontalBorderCell(row, width, k, x);
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Kernels
+
+namespace PresetKernels
+{
+Result<void> GaussBlur3x3::InitKernel(UInt32, const Float*)
+{
+  constexpr std::array<Float, 9> table = {1.0 / 16.0, 2.0 / 16.0, 1.0 / 16.0, 2.0 / 16.0, 4.0 / 16.0,
+                                          2.0 / 16.0, 1.0 / 16.0, 2.0 / 16.0, 1.0 / 16.0};
+  return SetTable(*this, 3, table);
+}
+
+Result<void> GaussBlur5x5::InitKernel(UInt32, const Float*)
+{
+  return SetTable(*this, 5, Binomial5x5(1.0, 0.0));
+}
+
+Result<void> GaussBlur::InitKernel(UInt32 radius, const Float*)
+{
+  HOST_TRY(GaussianSamples(*this, radius));
+  Normalise(weights, WeightSum(weights));
+  return OK;
+}
+
+Result<void> Sharpen3x3::InitKernel(UInt32, const Float*)
+{
+  constexpr std::array<Float, 9> table = {0.0, -1.0, 0.0, -1.0, 5.0, -1.0, 0.0, -1.0, 0.0};
+  return SetTable(*this, 3, table);
+}
+
+Result<void> UnsharpMask5x5::InitKernel(UInt32, const Float*)
+{
+  return SetTable(*this, 5, Binomial5x5(-1.0, 476.0 / 256.0));
+}
+
+Result<void> UnsharpMask::InitKernel(UInt32 radius, const Float*)
+{
+  HOST_TRY(GaussianSamples(*this, radius));
+  // Twice the impulse minus the Gaussian: the centre becomes 2S - w, the others -w, which keeps the
+  // sum at S before the normalisation.
+  const Float samplesSum = WeightSum(weights);
+  const Int centre = weights.GetCount() / 2;
+  for (Int i = 0; i < weights.GetCount(); ++i)
+    weights[i] = i == centre ? 2.0 * samplesSum - weights[i] : -weights[i];
+  Normalise(weights, WeightSum(weights));
+  return OK;
+}
+} // namespace PresetKernels
+
+Result<void> InitConvolutionKernel(BaseKernel& kernel, UInt32 size, const Float* extra)
+{
+  if (size == 0)
+    return IllegalArgumentError("Can't initialize kernel with size 0!");
+  HOST_TRY(ShapeKernel(kernel, size));
+  return kernel.InitKernel(size, extra);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Convolution
+
+Int ResolveTapIndex(Int i, Int n, OUTOFBOUNDSMODE mode)
+{
+  if (i >= 0 && i < n)
+    return i;
+  switch (mode)
+  {
+    case OUTOFBOUNDSMODE::CLAMP: return i < 0 ? 0 : n - 1;
+    case OUTOFBOUNDSMODE::TILE: return ((i % n) + n) % n;
+    case OUTOFBOUNDSMODE::MIRROR: return std::clamp<Int>(i < 0 ? -i : 2 * n - i - 1, 0, n - 1);
+    case OUTOFBOUNDSMODE::NONE:
+    default: return -1;
+  }
+}
+
+Result<void> ConvolveGrid(const ConvolutionJob& job, Int rows)
+{
+  HOST_TRY(CheckJob(job, rows));
+  if (rows == 0 || job.width == 0)
+    return OK;
+  BaseArray<Float> zeros;
+  const PreparedJob p = HOST_TRY(PrepareJob(job, zeros));
+  // All threads whatever the size: even a 3 x 3 kernel costs nine products per cell.
+  return ParallelFor(
+    0, rows, [&p](Int y) { ConvolveRow(p, y); }, LOOP_ALLTHREADS, LOOP_GRANULARITY);
+}
+
+Result<void> ConvolveRows(const ConvolutionJob& job, Int y)
+{
+  HOST_TRY(CheckJob(job, 0));
+  if (y < 0 || y >= job.destination->height)
+    return IllegalArgumentError("The convolution exceeds its destination grid!");
+  HOST_TRY(CheckJob(job, y + 1));
+  if (job.width == 0)
+    return OK;
+  BaseArray<Float> zeros;
+  const PreparedJob p = HOST_TRY(PrepareJob(job, zeros));
+  ConvolveRow(p, y);
+  return OK;
+}
+
+Result<void> ConvolveMirrored(const Grid2D<Float>& input, Grid2D<Float>& output, const BaseKernel& kernel,
+                              const Result<void>& initialised)
+{
+  if (initialised.IsError())
+  {
+    HOST_TRY(output.CopyFrom(input));
+    return initialised.GetError();
+  }
+  // The input is read in place: it is a separate grid that nothing writes during the run, so it needs
+  // no copy. Every output cell is written by the convolution.
+  HOST_TRY(output.InitLike(input));
+  ConvolutionJob job;
+  job.source = &input;
+  job.destination = &output;
+  job.kernel = &kernel;
+  job.kernelSize = kernel.size;
+  job.width = input.width;
+  job.halfWidthX = kernel.size >> 1;
+  job.halfWidthY = kernel.size >> 1;
+  job.mode = OUTOFBOUNDSMODE::MIRROR;
+  return ConvolveGrid(job, input.height);
+}
+
+Result<void> SeparableFilter(Grid2D<Float>& grid, const SeparableKernel& kernel, const HostThread* thread,
+                             const char* verticalPassName, const char* horizontalPassName,
+                             std::source_location location)
+{
+  const Int width = grid.width;
+  const Int height = grid.height;
+  if (width <= 0 || height <= 0)
+    return OK;
+  if (grid.cells.GetCount() < width * height)
+    return IllegalArgumentError("The grid's cells do not match its shape!");
+  BaseArray<Float> temp;
+  HOST_TRY(temp.ResizeDefault(width * height));
+  Float* cells = grid.cells.GetFirst();
+  Float* tempCells = temp.GetFirst();
+  const Int threads = ThreadsFor(height, LOOP_SERIAL_BLUR_ROWS);
+
+  HOST_TRY(ParallelFor(
+    0, height,
+    [&](Int y) -> Result<void> {
+      HOST_TRY(TestLoopBreak(y, BREAKMASK_ROWS, thread, verticalPassName, location));
+      VerticalRow(cells, tempCells, width, height, kernel, y);
+      return OK;
+    },
+    threads, LOOP_GRANULARITY));
+  return ParallelFor(
+    0, height,
+    [&](Int y) -> Result<void> {
+      HOST_TRY(TestLoopBreak(y, BREAKMASK_ROWS, thread, horizontalPassName, location));
+      HorizontalRow(tempCells, cells, width, kernel, y);
+      return OK;
+    },
+    threads, LOOP_GRANULARITY);
+}
+} // namespace OGX::Convolution
+
+namespace VeridoVivuzar
+{
+Result<void> SharpenKernel::InitKernel(UInt32 width, const Float* ends)
+{
+  if (!ends)
+    return NullptrError("Data pointer must not be NULL!");
+  const Int n = static_cast<Int>(width >> 1) + 1;
+  HOST_TRY(weights.Resize(n));
+  if (weights.GetCount() < n)
+    return OutOfMemoryError("Could not allocate kernel weights!");
+  if (n == 1)
+  {
+    weights[0] = 1.0;
+    return OK;
+  }
+  const Float span = ends[1] - ends[0];
+  for (Int i = 0; i < n; ++i)
+    weights[i] = ends[0] + (static_cast<Float>(i) / static_cast<Float>(n - 1)) * span;
+  return OK;
+}
+} // namespace VeridoVivuzar
