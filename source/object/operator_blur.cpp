@@ -114,20 +114,21 @@ Result<void> BlurOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseObj
       PresetKernels::GaussBlur5x5 kernel;
       return ConvolveMirrored(terrain, _output, kernel, kernel.InitKernel());
     }
-    default:
-      HOST_TRY(_output.CopyFrom(terrain));
-      return BoxBlur(_output, 2 * static_cast<Int>(radius) + 1, thread);
+    default: return BoxBlur(terrain, _output, 2 * static_cast<Int>(radius) + 1, thread);
   }
 }
 
-Result<void> BoxBlur(Grid2D<Float>& grid, Int window, const HostThread* thread)
+Result<void> BoxBlur(const Grid2D<Float>& input, Grid2D<Float>& output, Int window, const HostThread* thread)
 {
-  if (grid.cellCount == 0)
+  if (input.cellCount == 0)
+  {
+    HOST_TRY(output.CopyFrom(input));
     return IllegalArgumentError("Can't BluxBlur a grid with size 0!");
+  }
   OGX::Convolution::SeparableKernel box;
   box.half = window / 2;
   box.uniform = window == 0 ? 0.0 : 1.0 / static_cast<Float>(window);
-  return OGX::Convolution::SeparableFilter(grid, box, thread, VERTICAL_PASS_NAME, HORIZONTAL_PASS_NAME);
+  return OGX::Convolution::SeparableFilter(input, output, box, thread, VERTICAL_PASS_NAME, HORIZONTAL_PASS_NAME);
 }
 
 Bool RegisterBlurOperator(Int32 sortOrder)

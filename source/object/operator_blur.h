@@ -26,8 +26,8 @@ enum : Int32
 
 enum BLURMETHOD : Int32
 {
-  BLURMETHOD_BOX = 0,            // separable box of width 2r + 1 (also every value outside 0 to 3)
-  BLURMETHOD_GAUSSIAN = 1,       // Gaussian of radius r
+  BLURMETHOD_BOX = 0,        // separable box of width 2r + 1 (also every value outside 0 to 3)
+  BLURMETHOD_GAUSSIAN = 1,   // Gaussian of radius r
   BLURMETHOD_GAUSSIAN3X3 = 2,
   BLURMETHOD_GAUSSIAN5X5 = 3,
 };
@@ -54,12 +54,13 @@ public:
   Bool GetDirtyParameterIds(BaseArray<Int32>& ids, const BaseContainer& data) override;
 };
 
-// Blurs the grid in place with a box of `window` cells (weight 1 / window, 0.0 for a window of 0; half
-// width window / 2), a vertical pass into a temporary grid and then a horizontal one back, both clamping
-// at the borders; the min/max fields are left as they are. Fails with "Can't BluxBlur a grid with size
-// 0!" for a grid without cells. A window below 1 has no sensible meaning: its taps never reach outside
-// the grid (a negative half width has none and gives 0).
-Result<void> BoxBlur(Grid2D<Float>& grid, Int window, const HostThread* thread);
+// Blurs input into output with a box of `window` cells (weight 1 / window, 0.0 for a window of 0; half
+// width window / 2): a vertical pass and then a horizontal one, both clamping at the borders. Output
+// takes input's shape and min/max; the two may be one grid (in place). Fails with "Can't BluxBlur a
+// grid with size 0!" for an input without cells, output then being its empty copy. A window below 1
+// has no sensible meaning; its taps never reach outside the grid (a negative half width has none and
+// gives 0).
+Result<void> BoxBlur(const Grid2D<Float>& input, Grid2D<Float>& output, Int window, const HostThread* thread);
 
 // Registers the operator (its icon from the main sheet's cell at (448, 0), description "obluroperator",
 // name string 10007, disk level 1) at that menu sort order; start-up passes 34.

@@ -92,9 +92,7 @@ Result<void> SharpenOperator::ComputeOperator(const Grid2D<Float>& terrain, Base
 
   switch (method)
   {
-    case SHARPENMETHOD_SEPARABLE:
-      HOST_TRY(_output.CopyFrom(terrain));
-      return SharpenGrid(_output, size, strength, thread);
+    case SHARPENMETHOD_SEPARABLE: return SharpenGrid(terrain, _output, size, strength, thread);
     case SHARPENMETHOD_SHARPEN3X3:
     {
       PresetKernels::Sharpen3x3 kernel;
@@ -128,18 +126,28 @@ void SharpenRampEnds(Int32 size, Float strength, Float ends[2])
   ends[1] = RAMP_EDGE;
 }
 
-Result<void> SharpenGrid(Grid2D<Float>& grid, Int32 size, Float strength, const HostThread* thread)
+Result<void> SharpenGrid(const Grid2D<Float>& input, Grid2D<Float>& output, Int32 size, Float strength,
+                         const HostThread* thread)
 {
   using namespace OGX::Convolution;
-  if (grid.cellCount == 0)
+  if (input.cellCount == 0)
+  {
+    HOST_TRY(output.CopyFrom(input));
     return IllegalArgumentError("Can't sharpen a grid with size 0!");
+  }
   // A size of 0 or below is refused by the kernel's initialisation; its ramp is never computed (the
   // size arithmetic would overflow for the most negative sizes).
   VeridoVivuzar::SharpenKernel kernel;
   Float ends[2] = {0.0, 0.0};
   if (size > 0)
     SharpenRampEnds(size, strength, ends);
-  HOST_TRY(InitConvolutionKernel(kernel, static_cast<UInt32>(std::max(size, 0)), ends));
+  Result<void> initialised = InitConvolutionKernel(kernel, static_cast<UInt32>(std::max(size, 0)), ends);
+  if (initialised.IsError())
+  {
+    // As far as it got: the unfiltered copy.
+    HOST_TRY(output.CopyFrom(input));
+    return initialised;
+  }
 
   const Float* w = kernel.weights.GetFirst();
   const Int n = kernel.weights.GetCount();
@@ -152,7 +160,7 @@ Result<void> SharpenGrid(Grid2D<Float>& grid, Int32 size, Float strength, const 
   ramp.half = size / 2;
   ramp.ramp = w;
   ramp.factor = sum == 0.0 ? 0.0 : 1.0 / sum;
-  return SeparableFilter(grid, ramp, thread, VERTICAL_PASS_NAME, HORIZONTAL_PASS_NAME);
+  return SeparableFilter(input, output, ramp, thread, VERTICAL_PASS_NAME, HORIZONTAL_PASS_NAME);
 }
 
 Bool RegisterSharpenOperator(Int32 sortOrder)

@@ -56,12 +56,14 @@ public:
 // below 1.5; the edge is -1. Size 3 at strength 0 gives 5; every 6 in size lowers that by 2.
 void SharpenRampEnds(Int32 size, Float strength, Float ends[2]);
 
-// Sharpens the grid in place with the ramp kernel of that width and strength (half width size / 2),
-// normalised by its full sum (factor 0 when the sum is exactly 0): a vertical pass into a temporary grid,
-// then a horizontal pass back, both clamping at the borders; the min/max fields are left as they are.
-// Fails with "Can't sharpen a grid with size 0!" for a grid without cells and with "Can't initialize
-// kernel with size 0!" for a size of 0 or below. Size 1 leaves the grid as it is.
-Result<void> SharpenGrid(Grid2D<Float>& grid, Int32 size, Float strength, const HostThread* thread);
+// Sharpens input into output with the ramp kernel of that width and strength (half width size / 2),
+// normalised by its full sum (factor 0 when the sum is exactly 0): a vertical pass and then a horizontal
+// one, both clamping at the borders. Output takes input's shape and min/max; the two may be one grid (in
+// place). Fails with "Can't sharpen a grid with size 0!" for an input without cells and with "Can't
+// initialize kernel with size 0!" for a size of 0 or below, output then being a copy of input. Size 1
+// copies input.
+Result<void> SharpenGrid(const Grid2D<Float>& input, Grid2D<Float>& output, Int32 size, Float strength,
+                         const HostThread* thread);
 
 // Registers the operator (its icon from the main sheet's cell at (576, 64), description
 // "osharpenoperator", name string 10013) at that menu sort order; start-up passes 35.

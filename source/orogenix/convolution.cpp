@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "orogenix/ogx_parallel.h"
@@ -12,11 +14,6 @@ namespace OGX::Convolution
 {
 namespace
 {
-// Cells summed at once on the interior paths: sixteen doubles are a few vector registers, so the
-// partial sums stay in registers across all taps. Each cell still receives its products one at a time
-// in tap order; only the cells are side by side.
-constexpr Int STRIP = 16;
-
 // The largest weight count an array can address.
 constexpr UInt64 MAX_WEIGHTS = static_cast<UInt64>(std::numeric_limits<Int>::max()) / sizeof(Float);
 
@@ -185,30 +182,6 @@ inline const Float* TapRow(const PreparedJob& p, Int r)
   return i < 0 ? p.zeroRow : p.source + i * p.sourceWidth;
 }
 
-// N neighbouring interior cells from column x: their source columns need no resolving.
-template <Int N>
-inline void InteriorCells(const PreparedJob& p, Int firstRow, Int x, Float* out)
-{
-  Float acc[N];
-  for (Int i = 0; i < N; ++i)
-    acc[i] = 0.0;
-  const Int firstColumn = x - p.halfX;
-  for (Int ky = 0; ky < p.size; ++ky)
-  {
-    const Float* row = TapRow(p, firstRow + ky) + firstColumn;
-    const Float* w = p.weights + ky * p.size;
-    for (Int kx = 0; kx < p.size; ++kx)
-    {
-      const Float wk = w[kx];
-      const Float* s = row + kx;
-      for (Int i = 0; i < N; ++i)
-        acc[i] += wk * s[i];
-    }
-  }
-  for (Int i = 0; i < N; ++i)
-    out[i] = acc[i];
-}
-
 // A cell near the left or right edge: every tap's column resolved on its own.
 inline Float BorderCell(const PreparedJob& p, Int firstRow, Int x)
 {
@@ -227,75 +200,12 @@ inline Float BorderCell(const PreparedJob& p, Int firstRow, Int x)
   return sum;
 }
 
-void ConvolveRow(const PreparedJob& p, Int y)
-{
-  Float* out = p.destination + y * p.destinationWidth;
-  const Int firstRow = y - p.halfY;
-  for (Int x = 0; x < p.interiorBegin; ++x)
-    out[x] = BorderCell(p, firstRow, x);
-  Int x = p.interiorBegin;
-  for (; x + STRIP <= p.interiorEnd; x += STRIP)
-    InteriorCells<STRIP>(p, firstRow, x, out + x);
-  for (; x < p.interiorEnd; ++x)
-    InteriorCells<1>(p, firstRow, x, out + x);
-  for (x = std::max(p.interiorBegin, p.interiorEnd); x < p.width; ++x)
-    out[x] = BorderCell(p, firstRow, x);
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Separable passes
-
 inline Float TapWeight(const SeparableKernel& k, Int tap)
 {
   return k.ramp ? k.ramp[tap < 0 ? -tap : tap] : k.uniform;
 }
 
-// N neighbouring cells of row y of the vertical pass, from column x.
-template <Int N>
-inline void VerticalCells(const Float* src, Int width, Int height, const SeparableKernel& k, Int y, Int x, Float* out)
-{
-  Float acc[N];
-  for (Int i = 0; i < N; ++i)
-    acc[i] = 0.0;
-  for (Int t = -k.half; t <= k.half; ++t)
-  {
-    const Float wk = TapWeight(k, t);
-    const Float* s = src + std::clamp<Int>(y + t, 0, height - 1) * width + x;
-    for (Int i = 0; i < N; ++i)
-      acc[i] += wk * s[i];
-  }
-  for (Int i = 0; i < N; ++i)
-    out[i] = k.factor * acc[i];
-}
-
-void VerticalRow(const Float* src, Float* dst, Int width, Int height, const SeparableKernel& k, Int y)
-{
-  Float* out = dst + y * width;
-  Int x = 0;
-  for (; x + STRIP <= width; x += STRIP)
-    VerticalCells<STRIP>(src, width, height, k, y, x, out + x);
-  for (; x < width; ++x)
-    VerticalCells<1>(src, width, height, k, y, x, out + x);
-}
-
-// N neighbouring cells of the horizontal pass whose taps all lie inside the row.
-template <Int N>
-inline void HorizontalCells(const Float* row, const SeparableKernel& k, Int x, Float* out)
-{
-  Float acc[N];
-  for (Int i = 0; i < N; ++i)
-    acc[i] = 0.0;
-  for (Int t = -k.half; t <= k.half; ++t)
-  {
-    const Float wk = TapWeight(k, t);
-    const Float* s = row + x + t;
-    for (Int i = 0; i < N; ++i)
-      acc[i] += wk * s[i];
-  }
-  for (Int i = 0; i < N; ++i)
-    out[i] = k.factor * acc[i];
-}
-
+// A cell of the horizontal pass whose taps reach past the row's ends.
 inline Float HorizontalBorderCell(const Float* row, Int width, const SeparableKernel& k, Int x)
 {
   Float sum = 0.0;
@@ -304,23 +214,248 @@ inline Float HorizontalBorderCell(const Float* row, Int width, const SeparableKe
   return k.factor * sum;
 }
 
-void HorizontalRow(const Float* src, Float* dst, Int width, const SeparableKernel& k, Int y)
+// ---------------------------------------------------------------------------------------------------
+// Many cells at once
+//
+// The interior paths sum the taps of neighbouring cells side by side in vector lanes. Each lane is one
+// cell and receives that cell's products one at a time, in tap order, starting from 0.0, exactly as the
+// per-cell loops above do (the file is built without floating-point contraction, so a product and its
+// sum are rounded apart as there). The row loops are compiled for three vector widths, and the widest
+// the processor offers is used; all give the same bits.
+
+using Vec2 = Float __attribute__((vector_size(16)));
+using Vec4 = Float __attribute__((vector_size(32)));
+using Vec8 = Float __attribute__((vector_size(64)));
+
+template <typename V>
+constexpr Int LANES = static_cast<Int>(sizeof(V) / sizeof(Float));
+
+// Every lane of v set to w (by reference: wide vectors are not passed by value across functions that
+// may be built for narrower ones).
+template <typename V>
+[[gnu::always_inline]] inline void Broadcast(V& v, Float w)
+{
+  if constexpr (LANES<V> == 1)
+    v = w;
+  else
+  {
+    v = V{};
+    for (Int l = 0; l < LANES<V>; ++l)
+      v[l] = w;
+  }
+}
+
+// N vectors of partial sums for N x LANES neighbouring cells.
+template <typename V, Int N>
+struct Sums
+{
+  V lane[N];
+
+  [[gnu::always_inline]] Sums()
+  {
+    for (Int n = 0; n < N; ++n)
+      Broadcast(lane[n], 0.0);
+  }
+  // Adds weight x p[i] to the sum of cell i.
+  [[gnu::always_inline]] void Add(Float weight, const Float* p)
+  {
+    V w;
+    Broadcast(w, weight);
+    for (Int n = 0; n < N; ++n)
+    {
+      V v;
+      std::memcpy(&v, p + n * LANES<V>, sizeof v);
+      lane[n] += w * v;
+    }
+  }
+  [[gnu::always_inline]] void Store(Float* out) const { std::memcpy(out, lane, sizeof lane); }
+  [[gnu::always_inline]] void StoreScaled(Float* out, Float factor) const
+  {
+    V f;
+    Broadcast(f, factor);
+    for (Int n = 0; n < N; ++n)
+    {
+      const V v = f * lane[n];
+      std::memcpy(out + n * LANES<V>, &v, sizeof v);
+    }
+  }
+};
+
+// Runs cells(x) over [begin, end): in steps of N vectors, then of one vector, then of single cells.
+template <typename V, Int N, typename Cells>
+[[gnu::always_inline]] inline void Tile(Int begin, Int end, Cells&& cells)
+{
+  Int x = begin;
+  for (; x + N * LANES<V> <= end; x += N * LANES<V>)
+    cells.template operator()<V, N>(x);
+  for (; x + LANES<V> <= end; x += LANES<V>)
+    cells.template operator()<V, 1>(x);
+  for (; x < end; ++x)
+    cells.template operator()<Float, 1>(x);
+}
+
+template <typename V, Int N>
+[[gnu::always_inline]] inline void ConvolveRowWith(const PreparedJob& p, Int y)
+{
+  Float* out = p.destination + y * p.destinationWidth;
+  const Int firstRow = y - p.halfY;
+  for (Int x = 0; x < p.interiorBegin; ++x)
+    out[x] = BorderCell(p, firstRow, x);
+  Tile<V, N>(
+    p.interiorBegin, p.interiorEnd, [&]<typename W, Int M>(Int x) __attribute__((always_inline)) {
+      Sums<W, M> sums;
+      const Int firstColumn = x - p.halfX;
+      for (Int ky = 0; ky < p.size; ++ky)
+      {
+        const Float* row = TapRow(p, firstRow + ky) + firstColumn;
+        const Float* w = p.weights + ky * p.size;
+        for (Int kx = 0; kx < p.size; ++kx)
+          sums.Add(w[kx], row + kx);
+      }
+      sums.Store(out + x);
+    });
+  for (Int x = std::max(p.interiorBegin, p.interiorEnd); x < p.width; ++x)
+    out[x] = BorderCell(p, firstRow, x);
+}
+
+template <typename V, Int N>
+[[gnu::always_inline]] inline void VerticalRowWith(const Float* src, Float* dst, Int width, Int height,
+                                                   const SeparableKernel& k, Int y)
+{
+  Float* out = dst + y * width;
+  Tile<V, N>(
+    0, width, [&]<typename W, Int M>(Int x) __attribute__((always_inline)) {
+      Sums<W, M> sums;
+      for (Int t = -k.half; t <= k.half; ++t)
+        sums.Add(TapWeight(k, t), src + std::clamp<Int>(y + t, 0, height - 1) * width + x);
+      sums.StoreScaled(out + x, k.factor);
+    });
+}
+
+// Row y of the horizontal pass from src into dst; src may be dst when `rowCopy` (width values) is given:
+// the row is then read from its copy.
+template <typename V, Int N>
+[[gnu::always_inline]] inline void HorizontalRowWith(const Float* src, Float* dst, Int width, const SeparableKernel& k,
+                                                     Int y, Float* rowCopy)
 {
   const Float* row = src + y * width;
   Float* out = dst + y * width;
+  if (rowCopy)
+  {
+    std::copy(row, row + width, rowCopy);
+    row = rowCopy;
+  }
   // A negative half has no taps, so every cell counts as interior.
   const Int reach = std::max<Int>(k.half, 0);
   const Int begin = std::min(reach, width);
   const Int end = std::max(begin, width - reach);
   for (Int x = 0; x < begin; ++x)
     out[x] = HorizontalBorderCell(row, width, k, x);
-  Int x = begin;
-  for (; x + STRIP <= end; x += STRIP)
-    HorizontalCells<STRIP>(row, k, x, out + x);
-  for (; x < end; ++x)
-    HorizontalCells<1>(row, k, x, out + x);
-  for (x = end; x < width; ++x)
+  Tile<V, N>(
+    begin, end, [&]<typename W, Int M>(Int x) __attribute__((always_inline)) {
+      Sums<W, M> sums;
+      for (Int t = -k.half; t <= k.half; ++t)
+        sums.Add(TapWeight(k, t), row + x + t);
+      sums.StoreScaled(out + x, k.factor);
+    });
+  for (Int x = end; x < width; ++x)
     out[x] = HorizontalBorderCell(row, width, k, x);
+}
+
+struct RowLoops
+{
+  detail::VECTORWIDTH width;
+  void (*convolve)(const PreparedJob& p, Int y);
+  void (*vertical)(const Float* src, Float* dst, Int width, Int height, const SeparableKernel& k, Int y);
+  void (*horizontal)(const Float* src, Float* dst, Int width, const SeparableKernel& k, Int y, Float* rowCopy);
+};
+
+// The strips: sixteen cells for two-lane vectors (eight of sixteen registers hold the sums), thirty-two
+// for four and eight lanes.
+void ConvolveRowSse2(const PreparedJob& p, Int y)
+{
+  ConvolveRowWith<Vec2, 8>(p, y);
+}
+void VerticalRowSse2(const Float* src, Float* dst, Int width, Int height, const SeparableKernel& k, Int y)
+{
+  VerticalRowWith<Vec2, 8>(src, dst, width, height, k, y);
+}
+void HorizontalRowSse2(const Float* src, Float* dst, Int width, const SeparableKernel& k, Int y, Float* rowCopy)
+{
+  HorizontalRowWith<Vec2, 8>(src, dst, width, k, y, rowCopy);
+}
+__attribute__((target("avx2"))) void ConvolveRowAvx2(const PreparedJob& p, Int y)
+{
+  ConvolveRowWith<Vec4, 8>(p, y);
+}
+__attribute__((target("avx2"))) void VerticalRowAvx2(const Float* src, Float* dst, Int width, Int height,
+                                                     const SeparableKernel& k, Int y)
+{
+  VerticalRowWith<Vec4, 8>(src, dst, width, height, k, y);
+}
+__attribute__((target("avx2"))) void HorizontalRowAvx2(const Float* src, Float* dst, Int width,
+                                                       const SeparableKernel& k, Int y, Float* rowCopy)
+{
+  HorizontalRowWith<Vec4, 8>(src, dst, width, k, y, rowCopy);
+}
+__attribute__((target("avx512f"))) void ConvolveRowAvx512(const PreparedJob& p, Int y)
+{
+  ConvolveRowWith<Vec8, 4>(p, y);
+}
+__attribute__((target("avx512f"))) void VerticalRowAvx512(const Float* src, Float* dst, Int width, Int height,
+                                                          const SeparableKernel& k, Int y)
+{
+  VerticalRowWith<Vec8, 4>(src, dst, width, height, k, y);
+}
+__attribute__((target("avx512f"))) void HorizontalRowAvx512(const Float* src, Float* dst, Int width,
+                                                            const SeparableKernel& k, Int y, Float* rowCopy)
+{
+  HorizontalRowWith<Vec8, 4>(src, dst, width, k, y, rowCopy);
+}
+
+constexpr RowLoops ROWLOOPS_SSE2 = {detail::VECTORWIDTH::SSE2, ConvolveRowSse2, VerticalRowSse2, HorizontalRowSse2};
+constexpr RowLoops ROWLOOPS_AVX2 = {detail::VECTORWIDTH::AVX2, ConvolveRowAvx2, VerticalRowAvx2, HorizontalRowAvx2};
+constexpr RowLoops ROWLOOPS_AVX512 = {detail::VECTORWIDTH::AVX512, ConvolveRowAvx512, VerticalRowAvx512,
+                                      HorizontalRowAvx512};
+
+const RowLoops* WidestRowLoops()
+{
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f"))
+    return &ROWLOOPS_AVX512;
+  if (__builtin_cpu_supports("avx2"))
+    return &ROWLOOPS_AVX2;
+  return &ROWLOOPS_SSE2;
+}
+
+std::atomic<const RowLoops*>& CurrentRowLoops()
+{
+  static std::atomic<const RowLoops*> loops{WidestRowLoops()};
+  return loops;
+}
+
+const RowLoops& Loops()
+{
+  return *CurrentRowLoops().load(std::memory_order_relaxed);
+}
+
+// Gives destination the shape and the min/max of source. Cells are reused when the count matches (the
+// caller overwrites every one), otherwise made anew.
+Result<void> ShapeLikeSource(const Grid2D<Float>& source, Grid2D<Float>& destination)
+{
+  if (&source == &destination)
+    return OK;
+  if (destination.cells.GetCount() != source.cellCount)
+    HOST_TRY(destination.InitLike(source));
+  destination.width = source.width;
+  destination.height = source.height;
+  destination.cellCount = source.cellCount;
+  destination.sizeX = source.sizeX;
+  destination.sizeY = source.sizeY;
+  destination.min = source.min;
+  destination.max = source.max;
+  destination.minMaxValid = source.minMaxValid;
+  return OK;
 }
 } // namespace
 
@@ -407,7 +542,7 @@ Result<void> ConvolveGrid(const ConvolutionJob& job, Int rows)
   const PreparedJob p = HOST_TRY(PrepareJob(job, zeros));
   // All threads whatever the size: even a 3 x 3 kernel costs nine products per cell.
   return ParallelFor(
-    0, rows, [&p](Int y) { ConvolveRow(p, y); }, LOOP_ALLTHREADS, LOOP_GRANULARITY);
+    0, rows, [&p, convolve = Loops().convolve](Int y) { convolve(p, y); }, LOOP_ALLTHREADS, LOOP_GRANULARITY);
 }
 
 Result<void> ConvolveRows(const ConvolutionJob& job, Int y)
@@ -420,7 +555,7 @@ Result<void> ConvolveRows(const ConvolutionJob& job, Int y)
     return OK;
   BaseArray<Float> zeros;
   const PreparedJob p = HOST_TRY(PrepareJob(job, zeros));
-  ConvolveRow(p, y);
+  Loops().convolve(p, y);
   return OK;
 }
 
@@ -447,27 +582,37 @@ Result<void> ConvolveMirrored(const Grid2D<Float>& input, Grid2D<Float>& output,
   return ConvolveGrid(job, input.height);
 }
 
-Result<void> SeparableFilter(Grid2D<Float>& grid, const SeparableKernel& kernel, const HostThread* thread,
-                             const char* verticalPassName, const char* horizontalPassName,
+Result<void> SeparableFilter(const Grid2D<Float>& source, Grid2D<Float>& destination, const SeparableKernel& kernel,
+                             const HostThread* thread, const char* verticalPassName, const char* horizontalPassName,
                              std::source_location location)
 {
-  const Int width = grid.width;
-  const Int height = grid.height;
-  if (width <= 0 || height <= 0)
-    return OK;
-  if (grid.cells.GetCount() < width * height)
+  const Int width = source.width;
+  const Int height = source.height;
+  if (width < 0 || height < 0 || source.cells.GetCount() < width * height)
     return IllegalArgumentError("The grid's cells do not match its shape!");
+  HOST_TRY(ShapeLikeSource(source, destination));
+  if (width == 0 || height == 0)
+    return OK;
+
+  // In place the vertical pass needs the whole source until it ends, so it writes a temporary and the
+  // horizontal pass reads that. Between two grids the destination itself takes the vertical pass, and
+  // each row of the horizontal pass reads a copy of itself: no grid-sized temporary, whose first touch
+  // costs more than the passes.
+  const Bool inPlace = &source == &destination;
   BaseArray<Float> temp;
-  HOST_TRY(temp.ResizeDefault(width * height));
-  Float* cells = grid.cells.GetFirst();
-  Float* tempCells = temp.GetFirst();
+  HOST_TRY(temp.ResizeDefault(inPlace ? width * height : GetCurrentThreadCount() * width));
+  const Float* src = source.cells.GetFirst();
+  Float* dst = destination.cells.GetFirst();
+  Float* middle = inPlace ? temp.GetFirst() : dst;
+  Float* rowCopies = inPlace ? nullptr : temp.GetFirst();
   const Int threads = ThreadsFor(height, LOOP_SERIAL_BLUR_ROWS);
+  const RowLoops& loops = Loops();
 
   HOST_TRY(ParallelFor(
     0, height,
     [&](Int y) -> Result<void> {
       HOST_TRY(TestLoopBreak(y, BREAKMASK_ROWS, thread, verticalPassName, location));
-      VerticalRow(cells, tempCells, width, height, kernel, y);
+      loops.vertical(src, middle, width, height, kernel, y);
       return OK;
     },
     threads, LOOP_GRANULARITY));
@@ -475,11 +620,29 @@ Result<void> SeparableFilter(Grid2D<Float>& grid, const SeparableKernel& kernel,
     0, height,
     [&](Int y) -> Result<void> {
       HOST_TRY(TestLoopBreak(y, BREAKMASK_ROWS, thread, horizontalPassName, location));
-      HorizontalRow(tempCells, cells, width, kernel, y);
+      loops.horizontal(middle, dst, width, kernel, y,
+                       rowCopies ? rowCopies + GetCurrentThreadIndex() * width : nullptr);
       return OK;
     },
     threads, LOOP_GRANULARITY);
 }
+namespace detail
+{
+VECTORWIDTH GetVectorWidth()
+{
+  return Loops().width;
+}
+
+VECTORWIDTH LimitVectorWidth(VECTORWIDTH width)
+{
+  const RowLoops* widest = WidestRowLoops();
+  const RowLoops* chosen = widest;
+  if (static_cast<Int32>(width) < static_cast<Int32>(chosen->width))
+    chosen = width == VECTORWIDTH::AVX2 ? &ROWLOOPS_AVX2 : &ROWLOOPS_SSE2;
+  CurrentRowLoops().store(chosen, std::memory_order_relaxed);
+  return chosen->width;
+}
+} // namespace detail
 } // namespace OGX::Convolution
 
 namespace VeridoVivuzar

@@ -148,16 +148,36 @@ struct SeparableKernel
   Float factor = 1.0;
 };
 
-// Filters the grid in place: a vertical pass into a temporary grid, temp(x, y) = factor x the sum over
-// k = -half .. half of weight(k) x grid(x, clamp(y + k)), then, only when that pass ended without error,
-// a horizontal pass back, grid(x, y) = factor x the sum of weight(k) x temp(clamp(x + k), y). Each pass
-// runs over the rows, on the calling thread up to 500 rows and on all threads above; with a thread
-// given, rows whose index AND 999 is non-zero first test it for a break, which ends the pass with
-// "<pass name> cancelled!" located at the caller. The min/max fields are not touched. The temporary is
-// never cleared: the vertical pass writes every one of its cells before the horizontal pass reads it.
-Result<void> SeparableFilter(Grid2D<Float>& grid, const SeparableKernel& kernel, const HostThread* thread,
-                             const char* verticalPassName, const char* horizontalPassName,
+// Filters source into destination with two passes that clamp at the borders: a vertical pass,
+// middle(x, y) = factor x the sum over k = -half .. half of weight(k) x source(x, clamp(y + k)), then,
+// only when that pass ended without error, a horizontal pass, destination(x, y) = factor x the sum of
+// weight(k) x middle(clamp(x + k), y). Destination first takes source's shape and min/max (its cells are
+// kept when it has as many); the two may be one grid. Each pass runs over the rows, on the calling
+// thread up to 500 rows and on all threads above; with a thread given, rows whose index AND 999 is
+// non-zero first test it for a break, which ends the pass with "<pass name> cancelled!" located at the
+// caller. No pass clears memory: every cell is written before it is read.
+//
+// Between two grids the destination holds the middle result, so a cancelled pass leaves it part
+// filtered; in place the middle result is a temporary grid, and a cancelled vertical pass leaves the
+// grid as it was.
+Result<void> SeparableFilter(const Grid2D<Float>& source, Grid2D<Float>& destination, const SeparableKernel& kernel,
+                             const HostThread* thread, const char* verticalPassName, const char* horizontalPassName,
                              std::source_location location = std::source_location::current());
+namespace detail
+{
+// The vector widths the row loops are built for, in doubles per vector. The widest the processor offers
+// is used; every width gives the same bits.
+enum class VECTORWIDTH : Int32
+{
+  SSE2 = 2,
+  AVX2 = 4,
+  AVX512 = 8,
+};
+VECTORWIDTH GetVectorWidth();
+// Uses the widest width up to `width` the processor offers from now on (tests run every width with it;
+// passing AVX512 restores the default). Not for use while a convolution runs. Returns the width in use.
+VECTORWIDTH LimitVectorWidth(VECTORWIDTH width);
+} // namespace detail
 } // namespace OGX::Convolution
 
 namespace VeridoVivuzar

@@ -57,6 +57,19 @@ Border ToBorder(OUTOFBOUNDSMODE mode)
   }
 }
 
+// Runs a test body once per vector width of the row loops (those the processor lacks fall back to a
+// narrower one), restoring the widest afterwards.
+constexpr detail::VECTORWIDTH WIDTHS[] = {detail::VECTORWIDTH::SSE2, detail::VECTORWIDTH::AVX2,
+                                          detail::VECTORWIDTH::AVX512};
+struct WidthScope
+{
+  explicit WidthScope(detail::VECTORWIDTH w) : width(detail::LimitVectorWidth(w)) {}
+  ~WidthScope() { detail::LimitVectorWidth(detail::VECTORWIDTH::AVX512); }
+  WidthScope(const WidthScope&) = delete;
+  WidthScope& operator=(const WidthScope&) = delete;
+  detail::VECTORWIDTH width;
+};
+
 constexpr OUTOFBOUNDSMODE MODES[] = {OUTOFBOUNDSMODE::NONE, OUTOFBOUNDSMODE::CLAMP, OUTOFBOUNDSMODE::TILE,
                                      OUTOFBOUNDSMODE::MIRROR};
 
@@ -114,7 +127,9 @@ TEST(ConvolutionKernels, PresetTables)
     std::vector<Float> weights;
   };
   const Case cases[] = {
-    {"GaussBlur3x3", [] { return std::make_unique<PresetKernels::GaussBlur3x3>(); }, 3,
+    {"GaussBlur3x3",
+     [] { return std::make_unique<PresetKernels::GaussBlur3x3>(); },
+     3,
      {1 / 16.0, 2 / 16.0, 1 / 16.0, 2 / 16.0, 4 / 16.0, 2 / 16.0, 1 / 16.0, 2 / 16.0, 1 / 16.0}},
     {"GaussBlur5x5", [] { return std::make_unique<PresetKernels::GaussBlur5x5>(); }, 5, gauss5},
     {"Sharpen3x3", [] { return std::make_unique<PresetKernels::Sharpen3x3>(); }, 3, {0, -1, 0, -1, 5, -1, 0, -1, 0}},
@@ -254,7 +269,8 @@ TEST(ConvolutionKernels, OversizedKernelsAreRefusedAsOutOfMemory)
     // 2^32 - 1 wide: its square wraps 64 bits' worth of addressable doubles.
     {"GaussBlur of radius 2^31 - 1", [&] { return blur.InitKernel(2147483647u); }},
     {"UnsharpMask of size 2^31 - 1", [&] { return InitConvolutionKernel(unsharp, 2147483647u); }},
-    {"an injected allocation failure", [&] {
+    {"an injected allocation failure",
+     [&] {
        host::ScopedAllocationFailure fail(1);
        return PresetKernels::GaussBlur3x3().InitKernel();
      }},
@@ -283,21 +299,34 @@ TEST(ResolveTapIndex, EveryModeStaysInsideTheAxis)
   };
   using M = OUTOFBOUNDSMODE;
   const Case cases[] = {
-    {M::CLAMP, 5, -1, 0},   {M::CLAMP, 5, -9, 0},   {M::CLAMP, 5, 5, 4},    {M::CLAMP, 5, 40, 4},
-    {M::TILE, 5, -1, 4},    {M::TILE, 5, -5, 0},    {M::TILE, 5, -6, 4},    {M::TILE, 5, 5, 0},
+    {M::CLAMP, 5, -1, 0},
+    {M::CLAMP, 5, -9, 0},
+    {M::CLAMP, 5, 5, 4},
+    {M::CLAMP, 5, 40, 4},
+    {M::TILE, 5, -1, 4},
+    {M::TILE, 5, -5, 0},
+    {M::TILE, 5, -6, 4},
+    {M::TILE, 5, 5, 0},
     {M::TILE, 5, 12, 2},
     // MIRROR: -1 reads 1 (edge not repeated), n reads n - 1 (edge repeated).
-    {M::MIRROR, 5, -1, 1},  {M::MIRROR, 5, -4, 4},  {M::MIRROR, 5, 5, 4},   {M::MIRROR, 5, 6, 3},
+    {M::MIRROR, 5, -1, 1},
+    {M::MIRROR, 5, -4, 4},
+    {M::MIRROR, 5, 5, 4},
+    {M::MIRROR, 5, 6, 3},
     {M::MIRROR, 5, 9, 0},
     // Past the far end once reflected: clamped.
-    {M::MIRROR, 5, -7, 4},  {M::MIRROR, 5, 12, 0},  {M::MIRROR, 1, -1, 0},  {M::MIRROR, 1, 1, 0},
+    {M::MIRROR, 5, -7, 4},
+    {M::MIRROR, 5, 12, 0},
+    {M::MIRROR, 1, -1, 0},
+    {M::MIRROR, 1, 1, 0},
     {M::MIRROR, 2, -3, 1},
-    {M::NONE, 5, -1, -1},   {M::NONE, 5, 5, -1},    {M::NONE, 5, 3, 3},
+    {M::NONE, 5, -1, -1},
+    {M::NONE, 5, 5, -1},
+    {M::NONE, 5, 3, 3},
     {static_cast<M>(7), 5, -1, -1},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(ResolveTapIndex(c.i, c.n, c.mode), c.want)
-      << static_cast<Int32>(c.mode) << " n " << c.n << " i " << c.i;
+    EXPECT_EQ(ResolveTapIndex(c.i, c.n, c.mode), c.want) << static_cast<Int32>(c.mode) << " n " << c.n << " i " << c.i;
   for (const M mode : MODES)
     for (Int i = 0; i < 5; ++i)
       EXPECT_EQ(ResolveTapIndex(i, 5, mode), i);
@@ -385,26 +414,31 @@ TEST(ConvolveGrid, MatchesThePlainReferenceBitForBit)
     {"random 4x4, far off centre", [&] { return table(4, even4); }, 7, 1},
   };
 
-  for (const Shape& s : shapes)
-    for (const KernelCase& kc : kernels)
-      for (const OUTOFBOUNDSMODE mode : MODES)
-      {
-        const std::unique_ptr<BaseKernel> k = kc.make();
-        const Grid2D<Float> src = RandomGrid(s.w, s.h, static_cast<unsigned>(s.w * 131 + s.h));
-        Grid2D<Float> dst;
-        ASSERT_TRUE(dst.InitLike(src).IsOk());
-        ConvolutionJob job = Job(src, dst, *k, mode);
-        if (kc.hx >= 0)
+  for (const detail::VECTORWIDTH width : WIDTHS)
+  {
+    WidthScope scope(width);
+    for (const Shape& s : shapes)
+      for (const KernelCase& kc : kernels)
+        for (const OUTOFBOUNDSMODE mode : MODES)
         {
-          job.halfWidthX = static_cast<UInt32>(kc.hx);
-          job.halfWidthY = static_cast<UInt32>(kc.hy);
+          const std::unique_ptr<BaseKernel> k = kc.make();
+          const Grid2D<Float> src = RandomGrid(s.w, s.h, static_cast<unsigned>(s.w * 131 + s.h));
+          Grid2D<Float> dst;
+          ASSERT_TRUE(dst.InitLike(src).IsOk());
+          ConvolutionJob job = Job(src, dst, *k, mode);
+          if (kc.hx >= 0)
+          {
+            job.halfWidthX = static_cast<UInt32>(kc.hx);
+            job.halfWidthY = static_cast<UInt32>(kc.hy);
+          }
+          ASSERT_TRUE(ConvolveGrid(job, s.h).IsOk());
+          const std::vector<Float> want = ReferenceConvolve(Cells(src), s.w, s.h, Weights(*k), k->size, job.halfWidthX,
+                                                            job.halfWidthY, ToBorder(mode));
+          EXPECT_EQ(FirstDifference(Cells(dst), want), -1)
+            << kc.name << " on " << s.w << " x " << s.h << " mode " << static_cast<Int32>(mode) << " width "
+            << static_cast<Int32>(scope.width);
         }
-        ASSERT_TRUE(ConvolveGrid(job, s.h).IsOk());
-        const std::vector<Float> want = ReferenceConvolve(Cells(src), s.w, s.h, Weights(*k), k->size,
-                                                          job.halfWidthX, job.halfWidthY, ToBorder(mode));
-        EXPECT_EQ(FirstDifference(Cells(dst), want), -1)
-          << kc.name << " on " << s.w << " x " << s.h << " mode " << static_cast<Int32>(mode);
-      }
+  }
 }
 
 TEST(ConvolveGrid, AKernelWiderThanTheGridReadsOnlyItsCells)
@@ -419,8 +453,8 @@ TEST(ConvolveGrid, AKernelWiderThanTheGridReadsOnlyItsCells)
       Grid2D<Float> dst;
       ASSERT_TRUE(dst.InitLike(src).IsOk());
       ASSERT_TRUE(ConvolveGrid(Job(src, dst, k, mode), h).IsOk());
-      EXPECT_EQ(FirstDifference(Cells(dst), ReferenceConvolve(Cells(src), w, h, Weights(k), 21, 10, 10, ToBorder(mode))),
-                -1)
+      EXPECT_EQ(
+        FirstDifference(Cells(dst), ReferenceConvolve(Cells(src), w, h, Weights(k), 21, 10, 10, ToBorder(mode))), -1)
         << w << " x " << h << " mode " << static_cast<Int32>(mode);
     }
 }
@@ -477,8 +511,7 @@ TEST(ConvolveGrid, WritesOnlyTheRowsAndColumnsOfTheJob)
   const Grid2D<Float> src = RandomGrid(30, 12, 3);
   PresetKernels::GaussBlur5x5 k;
   ASSERT_TRUE(k.InitKernel().IsOk());
-  const std::vector<Float> full =
-    ReferenceConvolve(Cells(src), 30, 12, Weights(k), 5, 2, 2, Border::MIRROR);
+  const std::vector<Float> full = ReferenceConvolve(Cells(src), 30, 12, Weights(k), 5, 2, 2, Border::MIRROR);
 
   Grid2D<Float> dst;
   ASSERT_TRUE(dst.InitLike(src).IsOk());
@@ -600,35 +633,47 @@ TEST(SeparableFilter, MatchesTheReferenceBitForBit)
     {"ramp 9", 4, {3.0, 2.0, 1.0, 0.0, -1.0}, 0.0, 1.0 / 3.0},
     {"ramp 41, wider than the grids", 20, std::vector<Float>(21, 0.25), 0.0, 0.1},
   };
-  const std::pair<Int, Int> shapes[] = {{1, 1}, {1, 19}, {23, 1}, {3, 4}, {40, 33}, {17, 6}};
-  for (const Case& c : cases)
-    for (const auto& [w, h] : shapes)
-    {
-      Grid2D<Float> grid = RandomGrid(w, h, static_cast<unsigned>(w + 7 * h));
-      grid.min = -3.0;
-      grid.max = 4.0;
-      grid.minMaxValid = true;
-      std::vector<Float> taps;
-      for (Int k = -c.half; k <= c.half; ++k)
-        taps.push_back(c.ramp.empty() ? c.uniform : c.ramp[static_cast<std::size_t>(k < 0 ? -k : k)]);
-      const std::vector<Float> want = ReferenceSeparable(Cells(grid), w, h, taps, c.factor);
-      SeparableKernel kernel;
-      kernel.half = c.half;
-      kernel.ramp = c.ramp.empty() ? nullptr : c.ramp.data();
-      kernel.uniform = c.uniform;
-      kernel.factor = c.factor;
-      ASSERT_TRUE(SeparableFilter(grid, kernel, nullptr, "V", "H").IsOk());
-      EXPECT_EQ(FirstDifference(Cells(grid), want), -1) << c.name << " on " << w << " x " << h;
-      EXPECT_EQ(grid.min, -3.0);
-      EXPECT_TRUE(grid.minMaxValid);
-    }
+  const std::pair<Int, Int> shapes[] = {{1, 1}, {1, 19}, {23, 1}, {3, 4}, {75, 33}, {17, 6}};
+  for (const detail::VECTORWIDTH width : WIDTHS)
+  {
+    WidthScope scope(width);
+    for (const Case& c : cases)
+      for (const auto& [w, h] : shapes)
+        for (const Bool inPlace : {true, false})
+        {
+          Grid2D<Float> grid = RandomGrid(w, h, static_cast<unsigned>(w + 7 * h));
+          grid.min = -3.0;
+          grid.max = 4.0;
+          grid.minMaxValid = true;
+          std::vector<Float> taps;
+          for (Int k = -c.half; k <= c.half; ++k)
+            taps.push_back(c.ramp.empty() ? c.uniform : c.ramp[static_cast<std::size_t>(k < 0 ? -k : k)]);
+          const std::vector<Float> want = ReferenceSeparable(Cells(grid), w, h, taps, c.factor);
+          SeparableKernel kernel;
+          kernel.half = c.half;
+          kernel.ramp = c.ramp.empty() ? nullptr : c.ramp.data();
+          kernel.uniform = c.uniform;
+          kernel.factor = c.factor;
+          // Between two grids the destination's cells are reused when it has as many, whatever they held.
+          Grid2D<Float> other = RandomGrid(h, w, 1);
+          Grid2D<Float>& out = inPlace ? grid : other;
+          ASSERT_TRUE(SeparableFilter(grid, out, kernel, nullptr, "V", "H").IsOk());
+          EXPECT_EQ(FirstDifference(Cells(out), want), -1)
+            << c.name << " on " << w << " x " << h << (inPlace ? " in place" : "") << " width "
+            << static_cast<Int32>(scope.width);
+          EXPECT_EQ(out.width, w);
+          EXPECT_EQ(out.height, h);
+          EXPECT_EQ(out.min, -3.0);
+          EXPECT_TRUE(out.minMaxValid);
+        }
+  }
 
   // A negative half width has no taps: zeros, and no read anywhere.
   Grid2D<Float> grid = RandomGrid(20, 20, 2);
   SeparableKernel none;
   none.half = -3;
   none.uniform = 1.0;
-  ASSERT_TRUE(SeparableFilter(grid, none, nullptr, "V", "H").IsOk());
+  ASSERT_TRUE(SeparableFilter(grid, grid, none, nullptr, "V", "H").IsOk());
   for (const Float v : grid.cells)
     ASSERT_EQ(v, 0.0);
 }
@@ -644,7 +689,7 @@ TEST(SeparableFilter, ABreakEndsThePassItHitsWithTheCallersLocation)
   {
     Grid2D<Float> grid;
     ASSERT_TRUE(grid.CopyFrom(original).IsOk());
-    ASSERT_TRUE(SeparableFilter(grid, box, &thread, "V", "H").IsOk());
+    ASSERT_TRUE(SeparableFilter(grid, grid, box, &thread, "V", "H").IsOk());
     EXPECT_EQ(thread.GetTestCount(), 34);
   }
   struct Case
@@ -659,7 +704,7 @@ TEST(SeparableFilter, ABreakEndsThePassItHitsWithTheCallersLocation)
     Grid2D<Float> grid;
     ASSERT_TRUE(grid.CopyFrom(original).IsOk());
     thread.BreakAfterTests(c.breakAfter);
-    Result<void> res = SeparableFilter(grid, box, &thread, "Vertical pass", "Horizontal pass");
+    Result<void> res = SeparableFilter(grid, grid, box, &thread, "Vertical pass", "Horizontal pass");
     thread.BreakAfterTests(0);
     ASSERT_TRUE(res.IsError());
     EXPECT_EQ(res.GetError().GetKind(), ERRORKIND::UNEXPECTED);

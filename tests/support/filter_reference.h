@@ -49,8 +49,7 @@ inline Int ReferenceIndex(Int i, Int n, Border border)
 // The correlation of a width x height grid with a size x size kernel (tap (kx, ky) at source
 // (x + kx - hx, y + ky - hy)), the taps summed from 0.0 in row-major order.
 inline std::vector<Float> ReferenceConvolve(const std::vector<Float>& src, Int width, Int height,
-                                            const std::vector<Float>& weights, Int size, Int hx, Int hy,
-                                            Border border)
+                                            const std::vector<Float>& weights, Int size, Int hx, Int hy, Border border)
 {
   std::vector<Float> out(src.size(), 0.0);
   for (Int y = 0; y < height; ++y)
