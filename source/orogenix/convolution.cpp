@@ -230,21 +230,6 @@ using Vec8 = Float __attribute__((vector_size(64)));
 template <typename V>
 constexpr Int LANES = static_cast<Int>(sizeof(V) / sizeof(Float));
 
-// Every lane of v set to w (by reference: wide vectors are not passed by value across functions that
-// may be built for narrower ones).
-template <typename V>
-[[gnu::always_inline]] inline void Broadcast(V& v, Float w)
-{
-  if constexpr (LANES<V> == 1)
-    v = w;
-  else
-  {
-    v = V{};
-    for (Int l = 0; l < LANES<V>; ++l)
-      v[l] = w;
-  }
-}
-
 // N vectors of partial sums for N x LANES neighbouring cells.
 template <typename V, Int N>
 struct Sums
@@ -253,29 +238,26 @@ struct Sums
 
   [[gnu::always_inline]] Sums()
   {
+    // +0.0 in every lane, as a per-cell sum starts.
     for (Int n = 0; n < N; ++n)
-      Broadcast(lane[n], 0.0);
+      lane[n] = V{};
   }
   // Adds weight x p[i] to the sum of cell i.
   [[gnu::always_inline]] void Add(Float weight, const Float* p)
   {
-    V w;
-    Broadcast(w, weight);
     for (Int n = 0; n < N; ++n)
     {
       V v;
       std::memcpy(&v, p + n * LANES<V>, sizeof v);
-      lane[n] += w * v;
+      lane[n] += weight * v;
     }
   }
   [[gnu::always_inline]] void Store(Float* out) const { std::memcpy(out, lane, sizeof lane); }
   [[gnu::always_inline]] void StoreScaled(Float* out, Float factor) const
   {
-    V f;
-    Broadcast(f, factor);
     for (Int n = 0; n < N; ++n)
     {
-      const V v = f * lane[n];
+      const V v = factor * lane[n];
       std::memcpy(out + n * LANES<V>, &v, sizeof v);
     }
   }
