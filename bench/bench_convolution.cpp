@@ -15,7 +15,8 @@
 // load on the machine; its own time excludes the update's. Times are wall-clock.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
+#include "bench_support.h"
+
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -67,46 +68,32 @@ Grids& GetGrids(Int side)
   return *slot;
 }
 
-// The floor: d[i] += s * l[i], with the sign of s alternating so the values stay where they are.
 void RunUpdate(Grids& g)
 {
-  Float* d = g.update.cells.GetFirst();
-  const Float* l = g.layer.cells.GetFirst();
-  const Float scale = g.updateScale;
-  g.updateScale = -g.updateScale;
-  const Result<void> res = OGX::ParallelForBlocks(0, g.update.cellCount, [d, l, scale](Int begin, Int end) {
-    for (Int i = begin; i < end; ++i)
-      d[i] += scale * l[i];
-  });
-  benchmark::DoNotOptimize(res.IsOk());
-  benchmark::ClobberMemory();
+  RunUpdatePass(g.update.cells.GetFirst(), g.layer.cells.GetFirst(), g.update.cellCount, g.updateScale);
 }
 
-// Runs `prepare` (untimed), the update pass and then `work` in every iteration; the iteration's time is
-// the work's alone.
-template <typename Prepare, typename Work>
-void RunBesideUpdate(benchmark::State& state, Grids& g, Prepare&& prepare, Work&& work)
+// Runs the update pass and then `work` in every iteration; the iteration's time is the work's alone.
+template <typename Work>
+void RunBesideUpdate(benchmark::State& state, Grids& g, Work&& work)
 {
-  using Clock = std::chrono::steady_clock;
-  double workSeconds = 0.0;
-  double updateSeconds = 0.0;
-  for (auto _ : state)
-  {
-    prepare();
-    const auto t0 = Clock::now();
-    RunUpdate(g);
-    const auto t1 = Clock::now();
-    work();
-    benchmark::ClobberMemory();
-    const auto t2 = Clock::now();
-    const double seconds = std::chrono::duration<double>(t2 - t1).count();
-    workSeconds += seconds;
-    updateSeconds += std::chrono::duration<double>(t1 - t0).count();
-    state.SetIterationTime(seconds);
-  }
-  state.counters["x_update"] = updateSeconds > 0.0 ? workSeconds / updateSeconds : 0.0;
-  state.counters["update_ms"] = 1000.0 * updateSeconds / static_cast<double>(state.iterations());
+  const PairedSeconds seconds = TimeBesideBaseline(
+    state, [&] { RunUpdate(g); }, work);
+  state.counters["x_update"] = seconds.baseline > 0.0 ? seconds.work / seconds.baseline : 0.0;
+  state.counters["update_ms"] = 1000.0 * seconds.baseline / static_cast<double>(state.iterations());
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * g.source.cellCount);
+}
+
+// GaussBlur5x5 for radius 2, GaussBlur of the radius otherwise.
+std::unique_ptr<BaseKernel> GaussianKernel(UInt32 radius)
+{
+  std::unique_ptr<BaseKernel> kernel;
+  if (radius == 2)
+    kernel = std::make_unique<PresetKernels::GaussBlur5x5>();
+  else
+    kernel = std::make_unique<PresetKernels::GaussBlur>();
+  Check(kernel->InitKernel(radius, nullptr).IsOk());
+  return kernel;
 }
 
 void BM_Update(benchmark::State& state)
@@ -120,11 +107,8 @@ void BM_Update(benchmark::State& state)
 void BM_Convolve(benchmark::State& state, UInt32 radius)
 {
   Grids& g = GetGrids(state.range(0));
-  PresetKernels::GaussBlur5x5 fixed;
-  PresetKernels::GaussBlur gauss;
-  BaseKernel& kernel = radius == 2 ? static_cast<BaseKernel&>(fixed) : static_cast<BaseKernel&>(gauss);
-  if (kernel.InitKernel(radius, nullptr).IsError())
-    std::abort();
+  const std::unique_ptr<BaseKernel> owned = GaussianKernel(radius);
+  const BaseKernel& kernel = *owned;
   ConvolutionJob job;
   job.source = &g.source;
   job.destination = &g.destination;
@@ -134,30 +118,25 @@ void BM_Convolve(benchmark::State& state, UInt32 radius)
   job.halfWidthX = kernel.size >> 1;
   job.halfWidthY = kernel.size >> 1;
   job.mode = OUTOFBOUNDSMODE::MIRROR;
-  RunBesideUpdate(
-    state, g, [] {},
-    [&] {
-      const Result<void> res = ConvolveGrid(job, g.source.height);
-      benchmark::DoNotOptimize(res.IsOk());
-    });
+  RunBesideUpdate(state, g, [&] {
+    const Result<void> res = ConvolveGrid(job, g.source.height);
+    benchmark::DoNotOptimize(res.IsOk());
+  });
 }
 
 #if OGX_HAVE_OPENCV
 void BM_OpenCV(benchmark::State& state, UInt32 radius)
 {
   Grids& g = GetGrids(state.range(0));
-  PresetKernels::GaussBlur5x5 fixed;
-  PresetKernels::GaussBlur gauss;
-  BaseKernel& kernel = radius == 2 ? static_cast<BaseKernel&>(fixed) : static_cast<BaseKernel&>(gauss);
-  if (kernel.InitKernel(radius, nullptr).IsError())
-    std::abort();
+  const std::unique_ptr<BaseKernel> owned = GaussianKernel(radius);
+  const BaseKernel& kernel = *owned;
   const int side = static_cast<int>(g.source.width);
   const int size = static_cast<int>(kernel.size);
   const cv::Mat src(side, side, CV_64F, g.source.cells.GetFirst());
   cv::Mat dst(side, side, CV_64F, g.destination.cells.GetFirst());
-  const cv::Mat k(size, size, CV_64F, kernel.weights.GetFirst());
-  RunBesideUpdate(
-    state, g, [] {}, [&] { cv::filter2D(src, dst, CV_64F, k, cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101); });
+  // OpenCV only reads the kernel.
+  const cv::Mat k(size, size, CV_64F, const_cast<Float*>(kernel.weights.GetFirst()));
+  RunBesideUpdate(state, g, [&] { cv::filter2D(src, dst, CV_64F, k, cv::Point(-1, -1), 0.0, cv::BORDER_REFLECT_101); });
   state.counters["cv_threads"] = cv::getNumThreads();
 }
 #endif
@@ -165,54 +144,29 @@ void BM_OpenCV(benchmark::State& state, UInt32 radius)
 void BM_Separable(benchmark::State& state, Bool sharpen)
 {
   Grids& g = GetGrids(state.range(0));
-  RunBesideUpdate(
-    state, g, [] {},
-    [&] {
-      const Result<void> res =
-        sharpen ? SharpenGrid(g.source, g.destination, 3, 0.0, nullptr) : BoxBlur(g.source, g.destination, 5, nullptr);
-      benchmark::DoNotOptimize(res.IsOk());
-    });
+  RunBesideUpdate(state, g, [&] {
+    const Result<void> res =
+      sharpen ? SharpenGrid(g.source, g.destination, 3, 0.0, nullptr) : BoxBlur(g.source, g.destination, 5, nullptr);
+    benchmark::DoNotOptimize(res.IsOk());
+  });
 }
+// Sizes 1001 and 4001 are grids of (resolution + 1) cells per side; the 4001 grids (128 MB each) are
+// far larger than the caches.
+void Sizes(benchmark::internal::Benchmark* b)
+{
+  b->Arg(1001)->Arg(4001)->Unit(benchmark::kMillisecond);
+}
+
 } // namespace
 
-BENCHMARK(BM_Update)->Name("Baseline/Update")->Arg(1001)->Arg(4001)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Convolve, gauss5x5, 2)
-  ->Name("convolve/gauss5x5")
-  ->Arg(1001)
-  ->Arg(4001)
-  ->UseManualTime()
-  ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Convolve, gauss21x21, 10)
-  ->Name("convolve/gauss21x21")
-  ->Arg(1001)
-  ->Arg(4001)
-  ->UseManualTime()
-  ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Update)->Name("Baseline/Update")->Apply(Sizes)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Convolve, gauss5x5, 2)->Name("convolve/gauss5x5")->Apply(Sizes)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Convolve, gauss21x21, 10)->Name("convolve/gauss21x21")->Apply(Sizes)->UseManualTime();
 #if OGX_HAVE_OPENCV
-BENCHMARK_CAPTURE(BM_OpenCV, filter2D_5x5, 2)
-  ->Name("opencv/filter2D_5x5")
-  ->Arg(1001)
-  ->Arg(4001)
-  ->UseManualTime()
-  ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_OpenCV, filter2D_21x21, 10)
-  ->Name("opencv/filter2D_21x21")
-  ->Arg(1001)
-  ->Arg(4001)
-  ->UseManualTime()
-  ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OpenCV, filter2D_5x5, 2)->Name("opencv/filter2D_5x5")->Apply(Sizes)->UseManualTime();
+BENCHMARK_CAPTURE(BM_OpenCV, filter2D_21x21, 10)->Name("opencv/filter2D_21x21")->Apply(Sizes)->UseManualTime();
 #endif
-BENCHMARK_CAPTURE(BM_Separable, box, false)
-  ->Name("boxblur/r2")
-  ->Arg(1001)
-  ->Arg(4001)
-  ->UseManualTime()
-  ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Separable, sharpen, true)
-  ->Name("sharpen/size3")
-  ->Arg(1001)
-  ->Arg(4001)
-  ->UseManualTime()
-  ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Separable, box, false)->Name("boxblur/r2")->Apply(Sizes)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Separable, sharpen, true)->Name("sharpen/size3")->Apply(Sizes)->UseManualTime();
 
 BENCHMARK_MAIN();

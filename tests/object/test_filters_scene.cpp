@@ -22,10 +22,13 @@
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "support/test_operators.h"
 
 namespace
 {
-class FiltersSceneTest : public ::testing::Test
+// The operator scene fixture's host set-up and clean-up, with the module's own terrain object in place
+// of the stand-in.
+class FiltersSceneTest : public ogx_test::OperatorSceneTest
 {
 protected:
   void SetUp() override
@@ -50,18 +53,7 @@ protected:
   void TearDown() override
   {
     FreeIconSheets();
-    FreeResource();
-    host::SetModuleDirectory(Url());
-    ResetHost();
-  }
-
-  static void ResetHost()
-  {
-    host::ResetSceneState();
-    host::ResetDescriptions();
-    host::ResetIcons();
-    host::ResetLogs();
-    ReleaseRegistryEntries();
+    OperatorSceneTest::TearDown();
   }
 
   // The terrain heights of the scene with the named operators switched off.
@@ -80,14 +72,14 @@ protected:
     EXPECT_TRUE(loaded.IsOk());
     if (loaded.IsError())
       return {};
-    BaseDocument* doc = loaded.GetValue();
-    BaseObject* terrain = doc->GetFirstObject();
-    HierarchyContext hh(doc, 1.0, nullptr, BUILDFLAGS::NONE);
-    EXPECT_NE(host::BuildObjectCache(terrain, &hh), nullptr) << host::Console().GetLast().c_str();
-    const Grid2D<Float>& grid = terrain->GetNodeData<TerrainObject>()->GetTerrain();
+    BaseDocument* sceneDoc = loaded.GetValue();
+    BaseObject* sceneTerrain = sceneDoc->GetFirstObject();
+    HierarchyContext hh(sceneDoc, 1.0, nullptr, BUILDFLAGS::NONE);
+    EXPECT_NE(host::BuildObjectCache(sceneTerrain, &hh), nullptr) << host::Console().GetLast().c_str();
+    const Grid2D<Float>& grid = sceneTerrain->GetNodeData<TerrainObject>()->GetTerrain();
     std::vector<Float> heights(grid.cells.begin(), grid.cells.end());
     width = grid.width;
-    BaseDocument::Free(doc);
+    BaseDocument::Free(sceneDoc);
     return heights;
   }
 

@@ -39,15 +39,6 @@ protected:
                               std::vector<Float>(static_cast<std::size_t>(window), 1.0 / static_cast<Float>(window)),
                               1.0);
   }
-
-  // The mirrored convolution of the input with a Gaussian kernel (its tables are checked on their own).
-  std::vector<Float> GaussianReference(const OGX::Convolution::BaseKernel& k) const
-  {
-    const Int size = k.size;
-    return ReferenceConvolve(Cells(input), input.width, input.height,
-                             std::vector<Float>(k.weights.begin(), k.weights.end()), size, size / 2, size / 2,
-                             Border::MIRROR);
-  }
 };
 } // namespace
 
@@ -61,18 +52,7 @@ TEST_F(BlurOperatorTest, RegistersAsAFilterWithItsIconAndDescription)
   ASSERT_EQ(g_operatorRegistry.GetCount(), 2);
   EXPECT_EQ(g_operatorRegistry[0].id, ID_OGX_BLUROPERATOR);
 
-  BaseObject* op = AddBlur(0, 2);
-  Description* description = Description::Alloc();
-  ASSERT_NE(description, nullptr);
-  DESCFLAGS_DESC flags = DESCFLAGS_DESC::NONE;
-  ASSERT_TRUE(op->GetDescription(description, flags));
-  for (const Int32 id : {1001, 3001, 3031, 10001, 10002})
-    EXPECT_NE(description->FindEntry(id), nullptr) << id;
-  const BaseContainer* method =
-    static_cast<const Description*>(description)->GetParameterContainer(ParameterId(BLUROPERATOR_METHOD));
-  ASSERT_NE(method, nullptr);
-  EXPECT_EQ(method->GetContainer(DESC_CYCLE).GetCount(), 4);
-  Description::Free(description);
+  ExpectDescribed(AddBlur(0, 2), {BLUROPERATOR_RADIUS, BLUROPERATOR_METHOD}, BLUROPERATOR_METHOD);
 }
 
 TEST_F(BlurOperatorTest, InitWritesTheMethodThenTheRadius)
@@ -219,7 +199,7 @@ TEST_F(BlurOperatorTest, GaussiansMatchTheMirroredReferenceAndResetTheRange)
     BaseObject* op = AddBlur(c.method, c.radius);
     ASSERT_TRUE(Compute(op).IsOk());
     const std::string what = std::to_string(c.method) + " r " + std::to_string(c.radius);
-    EXPECT_EQ(FirstDifference(Cells(Output(op)), GaussianReference(*c.kernel)), -1) << what;
+    EXPECT_EQ(FirstDifference(Cells(Output(op)), MirroredReference(*c.kernel)), -1) << what;
     ExpectInputShape(op, false, what);
   }
 }
@@ -233,7 +213,7 @@ TEST_F(BlurOperatorTest, ARadiusWiderThanTheTerrainReadsOnlyItsCells)
   ASSERT_TRUE(gauss10.InitKernel(10).IsOk());
   BaseObject* gaussian = AddBlur(BLURMETHOD_GAUSSIAN, 10);
   ASSERT_TRUE(Compute(gaussian).IsOk());
-  EXPECT_EQ(FirstDifference(Cells(Output(gaussian)), GaussianReference(gauss10)), -1);
+  EXPECT_EQ(FirstDifference(Cells(Output(gaussian)), MirroredReference(gauss10)), -1);
   BaseObject* box = AddBlur(BLURMETHOD_BOX, 10);
   ASSERT_TRUE(Compute(box).IsOk());
   EXPECT_EQ(FirstDifference(Cells(Output(box)), BoxReference(10)), -1);
@@ -287,17 +267,7 @@ TEST_F(BlurOperatorTest, OneThreadAndAllThreadsAreBitIdentical)
 {
   Shape(53, 640, 9);
   for (const Int32 method : {0, 1, 3})
-  {
-    BaseObject* op = AddBlur(method, 3);
-    std::vector<Float> serial;
-    {
-      SerialScope one;
-      ASSERT_TRUE(Compute(op).IsOk());
-      serial = Cells(Output(op));
-    }
-    ASSERT_TRUE(Compute(op).IsOk());
-    EXPECT_EQ(FirstDifference(Cells(Output(op)), serial), -1) << method;
-  }
+    ExpectOneThreadLikeAllThreads(AddBlur(method, 3), std::to_string(method));
 }
 
 // ---------------------------------------------------------------------------------------------------

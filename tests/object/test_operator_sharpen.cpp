@@ -30,14 +30,6 @@ protected:
     }
     return op;
   }
-
-  std::vector<Float> MirroredReference(const OGX::Convolution::BaseKernel& k) const
-  {
-    const Int size = k.size;
-    return ReferenceConvolve(Cells(input), input.width, input.height,
-                             std::vector<Float>(k.weights.begin(), k.weights.end()), size, size / 2, size / 2,
-                             Border::MIRROR);
-  }
 };
 
 // The ramp a size and strength give, and its weights, written out by hand.
@@ -80,14 +72,8 @@ TEST_F(SharpenOperatorTest, RegistersAsAFilterWithItsIconAndDescription)
   ASSERT_EQ(g_operatorRegistry.GetCount(), 2);
   EXPECT_EQ(g_operatorRegistry[1].id, ID_OGX_SHARPENOPERATOR);
 
-  BaseObject* op = AddSharpen(0, 3);
-  Description* description = Description::Alloc();
-  ASSERT_NE(description, nullptr);
-  DESCFLAGS_DESC flags = DESCFLAGS_DESC::NONE;
-  ASSERT_TRUE(op->GetDescription(description, flags));
-  for (const Int32 id : {1001, 3001, 3031, 10001, 10002, 10003})
-    EXPECT_NE(description->FindEntry(id), nullptr) << id;
-  Description::Free(description);
+  ExpectDescribed(AddSharpen(0, 3), {SHARPENOPERATOR_METHOD, SHARPENOPERATOR_SIZE, SHARPENOPERATOR_STRENGTH},
+                  SHARPENOPERATOR_METHOD);
 }
 
 TEST_F(SharpenOperatorTest, InitWritesMethodSizeStrength)
@@ -265,17 +251,7 @@ TEST_F(SharpenOperatorTest, OneThreadAndAllThreadsAreBitIdentical)
 {
   Shape(47, 777, 4);
   for (const Int32 method : {0, 2, 3})
-  {
-    BaseObject* op = AddSharpen(method, 5, 0.3);
-    std::vector<Float> serial;
-    {
-      SerialScope one;
-      ASSERT_TRUE(Compute(op).IsOk());
-      serial = Cells(Output(op));
-    }
-    ASSERT_TRUE(Compute(op).IsOk());
-    EXPECT_EQ(FirstDifference(Cells(Output(op)), serial), -1) << method;
-  }
+    ExpectOneThreadLikeAllThreads(AddSharpen(method, 5, 0.3), std::to_string(method));
 }
 
 TEST_F(SharpenOperatorTest, ABreakEndsThePassItHits)

@@ -11,9 +11,11 @@
 
 #include "common/ogx_icons.h"
 #include "host/gui/icons.h"
+#include "host/scene/description.h"
 #include "host/scene/hierarchy.h"
 #include "object/operator_blur.h"
 #include "object/operator_sharpen.h"
+#include "orogenix/convolution.h"
 #include "support/filter_reference.h"
 #include "support/test_operators.h"
 
@@ -64,6 +66,28 @@ protected:
     }
   }
 
+  // The mirrored convolution of the input with a kernel centred on each cell.
+  std::vector<Float> MirroredReference(const OGX::Convolution::BaseKernel& k) const
+  {
+    const Int size = k.size;
+    return ReferenceConvolve(Cells(input), input.width, input.height,
+                             std::vector<Float>(k.weights.begin(), k.weights.end()), size, size / 2, size / 2,
+                             Border::MIRROR);
+  }
+
+  // The operator gives the same bits on the calling thread alone as on all threads.
+  void ExpectOneThreadLikeAllThreads(BaseObject* op, const std::string& what)
+  {
+    std::vector<Float> serial;
+    {
+      SerialScope one;
+      ASSERT_TRUE(Compute(op).IsOk()) << what;
+      serial = Cells(Output(op));
+    }
+    ASSERT_TRUE(Compute(op).IsOk()) << what;
+    EXPECT_EQ(FirstDifference(Cells(Output(op)), serial), -1) << what;
+  }
+
   // Registry entry, host plug-in entry and icon cell of a filter operator.
   void ExpectRegisteredFilter(Int32 id, const char* name, const char* menuName, const char* description,
                               Int32 hostDiskLevel, Int32 cellX, Int32 cellY)
@@ -95,6 +119,29 @@ protected:
       MainIconSheet()->GetPixel(cellX + x, cellY + y, &r2, &g2, &b2);
       EXPECT_EQ(std::tuple(r1, g1, b1), std::tuple(r2, g2, b2)) << name << " " << x << "," << y;
     }
+  }
+
+  // The operator's description holds the base's entries and its own, and its method cycle offers four
+  // methods.
+  void ExpectDescribed(BaseObject* op, std::initializer_list<Int32> own, Int32 methodId)
+  {
+    Description* description = Description::Alloc();
+    ASSERT_NE(description, nullptr);
+    DESCFLAGS_DESC flags = DESCFLAGS_DESC::NONE;
+    ASSERT_TRUE(op->GetDescription(description, flags));
+    for (const Int32 id :
+         {TERRAINOPERATOR_OPACITY, TERRAINOPERATOR_MASKING_FIELDS_LIST, TERRAINOPERATOR_MASKING_HEIGHT})
+      EXPECT_NE(description->FindEntry(id), nullptr) << id;
+    for (const Int32 id : own)
+      EXPECT_NE(description->FindEntry(id), nullptr) << id;
+    const BaseContainer* method =
+      static_cast<const Description*>(description)->GetParameterContainer(ParameterId(methodId));
+    EXPECT_NE(method, nullptr);
+    if (method)
+    {
+      EXPECT_EQ(method->GetContainer(DESC_CYCLE).GetCount(), 4);
+    }
+    Description::Free(description);
   }
 
   // Ids of the operator's own entries in its container, in container order.
