@@ -117,9 +117,10 @@ Result<void> SharpenOperator::ComputeOperator(const Grid2D<Float>& terrain, Base
 
 void SharpenRampEnds(Int32 size, Float strength, Float ends[2])
 {
-  // q is an integer division on purpose (it truncates toward zero); the rest is in Float.
-  const Int32 q = (size - RAMP_BASE_SIZE) / RAMP_SIZE_STEP;
-  const Int32 p = RAMP_CENTRE - 2 * q;
+  // q is an integer division on purpose (it truncates toward zero); the rest is in Float. Worked in 64
+  // bits, which gives the same values and cannot overflow for the most negative sizes.
+  const Int q = (static_cast<Int>(size) - RAMP_BASE_SIZE) / RAMP_SIZE_STEP;
+  const Int p = RAMP_CENTRE - 2 * q;
   const Float centre = (3.0 - 1.5 * static_cast<Float>(q) - static_cast<Float>(p)) * strength + static_cast<Float>(p);
   // Written so that a NaN centre (a NaN strength) falls to the floor too.
   ends[0] = centre > RAMP_MIN_CENTRE ? centre : RAMP_MIN_CENTRE;
@@ -135,12 +136,10 @@ Result<void> SharpenGrid(const Grid2D<Float>& input, Grid2D<Float>& output, Int3
     HOST_TRY(output.CopyFrom(input));
     return IllegalArgumentError("Can't sharpen a grid with size 0!");
   }
-  // A size of 0 or below is refused by the kernel's initialisation; its ramp is never computed (the
-  // size arithmetic would overflow for the most negative sizes).
+  // A size of 0 or below is refused by the kernel's initialisation.
   VeridoVivuzar::SharpenKernel kernel;
-  Float ends[2] = {0.0, 0.0};
-  if (size > 0)
-    SharpenRampEnds(size, strength, ends);
+  Float ends[2];
+  SharpenRampEnds(size, strength, ends);
   Result<void> initialised = InitConvolutionKernel(kernel, static_cast<UInt32>(std::max(size, 0)), ends);
   if (initialised.IsError())
   {

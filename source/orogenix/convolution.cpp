@@ -40,17 +40,23 @@ Result<void> SetTable(BaseKernel& kernel, UInt32 width, const std::array<Float, 
   return OK;
 }
 
-// The 5 x 5 binomial's outer product, over 256.
 constexpr std::array<Float, 5> BINOMIAL5 = {1.0, 4.0, 6.0, 4.0, 1.0};
 
-constexpr std::array<Float, 25> Binomial5x5(Float sign, Float centre)
+// The outer product of [1 4 6 4 1] with itself, over 256 (every weight exact), times sign.
+constexpr std::array<Float, 25> Binomial5x5(Float sign)
 {
   std::array<Float, 25> t{};
   for (std::size_t ky = 0; ky < 5; ++ky)
     for (std::size_t kx = 0; kx < 5; ++kx)
       t[ky * 5 + kx] = sign * BINOMIAL5[ky] * BINOMIAL5[kx] / 256.0;
-  if (centre != 0.0)
-    t[12] = centre;
+  return t;
+}
+
+// Minus the binomial, plus twice the impulse: the centre 2 - 36 / 256 = 476 / 256.
+constexpr std::array<Float, 25> UnsharpMask5x5Table()
+{
+  std::array<Float, 25> t = Binomial5x5(-1.0);
+  t[12] = 476.0 / 256.0;
   return t;
 }
 
@@ -455,7 +461,7 @@ Result<void> GaussBlur3x3::InitKernel(UInt32, const Float*)
 
 Result<void> GaussBlur5x5::InitKernel(UInt32, const Float*)
 {
-  return SetTable(*this, 5, Binomial5x5(1.0, 0.0));
+  return SetTable(*this, 5, Binomial5x5(1.0));
 }
 
 Result<void> GaussBlur::InitKernel(UInt32 radius, const Float*)
@@ -473,7 +479,7 @@ Result<void> Sharpen3x3::InitKernel(UInt32, const Float*)
 
 Result<void> UnsharpMask5x5::InitKernel(UInt32, const Float*)
 {
-  return SetTable(*this, 5, Binomial5x5(-1.0, 476.0 / 256.0));
+  return SetTable(*this, 5, UnsharpMask5x5Table());
 }
 
 Result<void> UnsharpMask::InitKernel(UInt32 radius, const Float*)

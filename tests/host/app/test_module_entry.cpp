@@ -317,6 +317,8 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054692, PLUGINTYPE::COMMAND, "#$20--", 0, "", 0, false},
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
+    {1054618, PLUGINTYPE::OBJECT, "#$34" + GeLoadString(10007), 4, "obluroperator", 2, true},
+    {1056139, PLUGINTYPE::OBJECT, "#$35" + GeLoadString(10013), 4, "osharpenoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
   };
