@@ -6,9 +6,10 @@
 // convolve/gauss5x5/<n>, convolve/gauss21x21/<n>: ConvolveGrid with GaussBlur5x5 and with GaussBlur of
 // radius 10, MIRROR, from a source grid into a destination grid, on all threads.
 // opencv/filter2D_5x5/<n>, opencv/filter2D_21x21/<n>: cv::filter2D with the same kernel on the same
-// doubles, BORDER_REFLECT_101 (the nearest OpenCV border to MIRROR), with OpenCV's own threading.
+// doubles, BORDER_REFLECT_101 (the nearest OpenCV border to MIRROR), with OpenCV's own threading
+// (`cv_threads`; its filter2D runs these on the calling thread).
 // boxblur/r2/<n>, sharpen/size3/<n>: BoxBlur with a window of 5 and SharpenGrid of size 3 at strength
-// 0, two passes each, in place on a grid restored from the source before every iteration (untimed).
+// 0, two passes each, from the source grid into the destination grid as the operators run them.
 //
 // Every benchmark but the baseline runs the update pass before its own work in each iteration and
 // reports `x_update`: its time over the update's, measured in alternation so that both see the same
