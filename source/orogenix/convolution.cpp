@@ -125,10 +125,23 @@ struct PreparedJob
   OUTOFBOUNDSMODE mode = OUTOFBOUNDSMODE::MIRROR;
   // The row a NONE tap outside the rows reads: sourceWidth zeros (null for the other modes).
   const Float* zeroRow = nullptr;
-  // Columns [interiorBegin, interiorEnd) have every tap inside the source's columns.
+  // Columns [interiorBegin, interiorEnd) have every tap inside the source's columns; the cells left of
+  // them and from rightBegin on are edge cells.
   Int interiorBegin = 0;
   Int interiorEnd = 0;
+  Int rightBegin = 0;
+  // Per thread, room for the resolved taps of one row's edge cells (size x (leftSpan + rightSpan)
+  // values; null when that would take too much memory, and the edge cells then resolve every tap).
+  Float* edges = nullptr;
+  Int leftSpan = 0;
+  Int rightSpan = 0;
 };
+
+// Above this many values per thread the edge cells resolve every tap instead of using buffers: only
+// kernels hundreds of cells wide get there, and their interior dwarfs their edges.
+constexpr Int MAX_EDGE_VALUES = Int(1) << 20;
+// Kernels up to this many rows keep their rows' resolved starts on the stack while a row is computed.
+constexpr Int ROWS_ON_STACK = 64;
 
 Bool ReadsZeroOutside(OUTOFBOUNDSMODE mode)
 {
@@ -156,8 +169,9 @@ Result<void> CheckJob(const ConvolutionJob& job, Int rows)
   return OK;
 }
 
-// The job in the form the row loop reads; `zeros` receives the zero row when the mode needs one.
-Result<PreparedJob> PrepareJob(const ConvolutionJob& job, BaseArray<Float>& zeros)
+// The job in the form the row loop reads; `zeros` receives the zero row when the mode needs one and
+// `edges` the threads' edge buffers.
+Result<PreparedJob> PrepareJob(const ConvolutionJob& job, BaseArray<Float>& zeros, BaseArray<Float>& edges)
 {
   PreparedJob p;
   p.source = job.source->cells.GetFirst();
@@ -179,6 +193,19 @@ Result<PreparedJob> PrepareJob(const ConvolutionJob& job, BaseArray<Float>& zero
   // Cell x has all its columns inside when x - halfX >= 0 and x - halfX + size - 1 <= sourceWidth - 1.
   p.interiorBegin = std::min(p.halfX, p.width);
   p.interiorEnd = std::clamp<Int>(p.sourceWidth - p.size + 1 + p.halfX, p.interiorBegin, p.width);
+  p.rightBegin = p.interiorEnd;
+  // An edge cell's taps span size columns from its own; the cells of one edge together span their count
+  // plus size - 1.
+  const Int left = p.interiorBegin;
+  const Int right = p.width - p.rightBegin;
+  p.leftSpan = left > 0 ? left + p.size - 1 : 0;
+  p.rightSpan = right > 0 ? right + p.size - 1 : 0;
+  const Int perThread = p.size * (p.leftSpan + p.rightSpan);
+  if (perThread > 0 && perThread <= MAX_EDGE_VALUES)
+  {
+    HOST_TRY(edges.ResizeDefault(perThread * GetCurrentThreadCount()));
+    p.edges = edges.GetFirst();
+  }
   return p;
 }
 
@@ -282,28 +309,83 @@ template <typename V, Int N, typename Cells>
     cells.template operator()<Float, 1>(x);
 }
 
-template <typename V, Int N>
-[[gnu::always_inline]] inline void ConvolveRowWith(const PreparedJob& p, Int y)
+// Cells [begin, end) of a row: firstTap(ky, x) points at the value that tap (0, ky) of cell x reads, the
+// other taps of that kernel row following it.
+template <typename V, Int N, typename FirstTap>
+[[gnu::always_inline]] inline void ConvolveCells(const PreparedJob& p, Int begin, Int end, Float* out,
+                                                 FirstTap&& firstTap)
 {
-  Float* out = p.destination + y * p.destinationWidth;
-  const Int firstRow = y - p.halfY;
-  for (Int x = 0; x < p.interiorBegin; ++x)
-    out[x] = BorderCell(p, firstRow, x);
   Tile<V, N>(
-    p.interiorBegin, p.interiorEnd, [&]<typename W, Int M>(Int x) __attribute__((always_inline)) {
+    begin, end, [&]<typename W, Int M>(Int x) __attribute__((always_inline)) {
       Sums<W, M> sums;
-      const Int firstColumn = x - p.halfX;
       for (Int ky = 0; ky < p.size; ++ky)
       {
-        const Float* row = TapRow(p, firstRow + ky) + firstColumn;
+        const Float* row = firstTap(ky, x);
         const Float* w = p.weights + ky * p.size;
         for (Int kx = 0; kx < p.size; ++kx)
           sums.Add(w[kx], row + kx);
       }
       sums.Store(out + x);
     });
-  for (Int x = std::max(p.interiorBegin, p.interiorEnd); x < p.width; ++x)
-    out[x] = BorderCell(p, firstRow, x);
+}
+
+// The edge cells [begin, end): for each kernel row, the values of the span of columns their taps read,
+// resolved once into `buffer` (size rows of `span` values), then summed like interior cells.
+template <typename V, Int N>
+[[gnu::always_inline]] inline void ConvolveEdge(const PreparedJob& p, Int firstRow, Int begin, Int end, Int span,
+                                                Float* buffer, Float* out)
+{
+  const Int firstColumn = begin - p.halfX;
+  for (Int ky = 0; ky < p.size; ++ky)
+  {
+    const Float* row = TapRow(p, firstRow + ky);
+    Float* resolved = buffer + ky * span;
+    for (Int j = 0; j < span; ++j)
+    {
+      const Int c = ResolveTapIndex(firstColumn + j, p.sourceWidth, p.mode);
+      resolved[j] = c < 0 ? 0.0 : row[c];
+    }
+  }
+  ConvolveCells<V, N>(
+    p, begin, end, out, [&](Int ky, Int x) __attribute__((always_inline)) { return buffer + ky * span + (x - begin); });
+}
+
+template <typename V, Int N>
+[[gnu::always_inline]] inline void ConvolveRowWith(const PreparedJob& p, Int y)
+{
+  Float* out = p.destination + y * p.destinationWidth;
+  const Int firstRow = y - p.halfY;
+  if (p.edges)
+  {
+    Float* left = p.edges + GetCurrentThreadIndex() * p.size * (p.leftSpan + p.rightSpan);
+    ConvolveEdge<V, N>(p, firstRow, 0, p.interiorBegin, p.leftSpan, left, out);
+    ConvolveEdge<V, N>(p, firstRow, p.rightBegin, p.width, p.rightSpan, left + p.size * p.leftSpan, out);
+  }
+  else
+  {
+    for (Int x = 0; x < p.interiorBegin; ++x)
+      out[x] = BorderCell(p, firstRow, x);
+    for (Int x = p.rightBegin; x < p.width; ++x)
+      out[x] = BorderCell(p, firstRow, x);
+  }
+  // The interior reads the kernel rows' source rows directly; for kernels of moderate height their
+  // resolved starts are looked up once per row rather than once per group of cells.
+  if (p.size <= ROWS_ON_STACK)
+  {
+    std::array<const Float*, ROWS_ON_STACK> rows;
+    for (Int ky = 0; ky < p.size; ++ky)
+      rows[static_cast<std::size_t>(ky)] = TapRow(p, firstRow + ky);
+    ConvolveCells<V, N>(
+      p, p.interiorBegin, p.interiorEnd, out, [&](Int ky, Int x) __attribute__((always_inline)) {
+        return rows[static_cast<std::size_t>(ky)] + (x - p.halfX);
+      });
+  }
+  else
+  {
+    ConvolveCells<V, N>(
+      p, p.interiorBegin, p.interiorEnd,
+      out, [&](Int ky, Int x) __attribute__((always_inline)) { return TapRow(p, firstRow + ky) + (x - p.halfX); });
+  }
 }
 
 template <typename V, Int N>
@@ -527,7 +609,8 @@ Result<void> ConvolveGrid(const ConvolutionJob& job, Int rows)
   if (rows == 0 || job.width == 0)
     return OK;
   BaseArray<Float> zeros;
-  const PreparedJob p = HOST_TRY(PrepareJob(job, zeros));
+  BaseArray<Float> edges;
+  const PreparedJob p = HOST_TRY(PrepareJob(job, zeros, edges));
   // All threads whatever the size: even a 3 x 3 kernel costs nine products per cell.
   return ParallelFor(
     0, rows, [&p, convolve = Loops().convolve](Int y) { convolve(p, y); }, LOOP_ALLTHREADS, LOOP_GRANULARITY);
@@ -542,7 +625,8 @@ Result<void> ConvolveRows(const ConvolutionJob& job, Int y)
   if (job.width == 0)
     return OK;
   BaseArray<Float> zeros;
-  const PreparedJob p = HOST_TRY(PrepareJob(job, zeros));
+  BaseArray<Float> edges;
+  const PreparedJob p = HOST_TRY(PrepareJob(job, zeros, edges));
   Loops().convolve(p, y);
   return OK;
 }

@@ -457,6 +457,25 @@ TEST(ConvolveGrid, AKernelWiderThanTheGridReadsOnlyItsCells)
         FirstDifference(Cells(dst), ReferenceConvolve(Cells(src), w, h, Weights(k), 21, 10, 10, ToBorder(mode))), -1)
         << w << " x " << h << " mode " << static_cast<Int32>(mode);
     }
+
+  // A kernel so wide that its edge cells resolve every tap on their own instead of through buffers.
+  std::mt19937 rng(21);
+  std::uniform_real_distribution<Float> dist(-1.0, 1.0);
+  std::vector<Float> huge(1101 * 1101);
+  for (Float& v : huge)
+    v = dist(rng);
+  TableKernel wide;
+  ASSERT_TRUE(wide.InitKernel(1101, huge.data()).IsOk());
+  const Grid2D<Float> src = RandomGrid(4, 3, 6);
+  for (const OUTOFBOUNDSMODE mode : MODES)
+  {
+    Grid2D<Float> dst;
+    ASSERT_TRUE(dst.InitLike(src).IsOk());
+    ASSERT_TRUE(ConvolveGrid(Job(src, dst, wide, mode), 3).IsOk());
+    EXPECT_EQ(FirstDifference(Cells(dst), ReferenceConvolve(Cells(src), 4, 3, huge, 1101, 550, 550, ToBorder(mode))),
+              -1)
+      << "1101 wide, mode " << static_cast<Int32>(mode);
+  }
 }
 
 TEST(ConvolveGrid, ConstantGridSurvivesEveryPresetUnderMirror)
