@@ -250,8 +250,8 @@ inline Float HorizontalBorderCell(const Float* row, Int width, const SeparableKe
 // ---------------------------------------------------------------------------------------------------
 // Many cells at once
 //
-// The interior paths sum the taps of neighbouring cells side by side in vector lanes. Each lane is one
-// cell and receives that cell's products one at a time, in tap order, starting from 0.0, exactly as the
+// The row loops sum the taps of neighbouring cells side by side in vector lanes. Each lane is one cell
+// and receives that cell's products one at a time, in tap order, starting from 0.0, exactly as the
 // per-cell loops above do (the file is built without floating-point contraction, so a product and its
 // sum are rounded apart as there). The row loops are compiled for three vector widths, and the widest
 // the processor offers is used; all give the same bits.

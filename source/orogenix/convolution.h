@@ -5,9 +5,9 @@
 // presets. It writes a destination grid row by row on all threads from a separate source grid; a tap
 // that falls outside the source is resolved by an OUTOFBOUNDSMODE, and whatever the mode and the half
 // widths no read ever leaves the source's cells. The taps of a cell are summed in one fixed order (ky,
-// then kx), whether the cell lies in the interior, where rows are read directly and the sum is taken
-// for many cells at once, or near an edge, where every tap is resolved on its own: the result does not
-// depend on the path or the thread count.
+// then kx), many cells at once in vector lanes: in the interior the source rows are read directly, near
+// the left and right edges from a small buffer of the resolved values (for kernels hundreds of cells
+// wide, each tap resolved on its own). The result depends neither on the path nor on the thread count.
 //
 // The separable filters of the blur and sharpen operators (a box, a sharpen ramp) run through
 // SeparableFilter: a vertical and a horizontal one-dimensional pass that clamp at the borders.
