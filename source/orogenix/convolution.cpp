@@ -509,19 +509,13 @@ const RowLoops& Loops()
   return *CurrentRowLoops().load(std::memory_order_relaxed);
 }
 
-// Gives destination the shape and the min/max of source. Cells are reused when the count matches (the
-// caller overwrites every one), otherwise made anew.
+// Gives destination the shape and the min/max of source; its cells are not cleared (every one is written
+// before it is read).
 Result<void> ShapeLikeSource(const Grid2D<Float>& source, Grid2D<Float>& destination)
 {
   if (&source == &destination)
     return OK;
-  if (destination.cells.GetCount() != source.cellCount)
-    HOST_TRY(destination.InitLike(source));
-  destination.width = source.width;
-  destination.height = source.height;
-  destination.cellCount = source.cellCount;
-  destination.sizeX = source.sizeX;
-  destination.sizeY = source.sizeY;
+  HOST_TRY(destination.InitLikeForOverwrite(source));
   destination.min = source.min;
   destination.max = source.max;
   destination.minMaxValid = source.minMaxValid;
@@ -640,8 +634,8 @@ Result<void> ConvolveMirrored(const Grid2D<Float>& input, Grid2D<Float>& output,
     return initialised.GetError();
   }
   // The input is read in place: it is a separate grid that nothing writes during the run, so it needs
-  // no copy. Every output cell is written by the convolution.
-  HOST_TRY(output.InitLike(input));
+  // no copy. Every output cell is written by the convolution, so none is cleared first.
+  HOST_TRY(output.InitLikeForOverwrite(input));
   ConvolutionJob job;
   job.source = &input;
   job.destination = &output;
