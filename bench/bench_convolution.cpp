@@ -42,7 +42,7 @@ using namespace OGX::Convolution;
 struct Grids
 {
   Grid2D<Float> source;        // random heights, never written after set-up
-  Grid2D<Float> destination;   // the convolution's output; the separable filters work here in place
+  Grid2D<Float> destination;   // the convolution's and the separable filters' output
   Grid2D<Float> update;        // the update pass's destination
   Grid2D<Float> layer;         // the update pass's layer
   Float updateScale = 1.0e-3;
