@@ -308,15 +308,15 @@ Result<void> GatherSpread(const TransferPass& p)
   });
 }
 
-// grid gets model's shape. Every pass writes all cells of its output, so a grid that has the shape
-// already is reused as it is, cells and all.
-Result<void> ShapeLike(const Grid2D<Float>& model, Grid2D<Float>& grid)
+// target gets grid's shape. Every pass writes all cells of its output, so the cells are neither cleared
+// nor, when the shape is already right, reallocated.
+Result<void> ShapeTarget(const Grid2D<Float>& grid, Grid2D<Float>& target)
 {
   // A pass reads its whole input while it writes its output.
-  if (&model == &grid)
+  if (&grid == &target)
     return IllegalArgumentError("Cannot erode a grid into itself!");
-  if (grid.width != model.width || grid.height != model.height || grid.cellCount != model.cellCount)
-    return grid.InitLike(model);
+  if (target.width != grid.width || target.height != grid.height || target.cellCount != grid.cellCount)
+    return target.InitLikeForOverwrite(grid);
   return OK;
 }
 
@@ -346,7 +346,7 @@ TransferPass MakePass(const Grid2D<Float>& grid, Grid2D<Float>& target, const Th
 Result<void> ThermalTransferB(const Grid2D<Float>& grid, Grid2D<Float>& target, const ThermalSettings& settings,
                               Bool eight, ThermalOutflow& outflow)
 {
-  HOST_TRY(ShapeLike(grid, target));
+  HOST_TRY(ShapeTarget(grid, target));
   HOST_TRY(ShapeRecords(outflow.lowest, grid.cellCount));
   TransferPass p = MakePass(grid, target, settings);
   p.lowest = outflow.lowest.GetFirst();
@@ -362,7 +362,7 @@ Result<void> ThermalTransferB(const Grid2D<Float>& grid, Grid2D<Float>& target, 
 Result<void> ThermalTransferA(const Grid2D<Float>& grid, Grid2D<Float>& target, const ThermalSettings& settings,
                               Bool eight, ThermalOutflow& outflow)
 {
-  HOST_TRY(ShapeLike(grid, target));
+  HOST_TRY(ShapeTarget(grid, target));
   HOST_TRY(ShapeRecords(outflow.spread, grid.cellCount));
   HOST_TRY(ShapeRecords(outflow.inverse, grid.cellCount));
   TransferPass p = MakePass(grid, target, settings);
