@@ -11,10 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "frontend.h"
 #include "host/app/moduleloader.h"
+#include "host/core/alloc.h"
 #include "host/core/log.h"
 #include "host/core/parallel.h"
 #include "host/core/thread.h"
@@ -442,6 +444,66 @@ TEST(TopViewTest, AGridLeavesNoPixelUncovered)
     for (std::size_t i = 3; i < px.size(); i += 4)
       ASSERT_EQ(px[i], 255) << "pixel " << i / 4;
   }
+}
+
+TEST(TopViewTest, PointsThatAreNotFiniteAreHolesAndHugeOnesStillDraw)
+{
+  constexpr Float NaN = std::numeric_limits<Float>::quiet_NaN();
+  constexpr Float INF = std::numeric_limits<Float>::infinity();
+  const auto opaque = [](const RgbaImage& img) {
+    Int n = 0;
+    for (std::size_t i = 3; i < img.pixels.size(); i += 4)
+      n += img.pixels[i] == 255 ? 1 : 0;
+    return n;
+  };
+  // A 20 x 20 grid with one bad point in the middle: the quads around it are holes, the rest is drawn.
+  for (const Vector bad : {Vector(0, NaN, 0), Vector(0, INF, 0), Vector(-INF, 0, 0), Vector(0, 0, NaN)})
+  {
+    SCOPED_TRACE(bad.x + bad.y + bad.z);
+    MeshPtr grid(MakeGrid(20, 20, 20, 20, 1.0));
+    Vector* points = static_cast<PolygonObject*>(grid.get())->GetPointW();
+    points[10 * 21 + 10] = bad;
+    const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 100);
+    ASSERT_TRUE(image.IsOk()) << image.GetError().GetText();
+    const RgbaImage& img = image.GetValue();
+    EXPECT_EQ(img.width, 100);
+    EXPECT_EQ(img.pixels[(50 * 100 + 50) * 4 + 3], 0);   // the bad point's surroundings are a hole
+    EXPECT_EQ(img.pixels[(5 * 100 + 5) * 4 + 3], 255);
+    EXPECT_GT(opaque(img), 100 * 100 - 4 * 10 * 10);
+  }
+  // Nothing finite at all: a transparent square.
+  MeshPtr lost(MakeMesh("lost", {{NaN, 0, 0}, {1, NaN, 0}, {0, 0, NaN}}, {CPolygon(0, 1, 2)}));
+  const Result<RgbaImage> none = RenderTopView(Parts(lost.get()), 16);
+  ASSERT_TRUE(none.IsOk());
+  EXPECT_EQ(none.GetValue().pixels, std::vector<UChar>(16 * 16 * 4, 0));
+
+  // Heights and positions near the largest doubles: differences overflow in full units, not in halves.
+  MeshPtr huge(MakeGrid(10, 10, 10, 10, 0.0));
+  Vector* hp = static_cast<PolygonObject*>(huge.get())->GetPointW();
+  for (Int32 i = 0; i < 121; ++i)
+    hp[i] = Vector(hp[i].x * 3e306, (i % 2 ? 1.7e308 : -1.7e308), hp[i].z * 3e306);
+  const Result<RgbaImage> wide = RenderTopView(Parts(huge.get()), 32);
+  ASSERT_TRUE(wide.IsOk());
+  EXPECT_EQ(wide.GetValue().width, 32);
+  EXPECT_EQ(opaque(wide.GetValue()), 32 * 32);
+}
+
+TEST(TopViewTest, RunningOutOfMemoryIsAnError)
+{
+  MeshPtr grid(MakeGrid(30, 30, 30, 30, 2.0));
+  Int failures = 0;
+  for (Int n = 1; n <= 3; ++n)
+  {
+    host::ScopedAllocationFailure fail(n);
+    const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 64);
+    if (image.IsError())
+    {
+      ++failures;
+      EXPECT_EQ(image.GetError().GetKind(), ERRORKIND::OUT_OF_MEMORY);
+      EXPECT_EQ(image.GetError().GetText(), "Not enough memory for the top view");
+    }
+  }
+  EXPECT_EQ(failures, 3);   // the frame, the surface and the image
 }
 
 TEST(TopViewTest, OneThreadAndAllThreadsGiveTheSameImage)
