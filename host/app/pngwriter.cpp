@@ -3,6 +3,7 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -69,8 +70,10 @@ Result<void> WritePng(const RgbaImage& image, const Url& file)
   if (bytes.IsError())
     return IllegalArgumentError(file.GetString() + ": " + bytes.GetError().GetText());
   const std::vector<UChar>& data = bytes.GetValue();
-  return WriteFileAtomically(file, [&data](std::FILE* f) {
-    return std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  return WriteFileAtomically(file, [&](std::FILE* f) -> Result<void> {
+    if (std::fwrite(data.data(), 1, data.size(), f) != data.size())
+      return FileWriteError(file, errno != 0 ? errno : EIO);
+    return OK;
   });
 }
 } // namespace host::app
