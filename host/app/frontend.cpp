@@ -203,29 +203,24 @@ Bool Interrupted()
   return g_interrupts.load() > 0;
 }
 
+// Points the handler at the build's thread while the terrains are built. The handler itself is
+// installed once and stays: a Ctrl-C while the run winds up (freeing the document, unloading the module)
+// is still counted, and a second one still ends the process with 130.
 class InterruptScope
 {
 public:
   explicit InterruptScope(HostThread* thread)
   {
-    g_interrupts.store(0);
     g_buildThread.store(thread);
     struct sigaction action{};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &_previous);
+    sigaction(SIGINT, &action, nullptr);
   }
-  ~InterruptScope()
-  {
-    sigaction(SIGINT, &_previous, nullptr);
-    g_buildThread.store(nullptr);
-  }
+  ~InterruptScope() { g_buildThread.store(nullptr); }
   InterruptScope(const InterruptScope&) = delete;
   InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-  struct sigaction _previous{};
 };
 
 // ---------------------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <new>
 #include <thread>
 #include <unordered_map>
@@ -574,7 +575,16 @@ public:
   Result<Int> Run()
   {
     _done.assign(_ring.size(), false);
-    std::thread writer([this] { WriteInOrder(); });
+    std::thread writer;
+    try
+    {
+      writer = std::thread([this] { WriteInOrder(); });
+    }
+    catch (const std::system_error&)
+    {
+      // No thread to be had (the process is out of memory or threads): one piece after the other here.
+      return RunOnThisThread();
+    }
     const Int threads = GetCurrentThreadCount();
     const Result<void> formatted = ParallelFor(0, threads, [this](Int) { FormatWhileThereIsWork(); }, 0, 1);
     {
@@ -584,6 +594,36 @@ public:
     _changed.notify_all();
     writer.join();
     HOST_TRY(formatted);
+    return Outcome();
+  }
+
+private:
+  Result<Int> RunOnThisThread()
+  {
+    Int notFinite = 0;
+    std::string out;
+    for (const Piece& piece : _pieces)
+    {
+      if (_options.cancelled && _options.cancelled())
+        return IllegalStateError(_file.GetString() + ": writing was cancelled");
+      try
+      {
+        out.assign(piece.prefix.GetStd());
+        if (piece.end > piece.begin)
+          _writers[piece.part].Format(piece.section, piece.begin, piece.end, out, notFinite);
+      }
+      catch (const std::bad_alloc&)
+      {
+        return OutOfMemoryError("Not enough memory to write the OBJ file");
+      }
+      if (std::fwrite(out.data(), 1, out.size(), _f) != out.size())
+        return FileWriteError(_file, errno != 0 ? errno : EIO);
+    }
+    return notFinite;
+  }
+
+  Result<Int> Outcome() const
+  {
     if (_cancelled)
       return IllegalStateError(_file.GetString() + ": writing was cancelled");
     if (_writeFailed)
@@ -593,7 +633,6 @@ public:
     return _notFinite.load();
   }
 
-private:
   Bool Stopped() const { return _cancelled || _writeFailed || _outOfMemory; }
 
   void FormatWhileThereIsWork()
