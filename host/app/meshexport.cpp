@@ -455,8 +455,9 @@ private:
     std::vector<UInt32> first;
     if (_perPoint && begin < _pointCount)
     {
-      first.resize(static_cast<std::size_t>(end - begin));
-      FirstCorners(begin, end, first.data());
+      const Int pointEnd = std::min(end, _pointCount);
+      first.resize(static_cast<std::size_t>(pointEnd - begin));
+      FirstCorners(begin, pointEnd, first.data());
     }
     for (Int i = begin; i < end; ++i)
     {
