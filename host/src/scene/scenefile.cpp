@@ -558,7 +558,12 @@ private:
       return OK;
     auto it = _schemas.find(node->GetType());
     if (it == _schemas.end())
-      it = _schemas.emplace(node->GetType(), HOST_TRY(Schema::Of(node))).first;
+    {
+      Result<std::unique_ptr<Schema>> made = Schema::Of(node);
+      if (made.IsError())
+        return OutOfMemoryError(_source + ": " + path + ": " + made.GetError().GetText());
+      it = _schemas.emplace(node->GetType(), std::move(made).GetValue()).first;
+    }
     const Schema* schema = it->second.get();
     if (!schema)
     {

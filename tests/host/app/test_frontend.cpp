@@ -39,6 +39,7 @@
 #include "meshexport.h"
 #include "pngwriter.h"
 #include "topview.h"
+#include "support/file_size_cap.h"
 
 namespace fs = std::filesystem;
 using namespace host::app;
@@ -69,32 +70,6 @@ void WriteText(const fs::path& file, const std::string& text)
   std::ofstream out(file, std::ios::binary);
   out << text;
 }
-
-// Caps the size of files this process writes (as a full disk would stop them), with the signal that
-// would end the process ignored so the write itself fails.
-class FileSizeCap
-{
-public:
-  explicit FileSizeCap(rlim_t bytes)
-  {
-    getrlimit(RLIMIT_FSIZE, &_saved);
-    _signal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit cap = _saved;
-    cap.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &cap);
-  }
-  ~FileSizeCap()
-  {
-    setrlimit(RLIMIT_FSIZE, &_saved);
-    std::signal(SIGXFSZ, _signal);
-  }
-  FileSizeCap(const FileSizeCap&) = delete;
-  FileSizeCap& operator=(const FileSizeCap&) = delete;
-
-private:
-  rlimit _saved{};
-  void (*_signal)(int) = SIG_DFL;
-};
 
 // ---------------------------------------------------------------------------------------------------
 // PNG files read back with libpng's own reader (a path of the library apart from the one that writes).

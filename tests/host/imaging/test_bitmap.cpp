@@ -11,6 +11,7 @@
 
 #include "host/core/alloc.h"
 #include "host/imaging/bitmap.h"
+#include "support/file_size_cap.h"
 
 namespace
 {
@@ -107,32 +108,6 @@ TEST(BaseBitmap, ColourWithAlphaRoundTripsAndBadPathsFail)
   BaseBitmap::Free(back);
   std::filesystem::remove(path);
 }
-
-// Caps the size of files this process writes (as a full disk would stop them), with the signal that
-// would end the process ignored so the write itself fails.
-class FileSizeCap
-{
-public:
-  explicit FileSizeCap(rlim_t bytes)
-  {
-    getrlimit(RLIMIT_FSIZE, &_saved);
-    _signal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit cap = _saved;
-    cap.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &cap);
-  }
-  ~FileSizeCap()
-  {
-    setrlimit(RLIMIT_FSIZE, &_saved);
-    std::signal(SIGXFSZ, _signal);
-  }
-  FileSizeCap(const FileSizeCap&) = delete;
-  FileSizeCap& operator=(const FileSizeCap&) = delete;
-
-private:
-  rlimit _saved{};
-  void (*_signal)(int) = SIG_DFL;
-};
 
 TEST(BaseBitmap, ASaveThatRunsOutOfSpaceLeavesNoFileBehind)
 {
