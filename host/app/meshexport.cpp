@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <new>
@@ -82,23 +83,64 @@ String GroupName(const String& name)
   return out;
 }
 
-void AppendNumber(std::string& out, Float v)
+// Longest texts of a number: a shortest round-trip double ("-2.2250738585072014e-308"), a float, a
+// whole number.
+constexpr std::size_t MAX_DOUBLE_TEXT = 24;
+constexpr std::size_t MAX_FLOAT_TEXT = 15;
+
+std::size_t Digits(Int v)
 {
-  char buf[32];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+  std::size_t n = 1;
+  for (; v >= 10; v /= 10)
+    ++n;
+  return n;
 }
 
-void AppendNumber(std::string& out, Float32 v)
+// Writes text at a cursor into memory sized beforehand for the longest lines possible, so there is no
+// room check per character.
+struct Cursor
 {
-  char buf[32];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
+  char* p;
 
-void AppendNumber(std::string& out, Int v)
+  void Put(char c) { *p++ = c; }
+  void Put(const char* text, std::size_t n)
+  {
+    std::memcpy(p, text, n);
+    p += n;
+  }
+  void Number(Float v) { p = std::to_chars(p, p + MAX_DOUBLE_TEXT, v).ptr; }
+  void Number(Float32 v) { p = std::to_chars(p, p + MAX_FLOAT_TEXT, v).ptr; }
+  void Number(Int v) { p = std::to_chars(p, p + 20, v).ptr; }
+};
+
+// A piece's text: memory that is reused from piece to piece and never cleared first.
+class TextBuffer
 {
-  char buf[24];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
+public:
+  // Room for at least `bytes` (throws std::bad_alloc when it cannot be had); empties the buffer.
+  char* Reserve(std::size_t bytes)
+  {
+    if (bytes > _capacity)
+    {
+      _data.reset();
+      _capacity = 0;
+      if (AllocationShouldFail())
+        throw std::bad_alloc();
+      _data = std::make_unique_for_overwrite<char[]>(bytes);
+      _capacity = bytes;
+    }
+    _size = 0;
+    return _data.get();
+  }
+  void SetEnd(const char* end) { _size = static_cast<std::size_t>(end - _data.get()); }
+  const char* Data() const { return _data.get(); }
+  std::size_t Size() const { return _size; }
+
+private:
+  std::unique_ptr<char[]> _data;
+  std::size_t _capacity = 0;
+  std::size_t _size = 0;
+};
 
 Vector CornerUv(const UVWStruct& uvw, Int k)
 {
@@ -217,8 +259,27 @@ public:
   }
   Int GetUvCount() const { return _uvCount; }
 
-  // The lines [begin, end) of a section; counts points that are not finite.
-  void Format(SECTION s, Int begin, Int end, std::string& out, Int& notFinite) const
+  // The most bytes a line of the section can take.
+  std::size_t MaxLineBytes(SECTION s) const
+  {
+    switch (s)
+    {
+      case SECTION::POINTS: return 2 + 3 * (MAX_DOUBLE_TEXT + 1);
+      case SECTION::UVS: return 3 + 2 * (MAX_DOUBLE_TEXT + 1);
+      case SECTION::NORMALS: return 3 + 3 * (MAX_FLOAT_TEXT + 1);
+      case SECTION::FACES:
+      {
+        const std::size_t digits = Digits(std::max({_pointBase + _pointCount, _uvBase + _uvCount,
+                                                    _normalBase + _pointCount}));
+        return 2 + 4 * (3 + 3 * digits);
+      }
+    }
+    return 0;
+  }
+
+  // Writes the lines [begin, end) of a section at the cursor (which has room for them); counts points
+  // that are not finite.
+  void Format(SECTION s, Int begin, Int end, Cursor& out, Int& notFinite) const
   {
     switch (s)
     {
@@ -432,24 +493,24 @@ private:
     }
   }
 
-  void FormatPoints(Int begin, Int end, std::string& out, Int& notFinite) const
+  void FormatPoints(Int begin, Int end, Cursor& out, Int& notFinite) const
   {
     for (Int i = begin; i < end; ++i)
     {
       const Vector v = Point(static_cast<Int32>(i));
       if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
         ++notFinite;
-      out += "v ";
-      AppendNumber(out, v.x);
-      out += ' ';
-      AppendNumber(out, v.y);
-      out += ' ';
-      AppendNumber(out, v.z);
-      out += '\n';
+      out.Put("v ", 2);
+      out.Number(v.x);
+      out.Put(' ');
+      out.Number(v.y);
+      out.Put(' ');
+      out.Number(v.z);
+      out.Put('\n');
     }
   }
 
-  void FormatUvs(Int begin, Int end, std::string& out) const
+  void FormatUvs(Int begin, Int end, Cursor& out) const
   {
     // Lines of per-point coordinates come in pieces of points (the extra ones after them).
     std::vector<UInt32> first;
@@ -466,15 +527,15 @@ private:
         uv = CornerUvOf(first[static_cast<std::size_t>(i - begin)]);
       else
         uv = _extraUvs[static_cast<std::size_t>(_perPoint ? i - _pointCount : i)];
-      out += "vt ";
-      AppendNumber(out, uv.x);
-      out += ' ';
-      AppendNumber(out, 1.0 - uv.y);
-      out += '\n';
+      out.Put("vt ", 3);
+      out.Number(uv.x);
+      out.Put(' ');
+      out.Number(1.0 - uv.y);
+      out.Put('\n');
     }
   }
 
-  void FormatNormals(Int begin, Int end, std::string& out) const
+  void FormatNormals(Int begin, Int end, Cursor& out) const
   {
     std::vector<Vector> local;
     const Vector* sums = nullptr;
@@ -492,40 +553,50 @@ private:
       const Vector& s = sums[i];
       const Float length = std::sqrt(Dot(s, s));
       const Vector n = length > 0.0 ? s * (1.0 / length) : (length == 0.0 ? Vector(0.0, 1.0, 0.0) : s);
-      out += "vn ";
-      AppendNumber(out, static_cast<Float32>(n.x));
-      out += ' ';
-      AppendNumber(out, static_cast<Float32>(n.y));
-      out += ' ';
-      AppendNumber(out, static_cast<Float32>(n.z));
-      out += '\n';
+      out.Put("vn ", 3);
+      out.Number(static_cast<Float32>(n.x));
+      out.Put(' ');
+      out.Number(static_cast<Float32>(n.y));
+      out.Put(' ');
+      out.Number(static_cast<Float32>(n.z));
+      out.Put('\n');
     }
   }
 
-  void FormatFaces(Int begin, Int end, std::string& out) const
+  void FormatFaces(Int begin, Int end, Cursor& out) const
   {
     for (Int i = begin; i < end; ++i)
     {
       const CPolygon& q = _polys[i];
       const Int32 index[4] = {q.a, q.b, q.c, q.d};
-      out += 'f';
+      out.Put('f');
       for (Int k = 0; k < CornerCount(q); ++k)
       {
-        out += ' ';
-        AppendNumber(out, _pointBase + index[k]);
+        out.Put(' ');
+        char* const point = out.p;
+        out.Number(_pointBase + index[k]);
+        const std::size_t pointLength = static_cast<std::size_t>(out.p - point);
+        // An index equal to the point's is copied rather than formatted again (a terrain's first part
+        // writes "f 7/7/7 ...").
+        const auto index2 = [&](Int value, Int pointValue) {
+          if (value == pointValue)
+            out.Put(point, pointLength);
+          else
+            out.Number(value);
+        };
         if (_uvws || _hasNormals)
         {
-          out += '/';
+          out.Put('/');
           if (_uvws)
-            AppendNumber(out, _uvBase + UvIndex(i, k));
+            index2(_uvBase + UvIndex(i, k), _pointBase + index[k]);
           if (_hasNormals)
           {
-            out += '/';
-            AppendNumber(out, _normalBase + index[k]);
+            out.Put('/');
+            index2(_normalBase + index[k], _pointBase + index[k]);
           }
         }
       }
-      out += '\n';
+      out.Put('\n');
     }
   }
 
@@ -602,25 +673,34 @@ private:
   Result<Int> RunOnThisThread()
   {
     Int notFinite = 0;
-    std::string out;
+    TextBuffer out;
     for (const Piece& piece : _pieces)
     {
       if (_options.cancelled && _options.cancelled())
         return IllegalStateError(_file.GetString() + ": writing was cancelled");
       try
       {
-        out.assign(piece.prefix.GetStd());
-        if (piece.end > piece.begin)
-          _writers[piece.part].Format(piece.section, piece.begin, piece.end, out, notFinite);
+        FormatPiece(piece, out, notFinite);
       }
       catch (const std::bad_alloc&)
       {
         return OutOfMemoryError("Not enough memory to write the OBJ file");
       }
-      if (std::fwrite(out.data(), 1, out.size(), _f) != out.size())
+      if (std::fwrite(out.Data(), 1, out.Size(), _f) != out.Size())
         return FileWriteError(_file, errno != 0 ? errno : EIO);
     }
     return notFinite;
+  }
+
+  void FormatPiece(const Piece& piece, TextBuffer& buffer, Int& notFinite) const
+  {
+    const std::size_t lines = static_cast<std::size_t>(piece.end - piece.begin);
+    const PartWriter* writer = lines > 0 ? &_writers[piece.part] : nullptr;
+    Cursor out{buffer.Reserve(piece.prefix.size() + (writer ? lines * writer->MaxLineBytes(piece.section) : 0))};
+    out.Put(piece.prefix.data(), piece.prefix.size());
+    if (writer)
+      writer->Format(piece.section, piece.begin, piece.end, out, notFinite);
+    buffer.SetEnd(out.p);
   }
 
   Result<Int> Outcome() const
@@ -658,14 +738,9 @@ private:
         break;
       }
       const Piece& piece = _pieces[static_cast<std::size_t>(job)];
-      std::string& out = _ring[static_cast<std::size_t>(job) % _ring.size()];
       try
       {
-        out.clear();
-        out.reserve(static_cast<std::size_t>(piece.end - piece.begin) * 64 + piece.prefix.size());
-        out += piece.prefix.GetStd();
-        if (piece.end > piece.begin)
-          _writers[piece.part].Format(piece.section, piece.begin, piece.end, out, notFinite);
+        FormatPiece(piece, _ring[static_cast<std::size_t>(job) % _ring.size()], notFinite);
       }
       catch (const std::bad_alloc&)
       {
@@ -703,8 +778,8 @@ private:
         if (Stopped() || !_done[slot])
           return;
       }
-      const std::string& text = _ring[slot];
-      if (std::fwrite(text.data(), 1, text.size(), _f) != text.size())
+      const TextBuffer& text = _ring[slot];
+      if (std::fwrite(text.Data(), 1, text.Size(), _f) != text.Size())
       {
         _writeErrno = errno;
         Stop(_writeFailed);
@@ -733,7 +808,7 @@ private:
   const ObjWriteOptions& _options;
   const Int _total;
   const Url& _file;
-  std::vector<std::string> _ring;
+  std::vector<TextBuffer> _ring;
   std::vector<Bool> _done;   // per ring slot: formatted, not yet written
   std::mutex _mutex;
   std::condition_variable _changed;

@@ -85,9 +85,11 @@ public:
 
   Int GetCount() const { return _firstChunk.back(); }
 
-  // Calls triangle(p0, p1, p2) for every triangle of the chunk whose corners are all finite.
-  template <typename Triangle>
-  void ForEachTriangle(Int chunk, Triangle&& triangle) const
+  // Calls polygon(corners, count, first, second) for every polygon of the chunk: its corners in the
+  // root's space (count 3 or 4) and whether its triangles a-b-c and a-c-d are drawn (all their corners
+  // finite; a triangle has only the first).
+  template <typename Polygon>
+  void ForEachPolygon(Int chunk, Polygon&& polygon) const
   {
     const std::size_t p = static_cast<std::size_t>(
       std::upper_bound(_firstChunk.begin(), _firstChunk.end(), chunk) - _firstChunk.begin() - 1);
@@ -101,13 +103,13 @@ public:
     for (Int i = first; i < last; ++i)
     {
       const CPolygon& q = polys[i];
-      const Vector a = at(q.a), b = at(q.b), c = at(q.c);
-      const Bool acFinite = IsFinite(a) && IsFinite(c);
-      if (acFinite && IsFinite(b))
-        triangle(a, b, c);
-      if (!q.IsTriangle())
-        if (const Vector d = at(q.d); acFinite && IsFinite(d))
-          triangle(a, c, d);
+      const Int count = q.IsTriangle() ? 3 : 4;
+      const Vector corners[4] = {at(q.a), at(q.b), at(q.c), count == 4 ? at(q.d) : Vector()};
+      const Bool acFinite = IsFinite(corners[0]) && IsFinite(corners[2]);
+      const Bool drawFirst = acFinite && IsFinite(corners[1]);
+      const Bool drawSecond = count == 4 && acFinite && IsFinite(corners[3]);
+      if (drawFirst || drawSecond)
+        polygon(corners, count, drawFirst, drawSecond);
     }
   }
 
@@ -172,10 +174,14 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     0, chunks.GetCount(),
     [&](Int chunk) {
       Bounds& b = chunkBounds[chunk];
-      chunks.ForEachTriangle(chunk, [&b](const Vector& p0, const Vector& p1, const Vector& p2) {
-        b.Add(p0);
-        b.Add(p1);
-        b.Add(p2);
+      chunks.ForEachPolygon(chunk, [&b](const Vector (&c)[4], Int, Bool drawFirst, Bool drawSecond) {
+        // The corners of the triangles that are drawn: a and c belong to both.
+        b.Add(c[0]);
+        b.Add(c[2]);
+        if (drawFirst)
+          b.Add(c[1]);
+        if (drawSecond)
+          b.Add(c[3]);
       });
     },
     0, 1));
@@ -224,27 +230,36 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
   const Float cellZ = extentZ > 0.0 ? extentZ / height : 1.0;
 
   // Image coordinates: u to the east, v to the south, pixel centres at half steps.
-  const auto toU = [&](const Vector& p) { return (p.x * 0.5 - lo.x) / cellX; };
-  const auto toV = [&](const Vector& p) { return (hi.z - p.z * 0.5) / cellZ; };
+  const Float pixelsPerX = extentX > 0.0 ? width / extentX : 1.0;
+  const Float pixelsPerZ = extentZ > 0.0 ? height / extentZ : 1.0;
+  struct ImagePoint
+  {
+    Float u, v, h;   // h: the height in half units
+  };
+  const auto toImage = [&](const Vector& p) {
+    return ImagePoint{(p.x * 0.5 - lo.x) * pixelsPerX, (hi.z - p.z * 0.5) * pixelsPerZ, p.y * 0.5};
+  };
+  // The rows whose centre lies between two v (none when first > last).
+  const auto rowsBetween = [height](Float vmin, Float vmax, Int32& first, Int32& last) {
+    first = static_cast<Int32>(std::clamp(std::ceil(vmin - 0.5), 0.0, static_cast<Float>(height)));
+    last = static_cast<Int32>(std::clamp(std::floor(vmax - 0.5), -1.0, static_cast<Float>(height - 1)));
+  };
 
   // The highest surface under each pixel centre (in half units); -infinity where nothing covers it.
   const Float EMPTY = -std::numeric_limits<Float>::infinity();
   BaseArray<Float> surface;
   HOST_TRY(Allocate(surface, static_cast<Int>(width) * height, EMPTY));
   Float* const cells = surface.GetFirst();
-  const auto rasterise = [&](const Vector& p0, const Vector& p1, const Vector& p2) {
-    const Float u0 = toU(p0), v0 = toV(p0), u1 = toU(p1), v1 = toV(p1), u2 = toU(p2), v2 = toV(p2);
-    // The rows whose centre lies within the triangle's extent in v; most small triangles have none.
-    const Int32 firstRow = static_cast<Int32>(
-      std::clamp(std::ceil(std::min({v0, v1, v2}) - 0.5), 0.0, static_cast<Float>(height)));
-    const Int32 lastRow = static_cast<Int32>(
-      std::clamp(std::floor(std::max({v0, v1, v2}) - 0.5), -1.0, static_cast<Float>(height - 1)));
+  const auto rasterise = [&](const ImagePoint& p0, const ImagePoint& p1, const ImagePoint& p2) {
+    const Float u0 = p0.u, v0 = p0.v, u1 = p1.u, v1 = p1.v, u2 = p2.u, v2 = p2.v;
+    Int32 firstRow, lastRow;
+    rowsBetween(std::min({v0, v1, v2}), std::max({v0, v1, v2}), firstRow, lastRow);
     if (firstRow > lastRow)
       return;
     const Float area = (u1 - u0) * (v2 - v0) - (u2 - u0) * (v1 - v0);
     if (area == 0.0)
       return;   // seen edge-on from above: covers nothing
-    const Float h0 = p0.y * 0.5, h1 = p1.y * 0.5, h2 = p2.y * 0.5;
+    const Float h0 = p0.h, h1 = p1.h, h2 = p2.h;
     const Float us[3] = {u0, u1, u2};
     const Float vs[3] = {v0, v1, v2};
     for (Int32 row = firstRow; row <= lastRow; ++row)
@@ -290,7 +305,20 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
       }
     }
   };
-  HOST_TRY(ParallelFor(0, chunks.GetCount(), [&](Int chunk) { chunks.ForEachTriangle(chunk, rasterise); }, 0, 1));
+  const auto drawPolygon = [&](const Vector (&c)[4], Int count, Bool drawFirst, Bool drawSecond) {
+    const ImagePoint a = toImage(c[0]), b = toImage(c[1]), d = toImage(c[2]);
+    const ImagePoint e = count == 4 ? toImage(c[3]) : d;
+    // Most polygons of a large mesh lie between two rows' centres and cover no pixel at all.
+    Int32 firstRow, lastRow;
+    rowsBetween(std::min({a.v, b.v, d.v, e.v}), std::max({a.v, b.v, d.v, e.v}), firstRow, lastRow);
+    if (firstRow > lastRow)
+      return;
+    if (drawFirst)
+      rasterise(a, b, d);
+    if (drawSecond)
+      rasterise(a, d, e);
+  };
+  HOST_TRY(ParallelFor(0, chunks.GetCount(), [&](Int chunk) { chunks.ForEachPolygon(chunk, drawPolygon); }, 0, 1));
 
   // Hillshade from the surface's slopes (central differences, one-sided at edges and next to empty
   // pixels), tinted by height.
