@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -15,7 +16,6 @@
 #include <mutex>
 #include <new>
 #include <set>
-#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -1628,10 +1628,31 @@ Result<BaseDocument*> LoadDocument(const Url& file)
   std::ifstream in(file.GetPath(), std::ios::binary);
   if (!in)
     return IllegalArgumentError(name + ": cannot open the file");
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  // Read straight into the text (one copy of a large file, not three).
+  String text;
+  try
+  {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(file.GetPath(), ec);
+    if (ec)
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    else
+    {
+      text.resize(static_cast<std::size_t>(size));
+      in.read(text.data(), static_cast<std::streamsize>(size));
+      text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+  }
+  catch (const std::bad_alloc&)
+  {
+    return OutOfMemoryError(name + ": not enough memory to read the file");
+  }
+  catch (const std::length_error&)
+  {
+    return OutOfMemoryError(name + ": not enough memory to read the file");
+  }
   if (in.bad())
     return IllegalArgumentError(name + ": cannot read the file");
-  return LoadDocumentFromText(String(buffer.str()), name);
+  return LoadDocumentFromText(text, name);
 }
 } // namespace host
