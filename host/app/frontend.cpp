@@ -339,7 +339,6 @@ private:
 
   void ExportOutputs(BaseObject* op, HierarchyContext& hh, ObjectOutcome& outcome)
   {
-    const String name = op->GetName();
     _terminal.Info("Building " + ObjectLabel(op));
     // What the module says while it builds is its account of a failure.
     const Int consoleBefore = Console().GetCount();
