@@ -17,8 +17,9 @@ namespace
 {
 constexpr Int32 TOPVIEW_MAX_SIZE = 16384;
 constexpr Int LOOP_GRANULARITY = 16;
-// Polygons per index of the polygon loops: large enough that an index is worth a chunk's hand-over.
-constexpr Int POLYGONS_PER_CHUNK = 2048;
+// Points or polygons per index of the loops over them: large enough that an index is worth a chunk's
+// hand-over.
+constexpr Int ITEMS_PER_CHUNK = 2048;
 
 // Towards the light: from the north-west (-X, +Z), 45 degrees above the horizon; unit length.
 constexpr Vector LIGHT_DIRECTION{-0.5, 0.7071067811865476, 0.5};
@@ -66,54 +67,72 @@ Bool IsFinite(const Vector& p)
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-// Every polygon of every part, by chunks, read in place: corners in the root's space, quads as the two
-// triangles a-b-c and a-c-d. A triangle with a corner that is not finite is a hole: it is never handed
-// on, so no such point ever becomes a pixel index.
-class PolygonChunks
+// Every point or polygon of every part, by chunks, read in place (corners in the root's space).
+class Chunks
 {
 public:
-  explicit PolygonChunks(const std::vector<MeshPart>& parts) : _parts(parts)
+  // Chunks of the parts' polygons, or of their points.
+  Chunks(const std::vector<MeshPart>& parts, Bool points) : _parts(parts)
   {
     Int chunks = 0;
     for (const MeshPart& part : parts)
     {
       _firstChunk.push_back(chunks);
-      chunks += (part.object->GetPolygonCount() + POLYGONS_PER_CHUNK - 1) / POLYGONS_PER_CHUNK;
+      const Int items = points ? part.object->GetPointCount() : part.object->GetPolygonCount();
+      chunks += (items + ITEMS_PER_CHUNK - 1) / ITEMS_PER_CHUNK;
     }
     _firstChunk.push_back(chunks);
   }
 
   Int GetCount() const { return _firstChunk.back(); }
 
-  // Calls polygon(corners, count, first, second) for every polygon of the chunk: its corners in the
-  // root's space (count 3 or 4) and whether its triangles a-b-c and a-c-d are drawn (all their corners
-  // finite; a triangle has only the first).
+  // Calls point(p) for every point of the chunk.
+  template <typename Point>
+  void ForEachPoint(Int chunk, Point&& point) const
+  {
+    const Span s = Locate(chunk, _parts[PartOf(chunk)].object->GetPointCount());
+    const Vector* points = s.part->object->GetPointR();
+    for (Int i = s.first; i < s.last; ++i)
+      point(s.moved ? s.part->toRoot * points[i] : points[i]);
+  }
+
+  // Calls polygon(corners, count) for every polygon of the chunk, count 3 or 4 (quads are the two
+  // triangles a-b-c and a-c-d).
   template <typename Polygon>
   void ForEachPolygon(Int chunk, Polygon&& polygon) const
   {
-    const std::size_t p = static_cast<std::size_t>(
-      std::upper_bound(_firstChunk.begin(), _firstChunk.end(), chunk) - _firstChunk.begin() - 1);
-    const MeshPart& part = _parts[p];
-    const Bool moved = part.toRoot != Matrix();
-    const Vector* points = part.object->GetPointR();
-    const CPolygon* polys = part.object->GetPolygonR();
-    const Int first = (chunk - _firstChunk[p]) * POLYGONS_PER_CHUNK;
-    const Int last = std::min<Int>(first + POLYGONS_PER_CHUNK, part.object->GetPolygonCount());
-    const auto at = [&](Int32 i) { return moved ? part.toRoot * points[i] : points[i]; };
-    for (Int i = first; i < last; ++i)
+    const Span s = Locate(chunk, _parts[PartOf(chunk)].object->GetPolygonCount());
+    const Vector* points = s.part->object->GetPointR();
+    const CPolygon* polys = s.part->object->GetPolygonR();
+    const auto at = [&](Int32 i) { return s.moved ? s.part->toRoot * points[i] : points[i]; };
+    for (Int i = s.first; i < s.last; ++i)
     {
       const CPolygon& q = polys[i];
       const Int count = q.IsTriangle() ? 3 : 4;
       const Vector corners[4] = {at(q.a), at(q.b), at(q.c), count == 4 ? at(q.d) : Vector()};
-      const Bool acFinite = IsFinite(corners[0]) && IsFinite(corners[2]);
-      const Bool drawFirst = acFinite && IsFinite(corners[1]);
-      const Bool drawSecond = count == 4 && acFinite && IsFinite(corners[3]);
-      if (drawFirst || drawSecond)
-        polygon(corners, count, drawFirst, drawSecond);
+      polygon(corners, count);
     }
   }
 
 private:
+  struct Span
+  {
+    const MeshPart* part;
+    Bool moved;
+    Int first, last;
+  };
+  std::size_t PartOf(Int chunk) const
+  {
+    return static_cast<std::size_t>(std::upper_bound(_firstChunk.begin(), _firstChunk.end(), chunk) -
+                                    _firstChunk.begin() - 1);
+  }
+  Span Locate(Int chunk, Int items) const
+  {
+    const std::size_t p = PartOf(chunk);
+    const Int first = (chunk - _firstChunk[p]) * ITEMS_PER_CHUNK;
+    return Span{&_parts[p], _parts[p].toRoot != Matrix(), first, std::min<Int>(first + ITEMS_PER_CHUNK, items)};
+  }
+
   const std::vector<MeshPart>& _parts;
   std::vector<Int> _firstChunk;   // per part, its first chunk's index; then the total
 };
@@ -166,27 +185,23 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
   if (maxSize < 1 || maxSize > TOPVIEW_MAX_SIZE)
     return IllegalArgumentError("The top view's size must lie between 1 and " + String::IntToString(TOPVIEW_MAX_SIZE));
 
-  const PolygonChunks chunks(parts);
-  // The extent of what is drawn, per chunk (so the result does not hang on the threads' order).
+  // The image frames the mesh's finite points, per chunk (so the result does not hang on the threads'
+  // order).
+  const Chunks pointChunks(parts, true);
   BaseArray<Bounds> chunkBounds;
-  HOST_TRY(Allocate(chunkBounds, chunks.GetCount(), Bounds()));
+  HOST_TRY(Allocate(chunkBounds, pointChunks.GetCount(), Bounds()));
   HOST_TRY(ParallelFor(
-    0, chunks.GetCount(),
+    0, pointChunks.GetCount(),
     [&](Int chunk) {
       Bounds& b = chunkBounds[chunk];
-      chunks.ForEachPolygon(chunk, [&b](const Vector (&c)[4], Int, Bool drawFirst, Bool drawSecond) {
-        // The corners of the triangles that are drawn: a and c belong to both.
-        b.Add(c[0]);
-        b.Add(c[2]);
-        if (drawFirst)
-          b.Add(c[1]);
-        if (drawSecond)
-          b.Add(c[3]);
+      pointChunks.ForEachPoint(chunk, [&b](const Vector& p) {
+        if (IsFinite(p))
+          b.Add(p);
       });
     },
     0, 1));
   Bounds bounds;
-  for (Int i = 0; i < chunks.GetCount(); ++i)
+  for (Int i = 0; i < pointChunks.GetCount(); ++i)
     bounds.Add(chunkBounds[i]);
   chunkBounds.Reset();
 
@@ -305,20 +320,26 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
       }
     }
   };
-  const auto drawPolygon = [&](const Vector (&c)[4], Int count, Bool drawFirst, Bool drawSecond) {
-    const ImagePoint a = toImage(c[0]), b = toImage(c[1]), d = toImage(c[2]);
-    const ImagePoint e = count == 4 ? toImage(c[3]) : d;
-    // Most polygons of a large mesh lie between two rows' centres and cover no pixel at all.
-    Int32 firstRow, lastRow;
-    rowsBetween(std::min({a.v, b.v, d.v, e.v}), std::max({a.v, b.v, d.v, e.v}), firstRow, lastRow);
-    if (firstRow > lastRow)
-      return;
-    if (drawFirst)
-      rasterise(a, b, d);
-    if (drawSecond)
-      rasterise(a, d, e);
+  const auto drawPolygon = [&](const Vector (&c)[4], Int count) {
+    // Most polygons of a large mesh lie between two rows' centres and cover no pixel at all: that is
+    // settled from v alone. A v that is not finite (a corner that is not) goes on to the full test.
+    const Float v[4] = {toImage(c[0]).v, toImage(c[1]).v, toImage(c[2]).v, count == 4 ? toImage(c[3]).v : toImage(c[2]).v};
+    if (std::isfinite(v[0] + v[1] + v[2] + v[3]))
+    {
+      Int32 firstRow, lastRow;
+      rowsBetween(std::min({v[0], v[1], v[2], v[3]}), std::max({v[0], v[1], v[2], v[3]}), firstRow, lastRow);
+      if (firstRow > lastRow)
+        return;
+    }
+    // A triangle with a corner that is not finite is a hole: no such point ever becomes a pixel index.
+    const Bool acFinite = IsFinite(c[0]) && IsFinite(c[2]);
+    if (acFinite && IsFinite(c[1]))
+      rasterise(toImage(c[0]), toImage(c[1]), toImage(c[2]));
+    if (count == 4 && acFinite && IsFinite(c[3]))
+      rasterise(toImage(c[0]), toImage(c[2]), toImage(c[3]));
   };
-  HOST_TRY(ParallelFor(0, chunks.GetCount(), [&](Int chunk) { chunks.ForEachPolygon(chunk, drawPolygon); }, 0, 1));
+  const Chunks polygonChunks(parts, false);
+  HOST_TRY(ParallelFor(0, polygonChunks.GetCount(), [&](Int chunk) { polygonChunks.ForEachPolygon(chunk, drawPolygon); }, 0, 1));
 
   // Hillshade from the surface's slopes (central differences, one-sided at edges and next to empty
   // pixels), tinted by height.

@@ -3,12 +3,13 @@
 // are laid out. Each pixel shows the highest surface under its centre, tinted by its height (low green
 // to high white) and lit like a hillshade from the north-west at 45 degrees. Pixels no polygon covers
 // are transparent, and so are the holes left by triangles with a corner that is not a finite number
-// (such a point never decides a pixel, nor the image's frame); meshes reaching towards the largest
-// doubles are drawn without overflowing.
+// (such a point never decides a pixel, nor the image's frame, which holds the mesh's finite points);
+// meshes reaching towards the largest doubles are drawn without overflowing.
 //
-// The mesh is read where it lies (nothing is copied): polygons are visited in chunks on all threads of
-// the host's parallel loop, each raising the pixels it covers to its height (a maximum, so the image
-// does not depend on the threads' order); rows are then shaded in parallel. Out of memory is an error.
+// The mesh is read where it lies (nothing is copied): points and then polygons are visited in chunks on
+// all threads of the host's parallel loop, each polygon raising the pixels it covers to its height (a
+// maximum, so the image does not depend on the threads' order); rows are then shaded in parallel. Out
+// of memory is an error.
 #pragma once
 
 #include "meshexport.h"
