@@ -323,6 +323,29 @@ private:
   std::unordered_multimap<std::string, const DescriptionEntry*> _byName;
 };
 
+// The schemas of one load or save, one per node type (made from the first node of the type met);
+// null for a type without a description (built-in nodes, plug-ins without a resource).
+class SchemaCache
+{
+public:
+  // where names the file and the place for the error.
+  Result<const Schema*> Of(BaseList2D* node, const String& where)
+  {
+    auto it = _schemas.find(node->GetType());
+    if (it == _schemas.end())
+    {
+      Result<std::unique_ptr<Schema>> made = Schema::Of(node);
+      if (made.IsError())
+        return OutOfMemoryError(where + ": " + made.GetError().GetText());
+      it = _schemas.emplace(node->GetType(), std::move(made).GetValue()).first;
+    }
+    return it->second.get();
+  }
+
+private:
+  std::unordered_map<Int32, std::unique_ptr<Schema>> _schemas;
+};
+
 // ---------------------------------------------------------------------------------------------------
 // Writing
 
@@ -556,15 +579,7 @@ private:
     const BaseContainer& bc = *node->GetDataInstance();
     if (bc.IsEmpty())
       return OK;
-    auto it = _schemas.find(node->GetType());
-    if (it == _schemas.end())
-    {
-      Result<std::unique_ptr<Schema>> made = Schema::Of(node);
-      if (made.IsError())
-        return OutOfMemoryError(_source + ": " + path + ": " + made.GetError().GetText());
-      it = _schemas.emplace(node->GetType(), std::move(made).GetValue()).first;
-    }
-    const Schema* schema = it->second.get();
+    const Schema* schema = HOST_TRY(_schemas.Of(node, _source + ": " + path));
     if (!schema)
     {
       j["params"] = HOST_TRY(Params(bc, Join(path, "params"), 0));
@@ -712,7 +727,7 @@ private:
   String _source;
   std::unordered_map<Int, Int64> _keyOf;
   std::unordered_set<Int64> _referenced;
-  std::unordered_map<Int32, std::unique_ptr<Schema>> _schemas;   // per node type; null: no description
+  SchemaCache _schemas;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -1434,7 +1449,7 @@ private:
       BaseContainer bc;
       if (j.Contains("params"))
       {
-        const Schema* schema = _version >= 2 ? HOST_TRY(SchemaOf(item.node, item.path)) : nullptr;
+        const Schema* schema = _version >= 2 ? HOST_TRY(_schemas.Of(item.node, _source + ": " + item.path)) : nullptr;
         if (schema)
           HOST_TRY(ReadDescribedParams(j.Find("params"), bc, Join(item.path, "params"), *schema));
         else
@@ -1473,27 +1488,12 @@ private:
   // Format 2 keeps a node's container entries that are not parameters apart from them.
   const char* StateField() const { return _version >= 2 ? "state" : "params"; }
 
-  // The description a node's parameters are checked against, one per node type; null when the type
-  // has none (built-in nodes, plug-ins without a resource).
-  Result<const Schema*> SchemaOf(BaseList2D* node, const String& path)
-  {
-    auto it = _schemas.find(node->GetType());
-    if (it == _schemas.end())
-    {
-      Result<std::unique_ptr<Schema>> schema = Schema::Of(node);
-      if (schema.IsError())
-        return OutOfMemoryError(_source + ": " + path + ": " + schema.GetError().GetText());
-      it = _schemas.emplace(node->GetType(), std::move(schema).GetValue()).first;
-    }
-    return it->second.get();
-  }
-
   String _source;
   BaseDocument* _doc = nullptr;
   Int32 _version = 0;
   std::unordered_map<Int64, BaseList2D*> _keys;
   std::vector<Item> _items;
-  std::unordered_map<Int32, std::unique_ptr<Schema>> _schemas;
+  SchemaCache _schemas;   // the descriptions parameters are checked against
 };
 } // namespace
 
