@@ -446,8 +446,11 @@ public:
     ojson root = ojson::object();
     root["format"] = FORMAT_NAME;
     root["version"] = host::SCENE_FORMAT_VERSION;
-    if (!doc->GetDataInstance()->IsEmpty())
-      root["params"] = HOST_TRY(Params(*doc->GetDataInstance(), "params", 0));
+    // The document's path is where its file lies, which loading sets: it is not part of what is saved.
+    BaseContainer params = *doc->GetDataInstance();
+    params.RemoveData(DOCUMENT_PATH);
+    if (!params.IsEmpty())
+      root["params"] = HOST_TRY(Params(params, "params", 0));
     HOST_TRY(NodeList(root["objects"], doc->GetFirstObject(), "", "objects", 0));
     if (doc->GetFirstMaterial())
       HOST_TRY(NodeList(root["materials"], doc->GetFirstMaterial(), "", "materials", 0));
@@ -964,12 +967,24 @@ private:
     {
       if (v.IsNull())
         return GeData(BaseLink());
+      BaseLink link;
+      if (v.IsText())
+      {
+        // By name: people write links as they name the nodes; a name two nodes share names neither.
+        const String name(std::string(v.GetText()));
+        auto it = _names.find(name.GetStd());
+        if (it == _names.end())
+          return Fail(path, "link to unknown name \"" + name + "\"");
+        if (!it->second)
+          return Fail(path, "link to the name \"" + name + "\", which more than one node has (link by key instead)");
+        link.SetLink(it->second);
+        return GeData(link);
+      }
       const Int64 key = HOST_TRY(ReadInteger(v, path, std::numeric_limits<Int64>::min(),
-                                             std::numeric_limits<Int64>::max(), "a node key"));
+                                             std::numeric_limits<Int64>::max(), "a node key or name"));
       auto it = _keys.find(key);
       if (it == _keys.end())
         return Fail(path, "link to unknown key " + String::IntToString(key));
-      BaseLink link;
       link.SetLink(it->second);
       return GeData(link);
     }
@@ -1362,7 +1377,13 @@ private:
         return Fail(Join(path, "key"), "key " + String::IntToString(key) + " is used by another node too");
     }
     if (j.Contains("name"))
+    {
       node->SetName(HOST_TRY(ReadText(j.Find("name"), Join(path, "name"))));
+      // A name given twice is kept as taken (null), so a link by it is refused rather than guessed.
+      const auto [it, fresh] = _names.emplace(node->GetName().GetStd(), node);
+      if (!fresh)
+        it->second = nullptr;
+    }
     if (j.Contains("bits"))
       node->SetAllBits(HOST_TRY(ReadInt32(j.Find("bits"), Join(path, "bits"))));
     if (isVariableTag && j.Contains("records"))
@@ -1492,6 +1513,7 @@ private:
   BaseDocument* _doc = nullptr;
   Int32 _version = 0;
   std::unordered_map<Int64, BaseList2D*> _keys;
+  std::unordered_map<std::string, BaseList2D*> _names;   // null: the name of more than one node
   std::vector<Item> _items;
   SchemaCache _schemas;   // the descriptions parameters are checked against
 };
@@ -1653,6 +1675,12 @@ Result<BaseDocument*> LoadDocument(const Url& file)
   }
   if (in.bad())
     return IllegalArgumentError(name + ": cannot read the file");
-  return LoadDocumentFromText(text, name);
+  BaseDocument* doc = HOST_TRY(LoadDocumentFromText(text, name));
+  // The document's path is the folder it was read from, whatever it was saved with, so that files it
+  // names relatively (a bitmap shader's image) are found beside it.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file.GetPath(), ec);
+  doc->GetDataInstanceRef().SetString(DOCUMENT_PATH, String((ec ? file.GetPath() : absolute).parent_path().string()));
+  return doc;
 }
 } // namespace host

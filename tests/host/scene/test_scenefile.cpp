@@ -363,6 +363,29 @@ TEST_F(SceneFileTest, ValuesAreWrittenReadablyAndKeysOnlyWhereLinked)
   BaseObject::Free(loose);
 }
 
+TEST_F(SceneFileTest, LinksNameTheirTargetByKeyOrByNameAndTheDocumentKnowsItsFolder)
+{
+  const std::filesystem::path file = _dir / "links.json";
+  std::ofstream(file) << R"({"format": "ogx-scene", "version": 1,
+    "objects": [
+      {"type": 5140, "name": "Source", "params": {"1": {"Link": "Material"}, "2": {"Link": "Inner"}}},
+      {"type": 5140, "key": 3, "name": "Source 2", "children": [{"type": 5140, "name": "Inner"}],
+       "params": {"1": {"Link": "Source"}, "2": {"Link": 3}}}
+    ],
+    "materials": [{"type": 5702, "name": "Material"}]})";
+  Result<BaseDocument*> loaded = host::LoadDocument(Url(file));
+  ASSERT_TRUE(loaded.IsOk()) << loaded.GetError().GetText().GetStd();
+  DocPtr doc(loaded.GetValue());
+  BaseObject* source = doc->SearchObject("Source");
+  BaseObject* second = doc->SearchObject("Source 2");
+  ASSERT_TRUE(source && second);
+  EXPECT_EQ(source->GetDataInstance()->GetLink(1, doc.get()), doc->GetFirstMaterial());
+  EXPECT_EQ(source->GetDataInstance()->GetLink(2, doc.get()), doc->SearchObject("Inner"));
+  EXPECT_EQ(second->GetDataInstance()->GetLink(1, doc.get()), source);
+  EXPECT_EQ(second->GetDataInstance()->GetLink(2, doc.get()), second);
+  EXPECT_EQ(doc->GetDataInstance()->GetString(DOCUMENT_PATH), String(std::filesystem::absolute(_dir).string()));
+}
+
 TEST_F(SceneFileTest, SaveErrorsNameThePlaceAndLeaveTheOldFile)
 {
   DocPtr doc(MakeRichDocument());
@@ -465,6 +488,12 @@ TEST_F(SceneFileTest, BadFilesGiveAClearErrorAndNoDocument)
      "scene.json: objects[2].key: key 5 is used by another node too"},
     {"link to a missing key", file(R"({"type": 5140, "params": {"10": {"Link": 9}}})"),
      "scene.json: objects[1].params.10: link to unknown key 9"},
+    {"link to a missing name", file(R"({"type": 5140, "params": {"10": {"Link": "Fine"}}})"),
+     "scene.json: objects[1].params.10: link to unknown name \"Fine\""},
+    {"link to a name two nodes have",
+     file(R"({"type": 5140, "name": "fine", "params": {"10": {"Link": "fine"}}})"),
+     "scene.json: objects[1].params.10: link to the name \"fine\", which more than one node has (link by key "
+     "instead)"},
     {"unknown custom type", file(R"({"type": 5140, "params": {"10": {"Custom": {"type": 77, "data": []}}}})"),
      "scene.json: objects[1].params.10.Custom: unknown custom data type 77"},
     {"custom data cut short", file(R"({"type": 5140, "params": {"10": {"Custom": {"type": 1099060, "data": [{"Int32": 2}]}}}})"),

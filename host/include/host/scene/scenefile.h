@@ -6,7 +6,8 @@
 //   {
 //     "format": "ogx-scene",              the file kind
 //     "version": 2,                       format version: this host reads 1 and 2 and writes 2
-//     "params": { ... },                  optional: the document's own parameters (1000 time, 1012 path)
+//     "params": { ... },                  optional: the document's own parameters (1000 time; 1012, the
+//                                         path, is never saved: loading a file sets it to the file's folder)
 //     "objects": [ node ... ],            top-level objects in list order
 //     "materials": [ node ... ]           optional
 //   }
@@ -36,6 +37,7 @@
 //     {"Int32": 3}  {"Int64": 3}  {"Float": 0.5}  {"Bool": true} (stored as Int32 1/0)
 //     {"String": "text"}  {"Vector": [x, y, z]}  {"Matrix": {"off": .., "v1": .., "v2": .., "v3": ..}}
 //     {"Container": {"id": 0, "params": { ... }}}  {"Link": 7} (a node key; null: empty link)
+//     {"Link": "Heights"} (the node of that name; an error when no node or more than one has it)
 //     {"Custom": {"type": 1009060, "data": [ value ... ]}} (what the type's WriteData wrote)  {"None": null}
 //   Floats that are not finite are written as the strings "NaN", "Infinity", "-Infinity".
 //
