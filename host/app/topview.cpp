@@ -10,6 +10,7 @@
 
 #include "host/core/basearray.h"
 #include "host/core/parallel.h"
+#include "host/geometry/geometrytags.h"
 
 namespace host::app
 {
@@ -96,22 +97,34 @@ public:
       point(s.moved ? s.part->toRoot * points[i] : points[i]);
   }
 
-  // Calls polygon(corners, count) for every polygon of the chunk, count 3 or 4 (quads are the two
-  // triangles a-b-c and a-c-d).
+  // Calls polygon(corners, count, part, index) for every polygon of the chunk, count 3 or 4 (quads are
+  // the two triangles a-b-c and a-c-d), with the index of its part and its index in the part.
   template <typename Polygon>
   void ForEachPolygon(Int chunk, Polygon&& polygon) const
   {
-    const Span s = Locate(chunk, _parts[PartOf(chunk)].object->GetPolygonCount());
-    const Vector* points = s.part->object->GetPointR();
-    const CPolygon* polys = s.part->object->GetPolygonR();
-    const auto at = [&](Int32 i) { return s.moved ? s.part->toRoot * points[i] : points[i]; };
+    const std::size_t p = PartOf(chunk);
+    const Span s = Locate(chunk, _parts[p].object->GetPolygonCount());
     for (Int i = s.first; i < s.last; ++i)
     {
-      const CPolygon& q = polys[i];
-      const Int count = q.IsTriangle() ? 3 : 4;
-      const Vector corners[4] = {at(q.a), at(q.b), at(q.c), count == 4 ? at(q.d) : Vector()};
-      polygon(corners, count);
+      Vector corners[4];
+      const Int count = Corners(*s.part, s.moved, i, corners);
+      polygon(corners, count, p, i);
     }
+  }
+
+  // The corners of polygon i of a part in the root's space (moved: the part's transform is not the
+  // identity); answers their count (3 or 4).
+  static Int Corners(const MeshPart& part, Bool moved, Int i, Vector (&corners)[4])
+  {
+    const Vector* points = part.object->GetPointR();
+    const CPolygon& q = part.object->GetPolygonR()[i];
+    const auto at = [&](Int32 k) { return moved ? part.toRoot * points[k] : points[k]; };
+    const Int count = q.IsTriangle() ? 3 : 4;
+    corners[0] = at(q.a);
+    corners[1] = at(q.b);
+    corners[2] = at(q.c);
+    corners[3] = count == 4 ? at(q.d) : Vector();
+    return count;
   }
 
 private:
@@ -170,6 +183,32 @@ void RaiseTo(Float& cell, Float y)
   }
 }
 
+// The surface height at a pixel from a triangle's corner heights. Out of line, so that the pass that
+// finds which triangle gave a pixel its height computes that height to the very same bits.
+[[gnu::noinline]] Float SurfaceHeight(Float w0, Float w1, Float w2, Float h0, Float h1, Float h2)
+{
+  return w0 * h0 + w1 * h1 + w2 * h2;
+}
+
+// Keeps the larger key; like RaiseTo, the result does not depend on the writers' order.
+void RaiseKey(UInt64& cell, UInt64 key)
+{
+  std::atomic_ref<UInt64> ref(cell);
+  UInt64 current = ref.load(std::memory_order_relaxed);
+  while (key > current && !ref.compare_exchange_weak(current, key, std::memory_order_relaxed))
+  {
+  }
+}
+
+// The texture coordinates of a part's polygons, when it has one entry per polygon.
+const UVWStruct* PartUvws(const MeshPart& part)
+{
+  const auto* tag = static_cast<const UVWTag*>(part.object->GetTag(Tuvw));
+  if (!tag || tag->GetDataCount() != part.object->GetPolygonCount())
+    return nullptr;
+  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
+}
+
 template <typename T>
 Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
 {
@@ -180,7 +219,7 @@ Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
 }
 } // namespace
 
-Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize)
+Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize, const SurfaceColour& colour)
 {
   if (maxSize < 1 || maxSize > TOPVIEW_MAX_SIZE)
     return IllegalArgumentError("The top view's size must lie between 1 and " + String::IntToString(TOPVIEW_MAX_SIZE));
@@ -265,7 +304,16 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
   BaseArray<Float> surface;
   HOST_TRY(Allocate(surface, static_cast<Int>(width) * height, EMPTY));
   Float* const cells = surface.GetFirst();
-  const auto rasterise = [&](const ImagePoint& p0, const ImagePoint& p1, const ImagePoint& p2) {
+  // Barycentric weights of the pixel centre (pu, pv) in a triangle of that (non-zero) area, clamped so
+  // rounding at an edge never extrapolates.
+  const auto weights = [](const ImagePoint& p0, const ImagePoint& p1, const ImagePoint& p2, Float area, Float pu,
+                          Float pv, Float& w0, Float& w1, Float& w2) {
+    w1 = std::clamp(((pu - p0.u) * (p2.v - p0.v) - (p2.u - p0.u) * (pv - p0.v)) / area, 0.0, 1.0);
+    w2 = std::clamp(((p1.u - p0.u) * (pv - p0.v) - (pu - p0.u) * (p1.v - p0.v)) / area, 0.0, 1.0);
+    w0 = std::max(0.0, 1.0 - w1 - w2);
+  };
+  // Calls visit(cell, height) for every pixel whose centre the triangle covers.
+  const auto rasterise = [&](const ImagePoint& p0, const ImagePoint& p1, const ImagePoint& p2, auto&& visit) {
     const Float u0 = p0.u, v0 = p0.v, u1 = p1.u, v1 = p1.v, u2 = p2.u, v2 = p2.v;
     Int32 firstRow, lastRow;
     rowsBetween(std::min({v0, v1, v2}), std::max({v0, v1, v2}), firstRow, lastRow);
@@ -308,19 +356,18 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
       }
       const Int32 first = static_cast<Int32>(std::clamp(std::ceil(umin - 0.5), 0.0, static_cast<Float>(width)));
       const Int32 last = static_cast<Int32>(std::clamp(std::floor(umax - 0.5), -1.0, static_cast<Float>(width - 1)));
-      Float* out = cells + static_cast<std::size_t>(row) * width;
+      const std::size_t rowStart = static_cast<std::size_t>(row) * width;
       for (Int32 col = first; col <= last; ++col)
       {
-        const Float pu = static_cast<Float>(col) + 0.5;
-        // Barycentric weights of the pixel centre, clamped so rounding at an edge never extrapolates.
-        const Float w1 = std::clamp(((pu - u0) * (v2 - v0) - (u2 - u0) * (pv - v0)) / area, 0.0, 1.0);
-        const Float w2 = std::clamp(((u1 - u0) * (pv - v0) - (pu - u0) * (v1 - v0)) / area, 0.0, 1.0);
-        const Float w0 = std::max(0.0, 1.0 - w1 - w2);
-        RaiseTo(out[col], w0 * h0 + w1 * h1 + w2 * h2);
+        Float w0, w1, w2;
+        weights(p0, p1, p2, area, static_cast<Float>(col) + 0.5, pv, w0, w1, w2);
+        visit(rowStart + static_cast<std::size_t>(col), SurfaceHeight(w0, w1, w2, h0, h1, h2));
       }
     }
   };
-  const auto drawPolygon = [&](const Vector (&c)[4], Int count) {
+  // Calls draw(a, b, c, half) for each triangle of a polygon that can cover pixels (half 0: a-b-c,
+  // half 1: a-c-d).
+  const auto forEachTriangle = [&](const Vector (&c)[4], Int count, auto&& draw) {
     // Most polygons of a large mesh lie between two rows' centres and cover no pixel at all: that is
     // settled from v alone. A v that is not finite (a corner that is not) goes on to the full test.
     const Float v[4] = {toImage(c[0]).v, toImage(c[1]).v, toImage(c[2]).v, count == 4 ? toImage(c[3]).v : toImage(c[2]).v};
@@ -334,12 +381,79 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     // A triangle with a corner that is not finite is a hole: no such point ever becomes a pixel index.
     const Bool acFinite = IsFinite(c[0]) && IsFinite(c[2]);
     if (acFinite && IsFinite(c[1]))
-      rasterise(toImage(c[0]), toImage(c[1]), toImage(c[2]));
+      draw(toImage(c[0]), toImage(c[1]), toImage(c[2]), 0);
     if (count == 4 && acFinite && IsFinite(c[3]))
-      rasterise(toImage(c[0]), toImage(c[2]), toImage(c[3]));
+      draw(toImage(c[0]), toImage(c[2]), toImage(c[3]), 1);
   };
   const Chunks polygonChunks(parts, false);
-  HOST_TRY(ParallelFor(0, polygonChunks.GetCount(), [&](Int chunk) { polygonChunks.ForEachPolygon(chunk, drawPolygon); }, 0, 1));
+  HOST_TRY(ParallelFor(
+    0, polygonChunks.GetCount(),
+    [&](Int chunk) {
+      polygonChunks.ForEachPolygon(chunk, [&](const Vector (&c)[4], Int count, std::size_t, Int) {
+        forEachTriangle(c, count, [&](const ImagePoint& a, const ImagePoint& b, const ImagePoint& d, Int) {
+          rasterise(a, b, d, [&](std::size_t cell, Float h) { RaiseTo(cells[cell], h); });
+        });
+      });
+    },
+    0, 1));
+
+  // With colour: which triangle each pixel's height came from, as 1 + (polygon's index over all parts)
+  // x 2 + half; 0 where nothing covers the pixel.
+  std::vector<Int> partFirstPolygon;
+  BaseArray<UInt64> owners;
+  if (colour)
+  {
+    Int polygons = 0;
+    for (const MeshPart& part : parts)
+    {
+      partFirstPolygon.push_back(polygons);
+      polygons += part.object->GetPolygonCount();
+    }
+    HOST_TRY(Allocate(owners, static_cast<Int>(width) * height, UInt64(0)));
+    UInt64* const owner = owners.GetFirst();
+    HOST_TRY(ParallelFor(
+      0, polygonChunks.GetCount(),
+      [&](Int chunk) {
+        polygonChunks.ForEachPolygon(chunk, [&](const Vector (&c)[4], Int count, std::size_t part, Int i) {
+          const UInt64 polygon = static_cast<UInt64>(partFirstPolygon[part] + i);
+          forEachTriangle(c, count, [&](const ImagePoint& a, const ImagePoint& b, const ImagePoint& d, Int half) {
+            const UInt64 key = 1 + polygon * 2 + static_cast<UInt64>(half);
+            rasterise(a, b, d, [&](std::size_t cell, Float h) {
+              if (h == cells[cell])
+                RaiseKey(owner[cell], key);
+            });
+          });
+        });
+      },
+      0, 1));
+  }
+  // The colour at pixel (x, y) from the triangle that owns it, or false to keep the height tint.
+  const auto surfaceColour = [&](Int32 x, Int32 y, Vector& out) {
+    const UInt64 key = owners.GetFirst()[static_cast<std::size_t>(y) * width + x];
+    if (key == 0)
+      return false;
+    const Int polygon = static_cast<Int>((key - 1) / 2);
+    const Int half = static_cast<Int>((key - 1) % 2);
+    const std::size_t part = static_cast<std::size_t>(
+      std::upper_bound(partFirstPolygon.begin(), partFirstPolygon.end(), polygon) - partFirstPolygon.begin() - 1);
+    const UVWStruct* uvws = PartUvws(parts[part]);
+    if (!uvws)
+      return false;
+    const Int i = polygon - partFirstPolygon[part];
+    Vector corners[4];
+    Chunks::Corners(parts[part], parts[part].toRoot != Matrix(), i, corners);
+    const UVWStruct& uv = uvws[i];
+    const Vector cornerUv[4] = {uv.a, uv.b, uv.c, uv.d};
+    const int k1 = half == 0 ? 1 : 2;
+    const int k2 = half == 0 ? 2 : 3;
+    const ImagePoint p0 = toImage(corners[0]), p1 = toImage(corners[k1]), p2 = toImage(corners[k2]);
+    const Float area = (p1.u - p0.u) * (p2.v - p0.v) - (p2.u - p0.u) * (p1.v - p0.v);
+    Float w0 = 1.0, w1 = 0.0, w2 = 0.0;
+    if (area != 0.0)
+      weights(p0, p1, p2, area, static_cast<Float>(x) + 0.5, static_cast<Float>(y) + 0.5, w0, w1, w2);
+    out = colour(cornerUv[0] * w0 + cornerUv[k1] * w1 + cornerUv[k2] * w2) * 255.0;
+    return true;
+  };
 
   // Hillshade from the surface's slopes (central differences, one-sided at edges and next to empty
   // pixels), tinted by height.
@@ -371,7 +485,9 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
       const Vector normal =
         Vector(-std::clamp(dhdx, -MAX_SLOPE, MAX_SLOPE), 1.0, -std::clamp(dhdz, -MAX_SLOPE, MAX_SLOPE)).GetNormalized();
       const Float light = AMBIENT + (1.0 - AMBIENT) * std::max(0.0, Dot(normal, LIGHT_DIRECTION));
-      const Vector tint = Tint(heightRange > 0.0 ? (h - lo.y) / heightRange : 0.5);
+      Vector tint;
+      if (!colour || !surfaceColour(x, y, tint))
+        tint = Tint(heightRange > 0.0 ? (h - lo.y) / heightRange : 0.5);
       out[x * 4 + 0] = ToByte(tint.x * light);
       out[x * 4 + 1] = ToByte(tint.y * light);
       out[x * 4 + 2] = ToByte(tint.z * light);

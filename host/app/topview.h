@@ -6,11 +6,19 @@
 // (such a point never decides a pixel, nor the image's frame, which holds the mesh's finite points);
 // meshes reaching towards the largest doubles are drawn without overflowing.
 //
+// The surface can be coloured instead (by a terrain's material, say): each pixel whose highest surface
+// comes from a polygon with texture coordinates (a UVW tag with an entry per polygon) shows the colour
+// at the coordinates interpolated at the pixel centre, lit the same way; pixels of other polygons keep
+// the height tint. Where two polygons meet at the very same height, the later one in the mesh decides.
+//
 // The mesh is read where it lies (nothing is copied): points and then polygons are visited in chunks on
 // all threads of the host's parallel loop, each polygon raising the pixels it covers to its height (a
-// maximum, so the image does not depend on the threads' order); rows are then shaded in parallel. Out
-// of memory is an error.
+// maximum, so the image does not depend on the threads' order); with colour, a second visit marks which
+// polygon each pixel's height came from (again a maximum); rows are then shaded in parallel. Out of
+// memory is an error.
 #pragma once
+
+#include <functional>
 
 #include "meshexport.h"
 #include "pngwriter.h"
@@ -19,8 +27,13 @@ namespace host::app
 {
 inline constexpr Int32 TOPVIEW_DEFAULT_SIZE = 512;
 
+// The colour (components 0..1) at a texture point (u, v, w) of the mesh. Called from many threads at
+// once.
+using SurfaceColour = std::function<Vector(const Vector& uvw)>;
+
 // The image's longer side has maxSize pixels, the shorter one follows the mesh's aspect (at least 1).
 // A mesh without polygons gives a transparent square. Error for maxSize below 1 or above 16384, and for
-// meshes with more than 4294967295 points.
-Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize = TOPVIEW_DEFAULT_SIZE);
+// meshes with more than 4294967295 points. Without colour the surface is tinted by height.
+Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize = TOPVIEW_DEFAULT_SIZE,
+                                const SurfaceColour& colour = {});
 } // namespace host::app

@@ -531,6 +531,68 @@ TEST(TopViewTest, OneThreadAndAllThreadsGiveTheSameImage)
   EXPECT_EQ(parallel.GetValue().pixels, serial.GetValue().pixels);
 }
 
+// The grid of MakeGrid with texture coordinates: point (x, z) at (x / nx, z / nz), v down from +Z.
+PolygonObject* MakeTexturedGrid(Int32 nx, Int32 nz, Float sizeX, Float sizeZ, Float bump)
+{
+  PolygonObject* grid = MakeGrid(nx, nz, sizeX, sizeZ, bump);
+  auto* tag = static_cast<UVWTag*>(grid->MakeVariableTag(Tuvw, grid->GetPolygonCount()));
+  const auto uv = [&](Int32 x, Int32 z) { return Vector(Float(x) / nx, Float(z) / nz, 0.0); };
+  Int32 i = 0;
+  for (Int32 z = 0; z < nz; ++z)
+    for (Int32 x = 0; x < nx; ++x)
+      tag->SetSlow(i++, UVWStruct(uv(x + 1, z), uv(x + 1, z + 1), uv(x, z + 1), uv(x, z)));
+  return grid;
+}
+
+TEST(TopViewTest, ASurfaceColourShowsAtTheTextureCoordinatesOfEachPixel)
+{
+  MeshPtr grid(MakeTexturedGrid(8, 8, 16, 16, 0.0));
+  const SurfaceColour colour = [](const Vector& uvw) { return Vector(uvw.x, uvw.y, 0.25); };
+  const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 64, colour);
+  ASSERT_TRUE(image.IsOk());
+  const RgbaImage& img = image.GetValue();
+  // A flat surface is lit evenly: ambient plus the light's share at 45 degrees.
+  const Float light = 0.35 + 0.65 * 0.7071067811865476;
+  for (Int32 y = 0; y < img.height; ++y)
+    for (Int32 x = 0; x < img.width; ++x)
+    {
+      const UChar* p = &img.pixels[(static_cast<std::size_t>(y) * img.width + x) * 4];
+      ASSERT_NEAR(p[0], (x + 0.5) / 64.0 * 255.0 * light, 1.0) << x << ", " << y;
+      ASSERT_NEAR(p[1], (y + 0.5) / 64.0 * 255.0 * light, 1.0) << x << ", " << y;   // v = 0 at the top (+Z)
+      ASSERT_NEAR(p[2], 0.25 * 255.0 * light, 1.0);
+      ASSERT_EQ(p[3], 255);
+    }
+
+  // A higher plane without texture coordinates over the middle keeps the height tint there.
+  MeshPtr both(MakeTexturedGrid(8, 8, 16, 16, 0.0));
+  PolygonObject* cap = MakePlane(8, 8, 5.0);
+  ASSERT_TRUE(cap->InsertUnder(both.get()));
+  const Result<RgbaImage> capped = RenderTopView(Parts(both.get()), 64, colour);
+  const Result<RgbaImage> tinted = RenderTopView(Parts(both.get()), 64);
+  ASSERT_TRUE(capped.IsOk() && tinted.IsOk());
+  const auto at = [](const RgbaImage& i, Int32 x, Int32 y) {
+    return std::vector<UChar>(i.pixels.begin() + (y * i.width + x) * 4, i.pixels.begin() + (y * i.width + x) * 4 + 4);
+  };
+  EXPECT_EQ(at(capped.GetValue(), 32, 32), at(tinted.GetValue(), 32, 32));
+  EXPECT_NE(at(capped.GetValue(), 2, 2), at(tinted.GetValue(), 2, 2));
+}
+
+TEST(TopViewTest, AColouredViewIsTheSameWithOneThreadOrAll)
+{
+  MeshPtr grid(MakeTexturedGrid(40, 30, 40, 30, 4.0));
+  // A colour with sharp steps, so a texture point taken from another polygon would show.
+  const SurfaceColour colour = [](const Vector& uvw) {
+    return Vector(std::fmod(uvw.x * 7.0, 1.0), std::fmod(uvw.y * 5.0, 1.0), uvw.x * uvw.y);
+  };
+  const Result<RgbaImage> parallel = RenderTopView(Parts(grid.get()), 300, colour);
+  host::SetParallelEnabled(false);
+  const Result<RgbaImage> serial = RenderTopView(Parts(grid.get()), 300, colour);
+  host::SetParallelEnabled(true);
+  ASSERT_TRUE(parallel.IsOk());
+  ASSERT_TRUE(serial.IsOk());
+  EXPECT_EQ(parallel.GetValue().pixels, serial.GetValue().pixels);
+}
+
 // ---------------------------------------------------------------------------------------------------
 // OBJ files read back
 
