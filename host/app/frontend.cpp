@@ -28,6 +28,7 @@
 #include "host/scene/nodetypes.h"
 #include "host/scene/scene.h"
 #include "host/scene/scenefile.h"
+#include "host/shading/shaders.h"
 #include "meshexport.h"
 #include "topview.h"
 
@@ -400,7 +401,26 @@ private:
   Bool WriteTopView(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
   {
     const Url pngFile = _options.outDir.Append(OutputName(op->GetName(), ".png", _used));
-    const Result<RgbaImage> view = RenderTopView(parts);
+    // A terrain with a material shows the material's colour channel at the mesh's texture coordinates;
+    // one whose channel cannot be prepared is still shown, tinted by height.
+    ColorChannelSampler channel;
+    SurfaceColour colour;
+    String colouredBy;
+    if (const BaseTag* tag = FindTextureTag(op))
+    {
+      BaseMaterial* material = GetTextureTagMaterial(tag);
+      const Int32 texflag = tag->GetDataInstanceRef().GetBool(TEXTURETAG_TILE, true) ? TEX_TILE : 0;
+      const Result<void> ready = channel.Init(material, InitRenderStruct(op->GetDocument()));
+      if (ready.IsError())
+        _terminal.Warning(ObjectLabel(op) + ": " + ready.GetError().GetText() + "; the top view is tinted by height");
+      else
+      {
+        colour = [&channel, texflag](const Vector& uvw) { return channel.Sample(uvw, texflag); };
+        colouredBy = ", coloured by material \"" + material->GetName() + "\"";
+      }
+    }
+    const Result<RgbaImage> view = RenderTopView(parts, TOPVIEW_DEFAULT_SIZE, colour);
+    channel.Free();
     const Result<void> written = view.IsOk() ? WritePng(view.GetValue(), pngFile) : Result<void>(view.GetError());
     if (written.IsError())
     {
@@ -408,7 +428,7 @@ private:
       return false;
     }
     _terminal.Info("Wrote " + pngFile.GetString() + " (" + String::IntToString(view.GetValue().width) + " x " +
-                   String::IntToString(view.GetValue().height) + " top view)");
+                   String::IntToString(view.GetValue().height) + " top view" + colouredBy + ")");
     return true;
   }
 

@@ -1216,6 +1216,93 @@ TEST(FrontEndExecutableTest, AFailedObjectSaysWhyAndPointsThatAreNotFiniteLeaveH
   fs::remove_all(work);
 }
 
+TEST(FrontEndExecutableTest, ATiffHeightImageDrivesATerrainThroughTheBitmapShaderAndTheShaderOperator)
+{
+  const ModuleFacts module = ProbeModule();
+  if (!module.hasTerrain)
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // A 33 x 17 float map, one pixel per cell, spanning exactly 0 to 1.
+  const fs::path work = TempDir("heightimage");
+  constexpr Int32 W = 33, H = 17;
+  std::vector<Float32> heights;
+  for (Int32 y = 0; y < H; ++y)
+    for (Int32 x = 0; x < W; ++x)
+      heights.push_back(static_cast<Float32>(0.5 + 0.5 * std::sin(x * 0.4) * std::cos(y * 0.3 + 0.2)));
+  const auto [lo, hi] = std::minmax_element(heights.begin(), heights.end());
+  const Float32 min = *lo, range = *hi - *lo;
+  for (Float32& h : heights)
+    h = (h - min) / range;
+  BaseBitmap* image = BaseBitmap::Alloc();
+  ASSERT_EQ(image->Init(W, H, 32, INITBITMAPFLAGS::GRAYSCALE), IMAGERESULT::OK);
+  for (Int32 y = 0; y < H; ++y)
+    ASSERT_TRUE(image->SetPixelCnt(0, y, W, reinterpret_cast<const UChar*>(heights.data() + y * W), 4, COLORMODE::GRAYf));
+  ASSERT_EQ(image->Save(Url(work / "heights.tif"), FILTER_TIF, SAVEBIT_32BITCHANNELS), IMAGERESULT::OK);
+  BaseBitmap::Free(image);
+
+  // The image named beside the scene, linked by name, scaled to 80 units.
+  WriteText(work / "scene.json", R"({"format": "ogx-scene", "version": 2, "objects": [
+    {"type": "oterrain", "name": "Imaged", "level": 1,
+     "params": {"Size X": 320, "Size Z": 160, "Resolution X": 32, "Resolution Z": 16},
+     "children": [
+       {"type": "oshaderoperator", "name": "From Image", "level": 1,
+        "params": {"Blend Mode": "Normal", "Height": 80, "Shader": {"Link": "Image"}},
+        "shaders": [{"type": 5833, "name": "Image", "params": {"1000": {"String": "heights.tif"}}}]}]}]})");
+  const fs::path out = work / "out";
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string(), "--maps-only"}, work);
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+
+  // The map the terrain exports holds the image again: (80 h - 0) / (80 - 0) per cell.
+  BaseBitmap* map = BaseBitmap::Alloc();
+  ASSERT_EQ(map->Init(Url(out / ("Terrain_Imaged_" + module.heights + ".tif"))), IMAGERESULT::OK) << r.out;
+  ASSERT_EQ(map->GetBw(), W);
+  ASSERT_EQ(map->GetBh(), H);
+  for (Int32 y = 0; y < H; ++y)
+    for (Int32 x = 0; x < W; ++x)
+      ASSERT_NEAR(map->GetGreyFloat(x, y), heights[static_cast<std::size_t>(y * W + x)], 1e-6) << x << ", " << y;
+  BaseBitmap::Free(map);
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, TheTopViewShowsTheColourChannelOfTheTerrainsMaterial)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // "Red" is coloured by a red colour shader; "Broken"'s material names an image that is not there, so
+  // its view is tinted by height, with a warning.
+  const fs::path work = TempDir("material");
+  WriteText(work / "scene.json", R"({"format": "ogx-scene", "version": 2,
+    "objects": [
+      {"type": "oterrain", "name": "Red", "level": 1, "params": {"Resolution X": 16, "Resolution Z": 16},
+       "tags": [{"type": 5616, "params": {"1010": {"Link": "Red Paint"}}}],
+       "children": [{"type": "onoiseoperator", "level": 1, "params": {"Height": 40}}]},
+      {"type": "oterrain", "name": "Broken", "level": 1, "params": {"Resolution X": 16, "Resolution Z": 16},
+       "tags": [{"type": 5616, "params": {"1010": {"Link": "Missing Image"}}}]}],
+    "materials": [
+      {"type": 5702, "name": "Red Paint", "params": {"2002": {"Link": "Red Shader"}},
+       "shaders": [{"type": 5832, "name": "Red Shader", "params": {"1000": {"Vector": [1, 0, 0]}}}]},
+      {"type": 5702, "name": "Missing Image", "params": {"2002": {"Link": "Nothing"}},
+       "shaders": [{"type": 5833, "name": "Nothing", "params": {"1000": {"String": "nothing.tif"}}}]}]})");
+  const fs::path out = work / "out";
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string()}, work);
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("top view, coloured by material \"Red Paint\")"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("ogx-host: warning: Terrain \"Broken\": The colour shader of material \"Missing Image\" could "
+                       "not be prepared (-102); the top view is tinted by height"),
+            std::string::npos)
+    << r.err;
+  const RgbaImage red = DecodePng(ReadText(out / "Red.png"));
+  ASSERT_GT(red.pixels.size(), 0u);
+  for (std::size_t i = 0; i < red.pixels.size(); i += 4)
+  {
+    ASSERT_GT(red.pixels[i], 0) << i;
+    ASSERT_EQ(red.pixels[i + 1], 0) << i;
+    ASSERT_EQ(red.pixels[i + 2], 0) << i;
+  }
+  const RgbaImage tinted = DecodePng(ReadText(out / "Broken.png"));
+  EXPECT_GT(tinted.pixels[1], 0);   // the height tint has green in it
+  fs::remove_all(work);
+}
+
 TEST(FrontEndExecutableTest, EveryOutputNameFollowsOneRule)
 {
   if (!ModuleHasTerrain())
