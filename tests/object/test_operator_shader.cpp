@@ -10,7 +10,6 @@
 #include <mutex>
 #include <vector>
 
-#include "common/ogx_icons.h"
 #include "host/core/alloc.h"
 #include "host/core/parallel.h"
 #include "host/imaging/bitmap.h"
@@ -18,7 +17,7 @@
 #include "host/shading/shading.h"
 #include "object/operator_shader.h"
 #include "object/terrainobject.h"
-#include "support/test_operators.h"
+#include "support/shading_fixture.h"
 #include "support/test_support.h"
 
 using namespace ogx_test;
@@ -193,26 +192,20 @@ Matrix Turned(Float angle, const Vector& scale, const Vector& off)
 
 // ---------------------------------------------------------------------------------------------------
 
-class ShaderOperatorTest : public OperatorSceneTest
+class ShaderOperatorTest : public ShadingSceneTest
 {
 protected:
   void SetUp() override
   {
-    OperatorSceneTest::SetUp();
-    ASSERT_TRUE(LoadIconSheets());
-    ASSERT_TRUE(RegisterBaseTerrainOperatorDescription());
-    ASSERT_TRUE(RegisterShaderOperator(22));
+    ShadingSceneTest::SetUp();
     ASSERT_TRUE(RegisterShaderPlugin(ID_PROBE, "Probe", 0, ProbeShaderData::Alloc, String(), 0));
     ResetProbe();
-    _gradients = host::GetLiveGradientCount();
     _volumes = host::GetLiveVolumeDataCount();
     _textures = host::GetLiveTexDataCount();
   }
   void TearDown() override
   {
-    FreeIconSheets();
-    OperatorSceneTest::TearDown();
-    EXPECT_EQ(host::GetLiveGradientCount(), _gradients);
+    ShadingSceneTest::TearDown();
     EXPECT_EQ(host::GetLiveVolumeDataCount(), _volumes);
     EXPECT_EQ(host::GetLiveTexDataCount(), _textures);
   }
@@ -276,7 +269,6 @@ protected:
 
   EvaluationContext context;
   Grid2D<Float> terrainGrid;
-  Int _gradients = 0;
   Int _volumes = 0;
   Int _textures = 0;
 };

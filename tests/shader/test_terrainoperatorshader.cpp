@@ -9,7 +9,6 @@
 #include <numbers>
 #include <vector>
 
-#include "common/ogx_icons.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
 #include "host/core/parallel.h"
@@ -20,7 +19,7 @@
 #include "host/shading/shading.h"
 #include "object/operator_shader.h"
 #include "shader/terrainoperatorshader.h"
-#include "support/test_operators.h"
+#include "support/shading_fixture.h"
 #include "support/test_support.h"
 
 using namespace ogx_test;
@@ -35,29 +34,18 @@ Vector Smooth(Float t)
   return Vector(s, s, s);
 }
 
-class ChannelShaderTest : public OperatorSceneTest
+class ChannelShaderTest : public ShadingSceneTest
 {
 protected:
   void SetUp() override
   {
-    OperatorSceneTest::SetUp();
-    ASSERT_TRUE(LoadIconSheets());
-    ASSERT_TRUE(RegisterBaseTerrainOperatorDescription());
-    ASSERT_TRUE(RegisterShaderOperator(22));
+    ShadingSceneTest::SetUp();
     ASSERT_TRUE(RegisterTerrainOperatorShader());
-    _gradients = host::GetLiveGradientCount();
     material = BaseMaterial::Alloc();
     ASSERT_TRUE(doc->InsertMaterial(material));
     shader = BaseShader::Alloc(ID_OGX_TERRAINOPERATORSHADER);
     ASSERT_NE(shader, nullptr);
     ASSERT_TRUE(material->InsertShader(shader));
-  }
-  void TearDown() override
-  {
-    BaseDocument::Free(doc);
-    FreeIconSheets();
-    OperatorSceneTest::TearDown();
-    EXPECT_EQ(host::GetLiveGradientCount(), _gradients) << "gradients were left alive";
   }
 
   static TerrainOperatorShader* Data(BaseShader* sh) { return sh->GetNodeData<TerrainOperatorShader>(); }
@@ -125,7 +113,6 @@ protected:
 
   BaseMaterial* material = nullptr;
   BaseShader* shader = nullptr;
-  Int _gradients = 0;
 };
 
 // 3 x 3 heights, rows top first.
