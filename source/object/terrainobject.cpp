@@ -567,7 +567,6 @@ Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slop
   if (slopes.width != normals.width || slopes.height != normals.height || slopes.cellCount != normals.cellCount)
     return IllegalArgumentError("Slope grid and normals differ in size!");
 
-  constexpr Float HALF_PI = 1.57079632679489661923;
   const Float directionLength2 = direction.GetSquaredLength();
   const Vector* n = normals.cells.GetFirst();
   Float* out = slopes.cells.GetFirst();
@@ -575,19 +574,7 @@ Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slop
     0, normals.cellCount,
     [&](Int begin, Int end) {
       for (Int i = begin; i < end; ++i)
-      {
-        const Float lengths2 = n[i].GetSquaredLength() * directionLength2;
-        // A zero normal has no angle; its cosine is taken as 0, a slope of 1.
-        const Float cosine = lengths2 == 0.0 ? 0.0 : Dot(n[i], direction) * std::sqrt(1.0 / lengths2);
-        Float angle;
-        if (cosine >= 1.0)
-          angle = 0.0;
-        else if (cosine <= -1.0)
-          angle = 2.0 * HALF_PI;
-        else
-          angle = std::acos(cosine);
-        out[i] = angle / HALF_PI;
-      }
+        out[i] = SlopeFromNormal(n[i], direction, directionLength2);
     },
     OGX::LOOP_ALLTHREADS);
 }

@@ -9,6 +9,8 @@
 // run under cellIndexLock, a host spin lock.
 #pragma once
 
+#include <cmath>
+
 #include "host/core/basearray.h"
 #include "host/core/result.h"
 #include "host/core/thread.h"
@@ -156,6 +158,23 @@ Int GetTerrainMemoryUsage(const TerrainObject& terrainObject, BaseObject* mesh);
 // perpendicular, 2 opposite; a zero normal (or direction) gives 1. slopes must already have the
 // normals' shape ("Slope grid and normals differ in size!" otherwise).
 Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slopes, const Vector& direction);
+
+// ComputeSlopeGrid's value for one normal; directionLength2 is direction's squared length.
+inline Float SlopeFromNormal(const Vector& normal, const Vector& direction, Float directionLength2)
+{
+  constexpr Float HALF_PI = 1.57079632679489661923;
+  const Float lengths2 = normal.GetSquaredLength() * directionLength2;
+  // A zero normal has no angle; its cosine is taken as 0, a slope of 1.
+  const Float cosine = lengths2 == 0.0 ? 0.0 : Dot(normal, direction) * std::sqrt(1.0 / lengths2);
+  Float angle;
+  if (cosine >= 1.0)
+    angle = 0.0;
+  else if (cosine <= -1.0)
+    angle = 2.0 * HALF_PI;
+  else
+    angle = std::acos(cosine);
+  return angle / HALF_PI;
+}
 
 // Registers the terrain object plug-in (id 1054563, description "oterrain") and its icon; the
 // start-up passes sort order 10.

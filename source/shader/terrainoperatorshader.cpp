@@ -125,6 +125,21 @@ BaseObject* ResolveTerrainOperator(const BaseContainer& data, Int32 id, const Ba
   return ResolveTerrainOperator(data.GetData(id), doc);
 }
 
+Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction)
+{
+  HOST_TRY(slopes.InitLikeForOverwrite(heights));
+  const Float directionLength2 = direction.GetSquaredLength();
+  Float* out = slopes.cells.GetFirst();
+  const Int width = heights.width;
+  return ParallelFor(
+    0, heights.height,
+    [&](Int y) {
+      for (Int x = 0; x < width; ++x)
+        out[y * width + x] = SlopeFromNormal(heights.GetNormal(x, y), direction, directionLength2);
+    },
+    OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
+}
+
 Result<void> FillShaderSampleGrid(Grid2D<Float>& grid, Float rangeMin, Float inverseRange)
 {
   Float* cells = grid.cells.GetFirst();
@@ -382,12 +397,15 @@ Result<Bool> TerrainOperatorShader::FillFromOperator(BaseObject* op, OGX::BaseTe
     {
       if (outputGrid.cellCount == 0)
         return true;
-      Grid2D<Float> heights;
-      HOST_TRY(MaskedCopy(op, outputGrid, outputGrid, _applyMask, heights));
-      Grid2D<Vector> normals;
-      HOST_TRY(heights.ComputeNormals(normals));
-      HOST_TRY(_sampleGrid.Init(normals.width, normals.height, normals.sizeX, normals.sizeY));
-      HOST_TRY(ComputeSlopeGrid(normals, _sampleGrid, slopeDirection));
+      // The output heights themselves unless a mask weighs them.
+      const Grid2D<Float>* heights = &outputGrid;
+      Grid2D<Float> masked;
+      if (_applyMask)
+      {
+        HOST_TRY(MaskedCopy(op, outputGrid, outputGrid, true, masked));
+        heights = &masked;
+      }
+      HOST_TRY(FillSlopeGrid(*heights, _sampleGrid, slopeDirection));
       return true;
     }
     case TERRAINOPERATORSHADER_OUTPUT_MASK:

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "host/core/alloc.h"
@@ -18,6 +19,7 @@
 #include "host/scene/scenefile.h"
 #include "host/shading/shading.h"
 #include "object/operator_shader.h"
+#include "object/terrainobject.h"
 #include "shader/terrainoperatorshader.h"
 #include "support/shading_fixture.h"
 #include "support/test_support.h"
@@ -630,5 +632,40 @@ TEST_F(ChannelShaderTest, ASavedDocumentLinksAgainAndTheLoadedShaderObservesItsO
   // The load's document information entered the loaded material into the loaded operator's list.
   EXPECT_EQ(OperatorData(backOp)->GetObservable().Find(backMat, back), 0);
   BaseDocument::Free(back);
+}
+} // namespace
+
+namespace
+{
+TEST(FillSlopeGrid, GivesTheValuesOfNormalsThenSlopesBitForBit)
+{
+  std::mt19937 random(2024);
+  std::uniform_real_distribution<Float> height(-50.0, 80.0);
+  struct Case
+  {
+    Int w, h;
+    Vector direction;
+  };
+  for (const Case& c : {Case{37, 23, Vector(0, 1, 0)}, Case{1, 9, Vector(0, 1, 0)}, Case{12, 1, Vector(0.3, 0.8, -0.2)},
+                        Case{64, 64, Vector(0, 0, 0)}})
+  {
+    Grid2D<Float> heights;
+    ASSERT_TRUE(heights.Init(c.w, c.h, 10.0, 7.0).IsOk());
+    for (Float& v : heights.cells)
+      v = height(random);
+    Grid2D<Vector> normals;
+    ASSERT_TRUE(heights.ComputeNormals(normals).IsOk());
+    Grid2D<Float> reference;
+    ASSERT_TRUE(reference.Init(normals.width, normals.height, normals.sizeX, normals.sizeY).IsOk());
+    ASSERT_TRUE(ComputeSlopeGrid(normals, reference, c.direction).IsOk());
+    Grid2D<Float> fused;
+    ASSERT_TRUE(FillSlopeGrid(heights, fused, c.direction).IsOk());
+    ASSERT_EQ(fused.width, reference.width);
+    ASSERT_EQ(fused.height, reference.height);
+    EXPECT_EQ(fused.sizeX, reference.sizeX);
+    EXPECT_EQ(fused.sizeY, reference.sizeY);
+    for (Int i = 0; i < reference.cellCount; ++i)
+      ASSERT_TRUE(Same(fused.cells[i], reference.cells[i])) << c.w << " x " << c.h << ", cell " << i;
+  }
 }
 } // namespace
