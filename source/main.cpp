@@ -21,9 +21,11 @@
 #include "object/operator_clamp.h"
 #include "object/operator_curve.h"
 #include "object/operator_fold.h"
+#include "object/operator_gradient.h"
 #include "object/operator_mirror.h"
 #include "object/operator_noise.h"
 #include "object/operator_quantize.h"
+#include "object/operator_spline.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -51,6 +53,8 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_SPLINE_OPERATOR = 23;
+constexpr Int32 SORT_GRADIENT_OPERATOR = 24;
 constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
 constexpr Int32 SORT_CURVE_OPERATOR = 32;
 constexpr Int32 SORT_CLAMP_OPERATOR = 33;
@@ -147,7 +151,7 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient, group) after noise; the blur
+// their place: the shader operator between noise and spline, the group operator after gradient; the blur
 // and sharpen operators between clamp and mirror, the erosion operator between fold and quantize; the
 // commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
 // the tool separator the channel shader, the preferences page, the help callback, open help, about and
@@ -160,6 +164,8 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"terrain object", [] { return RegisterTerrainObject(SORT_TERRAIN_OBJECT); }},
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
+  {"spline operator", [] { return RegisterSplineOperator(SORT_SPLINE_OPERATOR); }},
+  {"gradient operator", [] { return RegisterGradientOperator(SORT_GRADIENT_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
   {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},

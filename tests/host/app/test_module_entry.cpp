@@ -316,6 +316,8 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054563, PLUGINTYPE::OBJECT, "#$10" + GeLoadString(10000), 4, "oterrain", 1, true},
     {1054692, PLUGINTYPE::COMMAND, "#$20--", 0, "", 0, false},
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
+    {1054654, PLUGINTYPE::OBJECT, "#$23" + GeLoadString(10010), 4, "osplineoperator", 1, true},
+    {1054623, PLUGINTYPE::OBJECT, "#$24" + GeLoadString(10008), 4, "ogradientoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
     {1054574, PLUGINTYPE::OBJECT, "#$31" + GeLoadString(10002), 4, "oadjustmentoperator", 2, true},
     {1054582, PLUGINTYPE::OBJECT, "#$32" + GeLoadString(10004), 4, "ocurveoperator", 1, true},
@@ -342,10 +344,12 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   }
   // Each object plug-in's registration line, after the start lines, in order.
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
-  EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
+  const Int32 generatorNames[] = {10001, 10010, 10008};
+  for (std::size_t i = 0; i < std::size(generatorNames); ++i)
+    EXPECT_EQ(console[3 + i], GeLoadString(10017, GeLoadString(generatorNames[i])));
   const Int32 filterNames[] = {10002, 10004, 10005, 10009, 10011, 10014};
   for (std::size_t i = 0; i < std::size(filterNames); ++i)
-    EXPECT_EQ(console[4 + i], GeLoadString(10018, GeLoadString(filterNames[i])));
+    EXPECT_EQ(console[3 + std::size(generatorNames) + i], GeLoadString(10018, GeLoadString(filterNames[i])));
 
   // The separators: default commands without icon or help, named by their sort order.
   struct Separator
