@@ -114,7 +114,7 @@ Vector SplineHelp::PointOf(const SegmentData& s, Int32 index) const
 
 Float SplineHelp::GetSegmentLength(Int32 segment) const
 {
-  if (segment == g_nanSegment.load(std::memory_order_relaxed))
+  if (segment >= 0 && segment == g_nanSegment.load(std::memory_order_relaxed))
     return std::numeric_limits<Float>::quiet_NaN();
   const SegmentData* s = FindSegment(segment);
   return s ? s->length : 0.0;
