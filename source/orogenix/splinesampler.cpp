@@ -77,6 +77,31 @@ Float OffsetStep(Bool closed, Int32 count)
   return intervals <= 0 ? 0.0 : 1.0 / static_cast<Float>(intervals);
 }
 
+// The second pass: per segment, its samples appended to the list and filled by position(segment, offset,
+// point index) on threadCount threads, each iteration writing only its own sample.
+template <typename Position>
+Result<void> AppendSamples(const BaseArray<SegmentInfo>& segments, BaseArray<SplineSample>& samples, Int threadCount,
+                           const Matrix* transform, Position&& position)
+{
+  for (Int32 s = 0; s < static_cast<Int32>(segments.GetCount()); ++s)
+  {
+    const Int32 count = segments[s].sampleCount;
+    const Float step = OffsetStep(segments[s].closed, count);
+    const Int first = samples.GetCount();
+    HOST_TRY(samples.Resize(first + count));
+    SplineSample* out = samples.GetFirst() + first;
+    // No break test: sampling a spline is short next to the work done with the samples.
+    HOST_TRY(ParallelFor(
+      0, count,
+      [&, s, step, out](Int i) {
+        const Float offset = static_cast<Float>(i) * step;
+        out[i] = SplineSample{s, offset, Transformed(transform, position(s, offset, static_cast<Int32>(i)))};
+      },
+      threadCount, OGX::LOOP_GRANULARITY));
+  }
+  return OK;
+}
+
 // The density sampler's count: max(2, truncated), saturated so that a huge or NaN product stays a
 // defined Int32 (a NaN gives 2).
 Int32 DensitySampleCount(Float length, Float inverseDensity, Float countFactor)
@@ -101,23 +126,8 @@ Result<void> GetSplineSegments(SplineObject* spline, BaseArray<SplineSample>& sa
   HOST_TRY(GatherSegments(*help.Get(), segments, [](Float, Int32 points) { return points; }));
 
   const SplineHelp* sh = help.Get();
-  for (Int32 s = 0; s < static_cast<Int32>(segments.GetCount()); ++s)
-  {
-    const Int32 count = segments[s].sampleCount;
-    const Float step = OffsetStep(segments[s].closed, count);
-    const Int first = samples.GetCount();
-    HOST_TRY(samples.Resize(first + count));
-    SplineSample* out = samples.GetFirst() + first;
-    // No break test: sampling a spline's points is short next to the cells they then reach.
-    HOST_TRY(ParallelFor(
-      0, count,
-      [=](Int i) {
-        out[i] = SplineSample{s, static_cast<Float>(i) * step,
-                              Transformed(transform, sh->GetMatrixAt(s, static_cast<Int32>(i)).off)};
-      },
-      OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY));
-  }
-  return OK;
+  return AppendSamples(segments, samples, OGX::LOOP_ALLTHREADS, transform,
+                       [sh](Int32 s, Float, Int32 i) { return sh->GetMatrixAt(s, i).off; });
 }
 
 Result<void> SampleSplineByDensity(SplineObject* spline, Float sampleDensity, Bool smoothFlag,
@@ -139,20 +149,7 @@ Result<void> SampleSplineByDensity(SplineObject* spline, Float sampleDensity, Bo
 
   samples.Reset();
   const SplineHelp* sh = help.Get();
-  for (Int32 s = 0; s < static_cast<Int32>(segments.GetCount()); ++s)
-  {
-    const Int32 count = segments[s].sampleCount;
-    const Float step = OffsetStep(segments[s].closed, count);
-    const Int first = samples.GetCount();
-    HOST_TRY(samples.Resize(first + count));
-    SplineSample* out = samples.GetFirst() + first;
-    HOST_TRY(ParallelFor(
-      0, count,
-      [=](Int i) {
-        const Float offset = static_cast<Float>(i) * step;
-        out[i] = SplineSample{s, offset, Transformed(transform, sh->GetPositionAt(offset, s, false, smoothFlag))};
-      },
-      OGX::LOOP_ONETHREAD, OGX::LOOP_GRANULARITY));
-  }
-  return OK;
+  return AppendSamples(segments, samples, OGX::LOOP_ONETHREAD, transform, [sh, smoothFlag](Int32 s, Float offset, Int32) {
+    return sh->GetPositionAt(offset, s, false, smoothFlag);
+  });
 }
