@@ -88,22 +88,37 @@ Float DepthHandleDistance(const BaseContainer& data, Int32 type)
   }
 }
 
-// What every cell of one computation shares: the grid's shape, the placement, the distortion.
+// What every cell of one computation shares: the grid's shape, the placement, the distortion, and the
+// cells' terrain-space coordinates per column and per row (each computed once, as the cell would).
 struct CellPlacement
 {
-  Int width;
-  Int height;
-  Float sizeX;
-  Float sizeY;
+  Int width = 0;
   Matrix m;   // terrain space into the operator's
   DistortionSettings distortion;
+  BaseArray<Float> columnX;
+  BaseArray<Float> rowZ;
+
+  Result<void> Init(const Grid2D<Float>& grid, const Matrix& toOperator, const DistortionSettings& settings)
+  {
+    width = grid.width;
+    m = toOperator;
+    distortion = settings;
+    HOST_TRY(columnX.Resize(grid.width));
+    HOST_TRY(rowZ.Resize(grid.height));
+    Float* x = columnX.GetFirst();
+    Float* z = rowZ.GetFirst();
+    HOST_TRY(ParallelFor(
+      0, grid.width, [&](Int i) { x[i] = GridFraction(i, grid.width - 1) * grid.sizeX - grid.sizeX * 0.5; },
+      OGX::ThreadsFor(grid.width, OGX::LOOP_SERIAL_ITEMS), OGX::LOOP_GRANULARITY));
+    return ParallelFor(
+      0, grid.height, [&](Int j) { z[j] = grid.sizeY * 0.5 - GridFraction(j, grid.height - 1) * grid.sizeY; },
+      OGX::ThreadsFor(grid.height, OGX::LOOP_SERIAL_ITEMS), OGX::LOOP_GRANULARITY);
+  }
 
   // The cell's position in the operator's space; the distortion before or after the matrix.
   Vector Position(Int i) const
   {
-    const Float x = GridFraction(i % width, width - 1) * sizeX - sizeX * 0.5;
-    const Float z = sizeY * 0.5 - GridFraction(i / width, height - 1) * sizeY;
-    Vector p(x, 0.0, z);
+    Vector p(columnX[i % width], 0.0, rowZ[i / width]);
     if (distortion.operatorSpace)
       p = m * p;
     p = ApplyDistortion(distortion, p);
@@ -207,8 +222,8 @@ Result<void> GradientOperator::ComputeOperator(const Grid2D<Float>& terrain, Bas
     return OK;
   }
 
-  const CellPlacement placement{terrain.width, terrain.height, terrain.sizeX, terrain.sizeY,
-                                ~op->GetMl() * context.parentMatrixInverse, ReadDistortionSettings(data)};
+  CellPlacement placement;
+  HOST_TRY(placement.Init(terrain, ~op->GetMl() * context.parentMatrixInverse, ReadDistortionSettings(data)));
   const HostThread* thread = context.hierarchyHelp ? context.hierarchyHelp->GetThread() : nullptr;
   // Every cell is written (0 where the shape does not reach), so the grid need not be cleared first.
   HOST_TRY(_output.InitLikeForOverwrite(terrain));
