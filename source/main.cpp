@@ -18,6 +18,7 @@
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
 #include "object/operator_adjustment.h"
+#include "object/operator_blur.h"
 #include "object/operator_clamp.h"
 #include "object/operator_curve.h"
 #include "object/operator_fold.h"
@@ -25,6 +26,7 @@
 #include "object/operator_mirror.h"
 #include "object/operator_noise.h"
 #include "object/operator_quantize.h"
+#include "object/operator_sharpen.h"
 #include "object/operator_spline.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
@@ -58,6 +60,8 @@ constexpr Int32 SORT_GRADIENT_OPERATOR = 24;
 constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
 constexpr Int32 SORT_CURVE_OPERATOR = 32;
 constexpr Int32 SORT_CLAMP_OPERATOR = 33;
+constexpr Int32 SORT_BLUR_OPERATOR = 34;
+constexpr Int32 SORT_SHARPEN_OPERATOR = 35;
 constexpr Int32 SORT_MIRROR_OPERATOR = 36;
 constexpr Int32 SORT_FOLD_OPERATOR = 37;
 // Deliberately the erosion operator's 38 too, not 39.
@@ -151,9 +155,8 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the shader operator between noise and spline, the group operator after gradient; the blur
-// and sharpen operators between clamp and mirror, the erosion operator between fold and quantize; the
-// commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
+// their place: the shader operator between noise and spline, the group operator after gradient; the
+// erosion operator between fold and quantize; the commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
 // the tool separator the channel shader, the preferences page, the help callback, open help, about and
 // the HUD scene hook.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
@@ -170,6 +173,8 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
   {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
   {"clamp operator", [] { return RegisterClampOperator(SORT_CLAMP_OPERATOR); }},
+  {"blur operator", [] { return RegisterBlurOperator(SORT_BLUR_OPERATOR); }},
+  {"sharpen operator", [] { return RegisterSharpenOperator(SORT_SHARPEN_OPERATOR); }},
   {"mirror operator", [] { return RegisterMirrorOperator(SORT_MIRROR_OPERATOR); }},
   {"fold operator", [] { return RegisterFoldOperator(SORT_FOLD_OPERATOR); }},
   {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
