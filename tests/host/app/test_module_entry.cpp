@@ -326,6 +326,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1056139, PLUGINTYPE::OBJECT, "#$35" + GeLoadString(10013), 4, "osharpenoperator", 1, true},
     {1054640, PLUGINTYPE::OBJECT, "#$36" + GeLoadString(10009), 4, "omirroroperator", 1, true},
     {1055664, PLUGINTYPE::OBJECT, "#$37" + GeLoadString(10011), 4, "ofoldoperator", 1, true},
+    {1054690, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10012), 4, "oerosionoperator", 1, true},
     {1056548, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10014), 4, "oquantizeoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
@@ -349,7 +350,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   const Int32 generatorNames[] = {10001, 10010, 10008};
   for (std::size_t i = 0; i < std::size(generatorNames); ++i)
     EXPECT_EQ(console[3 + i], GeLoadString(10017, GeLoadString(generatorNames[i])));
-  const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10014};
+  const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10012, 10014};
   for (std::size_t i = 0; i < std::size(filterNames); ++i)
     EXPECT_EQ(console[3 + std::size(generatorNames) + i], GeLoadString(10018, GeLoadString(filterNames[i])));
 
