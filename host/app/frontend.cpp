@@ -24,6 +24,7 @@
 #include "host/core/partialfile.h"
 #include "host/core/thread.h"
 #include "host/gui/dialogs.h"
+#include "host/gui/viewport.h"
 #include "host/scene/description.h"
 #include "host/scene/nodetypes.h"
 #include "host/scene/scene.h"
@@ -369,7 +370,35 @@ private:
     if (after(ExportMap(op, outcome)))
       return;
     if (!_options.mapsOnly)
-      after(WriteTopView(op, parts.GetValue(), outcome));
+      after(WriteTopView(op, parts.GetValue(), Outlines(op, cache), outcome));
+  }
+
+  // What the module draws in the viewport of the objects below the terrain object (a gradient's
+  // outline ...), as lines in the space of the cache's root. The viewport draws an object in its object
+  // and handle passes with the state bit BIT_ACTIVE set, which marks the objects it shows; the bits
+  // are put back afterwards.
+  static std::vector<TopViewLine> Outlines(BaseObject* op, const BaseObject* cache)
+  {
+    BaseDraw bd;
+    DrawBelow(op->GetDown(), bd);
+    const Matrix toRoot = ~(op->GetMg() * cache->GetMl());
+    std::vector<TopViewLine> lines;
+    for (const WorldLine& l : bd.GetWorldLines())
+      lines.push_back(TopViewLine{toRoot * l.a, toRoot * l.b, l.colour});
+    return lines;
+  }
+
+  static void DrawBelow(BaseObject* op, BaseDraw& bd)
+  {
+    for (; op; op = op->GetNext())
+    {
+      const Int32 bits = op->GetAllBits();
+      op->SetBit(BIT_ACTIVE);
+      DrawObject(op, DRAWPASS::OBJECT, &bd);
+      DrawObject(op, DRAWPASS::HANDLES, &bd);
+      op->SetAllBits(bits);
+      DrawBelow(op->GetDown(), bd);
+    }
   }
 
   Bool WriteMesh(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
@@ -397,10 +426,11 @@ private:
     return true;
   }
 
-  Bool WriteTopView(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
+  Bool WriteTopView(const BaseObject* op, const std::vector<MeshPart>& parts, const std::vector<TopViewLine>& outlines,
+                    ObjectOutcome& outcome)
   {
     const Url pngFile = _options.outDir.Append(OutputName(op->GetName(), ".png", _used));
-    const Result<RgbaImage> view = RenderTopView(parts);
+    const Result<RgbaImage> view = RenderTopView(parts, TOPVIEW_DEFAULT_SIZE, outlines);
     const Result<void> written = view.IsOk() ? WritePng(view.GetValue(), pngFile) : Result<void>(view.GetError());
     if (written.IsError())
     {
@@ -715,7 +745,7 @@ String UsageText()
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
          "its export button writes it (a 32-bit float TIFF named by the object) and DIR/<name>.png (a\n"
-         "shaded top view).\n"
+         "shaded top view, with what the module draws in the viewport, such as a gradient's outline).\n"
          "\n"
          "Options:\n"
          "  --out DIR        the output folder (made when missing)\n"
