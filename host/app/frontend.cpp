@@ -732,7 +732,8 @@ Int32 Describe(const String& typeText, Terminal& terminal)
     std::printf("%s\n", line.c_str());
   }
   std::printf("\nA value is plain JSON read as the parameter's type (a number, true/false, [x, y, z], text, or\n"
-              "one of the named values), or typed as in {\"Float\": 1.5}; other types are written typed.\n");
+              "one of the named values; for a Link the linked object's name or path, such as \"Paths/Ridge\"),\n"
+              "or typed as in {\"Float\": 1.5}; other types are written typed.\n");
   return EXIT_OK;
 }
 } // namespace
