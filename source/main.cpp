@@ -11,6 +11,7 @@
 
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
+#include "common/ogx_version.h"
 #include "host/app/module.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -24,11 +25,6 @@
 
 namespace
 {
-// What the start line and the About dialog show.
-constexpr const char* OGX_PRODUCT_NAME = "Orogenix";
-constexpr const char* OGX_VERSION = "1.1.0";
-constexpr const char* OGX_BRANCH = "master";
-
 // Module strings.
 constexpr Int32 IDS_STARTUP = 10016;
 
