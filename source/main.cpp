@@ -9,8 +9,11 @@
 #include <optional>
 #include <string_view>
 
+#include "command/command_about.h"
+#include "command/command_openhelp.h"
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
+#include "common/ogx_python.h"
 #include "common/ogx_version.h"
 #include "host/app/module.h"
 #include "host/core/alloc.h"
@@ -22,6 +25,7 @@
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "scenehook/scenehook_drawterrainhud.h"
 
 namespace
 {
@@ -41,6 +45,8 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_OPEN_HELP = 52;
+constexpr Int32 SORT_ABOUT = 53;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -133,8 +139,8 @@ struct RegistrationStep
 // their place: the other generator operators (shader, spline, gradient, group) after noise; the filter
 // operators (adjustment, curve, clamp, blur, sharpen, mirror, fold, erosion, quantize) after the filter
 // separator; the commands (group, ungroup, resolution pair, blend-mode pair) after the command
-// separator; and after the tool separator the channel shader, the preferences page, the help callback,
-// open help, about and the HUD scene hook.
+// separator; and after the tool separator the channel shader and the preferences page, before the help
+// callback.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -146,6 +152,10 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
+  {"help callback", [] { return RegisterHelpDelegate(); }},
+  {"open help command", [] { return RegisterOpenHelpCommand(SORT_OPEN_HELP); }},
+  {"about command", [] { return RegisterAboutCommand(SORT_ABOUT); }},
+  {"HUD scene hook", [] { return RegisterTerrainHudDrawSceneHook(); }},
 };
 
 // ---------------------------------------------------------------------------------------------------
