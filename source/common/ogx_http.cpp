@@ -95,34 +95,6 @@ const char* MethodText(METHOD method)
   return nullptr;
 }
 
-// Decodes the UTF-8 character at text[i] (advancing i); false for bytes that are no UTF-8.
-Bool NextCodePoint(const String& text, std::size_t& i, UInt32& cp)
-{
-  const auto b0 = static_cast<unsigned char>(text[i]);
-  if (b0 < 0x80)
-  {
-    cp = b0;
-    ++i;
-    return true;
-  }
-  const std::size_t length = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-  if (length == 0 || b0 > 0xF4 || i + length > text.size())
-    return false;
-  cp = b0 & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k)
-  {
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if ((b & 0xC0) != 0x80)
-      return false;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  constexpr UInt32 MINIMUM[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < MINIMUM[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    return false;
-  i += length;
-  return true;
-}
-
 Bool StartsWithNoCase(const String& text, const char* prefix)
 {
   for (std::size_t i = 0; prefix[i]; ++i)
@@ -160,7 +132,7 @@ Result<void> CheckHeader(const Header& header)
   for (std::size_t i = 0; i < header.value.size();)
   {
     UInt32 cp = 0;
-    if (!NextCodePoint(header.value, i, cp) || cp > 0xFF || cp == '\r' || cp == '\n')
+    if (!DecodeUtf8Character(header.value, i, cp) || cp > 0xFF || cp == '\r' || cp == '\n')
       return IllegalArgumentError("The value of request header " + header.name +
                                   " must not hold line breaks or characters outside Latin-1!");
   }

@@ -26,49 +26,6 @@ constexpr std::array<const char*, 17> HELP_TYPE_NAMES = {
   "XTERRAINOPERATORSHADER", "PREFSOGX",
 };
 
-// The code point of the UTF-8 sequence at text[i], with its length; nothing for a byte that starts no
-// well-formed sequence (overlong forms, surrogates and values above U+10FFFF included).
-std::optional<std::pair<UInt32, std::size_t>> DecodeUtf8(const String& text, std::size_t i)
-{
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b0 = byte(i);
-  std::size_t length = 0;
-  UInt32 cp = 0;
-  UInt32 minimum = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF)
-  {
-    length = 2;
-    cp = b0 & 0x1F;
-    minimum = 0x80;
-  }
-  else if (b0 >= 0xE0 && b0 <= 0xEF)
-  {
-    length = 3;
-    cp = b0 & 0x0F;
-    minimum = 0x800;
-  }
-  else if (b0 >= 0xF0 && b0 <= 0xF4)
-  {
-    length = 4;
-    cp = b0 & 0x07;
-    minimum = 0x10000;
-  }
-  else
-    return std::nullopt;
-  if (i + length > text.size())
-    return std::nullopt;
-  for (std::size_t k = 1; k < length; ++k)
-  {
-    const unsigned char b = byte(i + k);
-    if ((b & 0xC0) != 0x80)
-      return std::nullopt;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    return std::nullopt;
-  return std::pair{cp, length};
-}
-
 void AppendHex(String& out, UInt32 value, Int32 digits)
 {
   static constexpr char HEX[] = "0123456789abcdef";
@@ -76,6 +33,53 @@ void AppendHex(String& out, UInt32 value, Int32 digits)
     out.push_back(HEX[(value >> (4 * d)) & 15]);
 }
 } // namespace
+
+Bool DecodeUtf8Character(const String& text, std::size_t& i, UInt32& codePoint)
+{
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80)
+  {
+    codePoint = b0;
+    ++i;
+    return true;
+  }
+  // The lead byte's length and the smallest value that needs it (anything below is an overlong form).
+  std::size_t length = 0;
+  UInt32 minimum = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF)
+  {
+    length = 2;
+    minimum = 0x80;
+  }
+  else if (b0 >= 0xE0 && b0 <= 0xEF)
+  {
+    length = 3;
+    minimum = 0x800;
+  }
+  else if (b0 >= 0xF0 && b0 <= 0xF4)
+  {
+    length = 4;
+    minimum = 0x10000;
+  }
+  else
+    return false;
+  if (i + length > text.size())
+    return false;
+  UInt32 cp = b0 & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k)
+  {
+    const unsigned char b = byte(i + k);
+    if ((b & 0xC0) != 0x80)
+      return false;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return false;
+  codePoint = cp;
+  i += length;
+  return true;
+}
 
 String PythonStringLiteral(const String& text)
 {
@@ -106,12 +110,10 @@ String PythonStringLiteral(const String& text)
       ++i;
       continue;
     }
-    if (const auto decoded = DecodeUtf8(text, i))
+    if (UInt32 cp = 0; DecodeUtf8Character(text, i, cp))
     {
-      const auto [cp, length] = *decoded;
       out += cp <= 0xFFFF ? "\\u" : "\\U";
       AppendHex(out, cp, cp <= 0xFFFF ? 4 : 8);
-      i += length;
     }
     else
     {

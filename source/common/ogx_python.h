@@ -24,6 +24,11 @@ inline constexpr Int32 ID_OGX_HELP_DELEGATE = 1055659;
 // bytes), so the literal is plain ASCII on one line. Text without any of these is only put in quotes.
 String PythonStringLiteral(const String& text);
 
+// Reads the UTF-8 character at text[i] into codePoint and moves i past it. False, with i left alone, for
+// a byte that starts no well-formed sequence (overlong forms, surrogates and values above U+10FFFF
+// included).
+Bool DecodeUtf8Character(const String& text, std::size_t& i, UInt32& codePoint);
+
 // Runs source as the script "Python Script" with __name__ "__main__". An empty source succeeds without
 // reaching the interpreter. Errors: "Error on Init()" when the script cannot be set up (a syntax
 // error), "Error on Execute(): " + the interpreter's text when it fails while running, and the

@@ -113,6 +113,7 @@ class HttpTest : public ::testing::Test
 protected:
   static void SetUpTestSuite()
   {
+    host::ResetPythonRecords();
     ASSERT_TRUE(RunPythonCode(START_SERVER).IsOk());
     port = GetWorldContainerInstance()->GetInt32(SERVER_PORT_KEY);
     ASSERT_TRUE(RunPythonCode(FIND_CLOSED_PORT).IsOk());

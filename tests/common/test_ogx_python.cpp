@@ -51,6 +51,7 @@ protected:
   }
   void TearDown() override
   {
+    host::ResetPythonRecords();
     FreeResource();
     host::SetModuleDirectory(Url());
     host::ResetSceneState();
