@@ -159,8 +159,10 @@ TEST_F(AboutTest, TheHostsCloseMessageClosesAndOthersGoToTheDefault)
   ASSERT_TRUE(command.Execute(nullptr));
   EXPECT_EQ(host::SendDialogMessage(dialog, 0x12345678), 0);
   EXPECT_TRUE(dialog.IsOpen());
+  EXPECT_EQ(host::GetOpenDialogs(), (std::vector<GeDialog*>{&dialog}));
   EXPECT_EQ(host::SendDialogMessage(dialog, 0x6249504E), 1);
   EXPECT_FALSE(dialog.IsOpen());
+  EXPECT_TRUE(host::GetOpenDialogs().empty());
 
   int secret = 0;
   ASSERT_TRUE(command.RestoreLayout(&secret));

@@ -1,5 +1,7 @@
 #include "host/gui/gedialog.h"
 
+#include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "host/core/log.h"
@@ -12,6 +14,27 @@ host::DialogGadget Gadget(host::DialogGadget::KIND kind)
   host::DialogGadget g;
   g.kind = kind;
   return g;
+}
+
+struct OpenDialogs
+{
+  std::mutex mutex;
+  std::vector<GeDialog*> dialogs;
+};
+
+OpenDialogs& GetOpenDialogList()
+{
+  static OpenDialogs list;
+  return list;
+}
+
+void SetOpen(GeDialog* dialog, Bool open)
+{
+  OpenDialogs& list = GetOpenDialogList();
+  std::lock_guard lock(list.mutex);
+  std::erase(list.dialogs, dialog);
+  if (open)
+    list.dialogs.push_back(dialog);
 }
 } // namespace
 
@@ -41,7 +64,10 @@ Bool BitmapButtonCustomGui::SetImage(const Url& file)
 
 GeDialog::GeDialog() = default;
 
-GeDialog::~GeDialog() = default;
+GeDialog::~GeDialog()
+{
+  SetOpen(this, false);
+}
 
 Bool GeDialog::CreateLayout()
 {
@@ -81,6 +107,7 @@ Bool GeDialog::Open(DLG_TYPE type, Int32 pluginId, Int32 xpos, Int32 ypos, Int32
     return true;
   _opened = host::DialogOpenRecord{type, pluginId, xpos, ypos, defaultWidth, defaultHeight, subId, nullptr, false};
   _open = Build();
+  SetOpen(this, _open);
   return _open;
 }
 
@@ -90,12 +117,14 @@ Bool GeDialog::RestoreLayout(Int32 pluginId, Int32 subId, void* secret)
     return true;
   _opened = host::DialogOpenRecord{DLG_TYPE::ASYNC, pluginId, -1, -1, 0, 0, subId, secret, true};
   _open = Build();
+  SetOpen(this, _open);
   return _open;
 }
 
 Bool GeDialog::Close()
 {
   _open = false;
+  SetOpen(this, false);
   return true;
 }
 
@@ -184,6 +213,13 @@ Int32 SendDialogMessage(GeDialog& dialog, Int32 id)
   BaseContainer msg(id);
   BaseContainer result;
   return dialog.Message(msg, result);
+}
+
+std::vector<GeDialog*> GetOpenDialogs()
+{
+  OpenDialogs& list = GetOpenDialogList();
+  std::lock_guard lock(list.mutex);
+  return list.dialogs;
 }
 
 std::vector<String> GetDialogTexts(const GeDialog& dialog)

@@ -151,4 +151,6 @@ Bool ClickDialogGadget(GeDialog& dialog, Int32 id);
 Int32 SendDialogMessage(GeDialog& dialog, Int32 id);
 // The static texts of the layout, in order.
 std::vector<String> GetDialogTexts(const GeDialog& dialog);
+// The dialogs open now, in the order they were opened (the front end shows them).
+std::vector<GeDialog*> GetOpenDialogs();
 } // namespace host
