@@ -15,6 +15,7 @@
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
 #include "scenehook/scenehook_drawterrainhud.h"
+#include "support/module_terrain.h"
 #include "support/test_operators.h"
 
 namespace
@@ -64,14 +65,7 @@ protected:
   void SetUp() override
   {
     ResetHost();
-    host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
-    ASSERT_TRUE(InitResource());
-    ASSERT_TRUE(LoadIconSheets());
-    ASSERT_TRUE(RegisterTerrainObject(10));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_GENERATOR, "Test generator", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
-                                        TestGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 21));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_FILTER, "Test filter", TERRAINOPERATORFLAGS::TYPE_FILTER,
-                                        TestFilter::Alloc, "Obaseterrainoperator", nullptr, 0, 31));
+    ASSERT_TRUE(ogx_test::RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterTerrainHudDrawSceneHook());
     doc = BaseDocument::Alloc();
     ASSERT_NE(doc, nullptr);
