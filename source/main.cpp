@@ -9,8 +9,12 @@
 #include <optional>
 #include <string_view>
 
+#include "command/command_about.h"
+#include "command/command_openhelp.h"
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
+#include "common/ogx_python.h"
+#include "common/ogx_version.h"
 #include "host/app/module.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -32,14 +36,10 @@
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "scenehook/scenehook_drawterrainhud.h"
 
 namespace
 {
-// What the start line and the About dialog show.
-constexpr const char* OGX_PRODUCT_NAME = "Orogenix";
-constexpr const char* OGX_VERSION = "1.1.0";
-constexpr const char* OGX_BRANCH = "master";
-
 // Module strings.
 constexpr Int32 IDS_STARTUP = 10016;
 
@@ -68,6 +68,8 @@ constexpr Int32 SORT_FOLD_OPERATOR = 37;
 constexpr Int32 SORT_EROSION_OPERATOR = 38;
 // Deliberately the erosion operator's 38 too, not 39.
 constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
+constexpr Int32 SORT_OPEN_HELP = 52;
+constexpr Int32 SORT_ABOUT = 53;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -159,8 +161,7 @@ struct RegistrationStep
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
 // their place: the shader operator between noise and spline, the group operator after gradient; the
 // commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
-// the tool separator the channel shader, the preferences page, the help callback, open help, about and
-// the HUD scene hook.
+// the tool separator the channel shader and the preferences page, before the help callback.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -183,6 +184,10 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
+  {"help callback", [] { return RegisterHelpDelegate(); }},
+  {"open help command", [] { return RegisterOpenHelpCommand(SORT_OPEN_HELP); }},
+  {"about command", [] { return RegisterAboutCommand(SORT_ABOUT); }},
+  {"HUD scene hook", [] { return RegisterTerrainHudDrawSceneHook(); }},
 };
 
 // ---------------------------------------------------------------------------------------------------

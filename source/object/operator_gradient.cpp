@@ -5,7 +5,7 @@
 
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
-#include "host/gui/viewport.h"
+#include "host/gui/basedraw.h"
 #include "host/scene/hierarchy.h"
 #include "host/scene/resource.h"
 #include "host/splines/splinedata.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/core/thread.h"
-#include "host/gui/viewport.h"
+#include "host/gui/basedraw.h"
 #include "host/splines/splinedata.h"
 #include "support/reference_distortion.h"
 #include "support/shape_operators.h"
@@ -415,7 +415,7 @@ TEST_F(GradientOperatorTest, DrawsTheOutlineOfItsShape)
     handles += c.kind == DRAWCALL::HANDLE ? 1 : 0;
   EXPECT_EQ(handles, 2u);
   op->SetBit(BIT_ACTIVE);
-  bd.ClearDrawCalls();
+  bd.ClearDrawings();
   EXPECT_EQ(gradient->Draw(op, DRAWPASS::OBJECT, &bd, &bh), DRAWRESULT::SKIP);
   EXPECT_TRUE(bd.GetDrawCalls().empty());
 

@@ -28,6 +28,7 @@
 #include "object/terrainmesh.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "support/module_terrain.h"
 #include "support/test_operators.h"
 #include "support/test_support.h"
 
@@ -89,16 +90,9 @@ protected:
   void SetUp() override
   {
     ResetHost();
-    host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
-    ASSERT_TRUE(InitResource());
-    ASSERT_TRUE(LoadIconSheets());
-    ASSERT_TRUE(RegisterTerrainObject(10));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_GENERATOR, "Test generator", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
-                                        TestGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 21));
+    ASSERT_TRUE(ogx_test::RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_RAMP, "Ramp", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
                                         RampGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 22));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_FILTER, "Test filter", TERRAINOPERATORFLAGS::TYPE_FILTER,
-                                        TestFilter::Alloc, "Obaseterrainoperator", nullptr, 0, 31));
     doc = BaseDocument::Alloc();
     ASSERT_NE(doc, nullptr);
     terrain = BaseObject::Alloc(ID_OGX_TERRAINOBJECT);

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "host/core/alloc.h"
-#include "host/gui/viewport.h"
+#include "host/gui/basedraw.h"
 #include "host/scene/document.h"
 #include "host/scene/plugins.h"
 #include "support/scene_fixture.h"
@@ -113,7 +113,7 @@ TEST_F(ViewportTest, CallsAreRecordedAndShapesBecomeWorldLines)
   EXPECT_EQ(along[1], 4);
   EXPECT_EQ(along[2], 4);
 
-  bd.ClearDrawCalls();
+  bd.ClearDrawings();
   EXPECT_TRUE(bd.GetDrawCalls().empty());
   EXPECT_NE(GetGlobalVectorQuery(VIEWCOLOR_OUTLINE), Vector());
   EXPECT_EQ(GetGlobalVectorQuery(999), Vector());

@@ -66,6 +66,18 @@ Bool CheckIsRunning(CHECKISRUNNING type);
 // The world container: one process-wide container; preferences live in its sub-containers.
 BaseContainer* GetWorldContainerInstance();
 
+// Held while reading or writing entries of the world container that a script thread may write at the
+// same time (see host/python/python.h; the c4d bindings hold it for every access they make). Recursive.
+// Nobody waits for it while holding the interpreter's lock, so the two never deadlock.
+class WorldContainerLock
+{
+public:
+  WorldContainerLock();
+  ~WorldContainerLock();
+  WorldContainerLock(const WorldContainerLock&) = delete;
+  WorldContainerLock& operator=(const WorldContainerLock&) = delete;
+};
+
 // Queues a host update (redraw) event; recorded with its flags.
 void EventAdd(Int32 flags = 0);
 

@@ -1,9 +1,7 @@
-#include "host/gui/viewport.h"
+#include "host/gui/basedraw.h"
 
 #include <cmath>
 #include <numbers>
-
-#include "host/scene/document.h"
 
 namespace
 {
@@ -21,7 +19,7 @@ DRAWRESULT DrawHandles(BaseObject* op, DRAWPASS drawpass, BaseDraw* bd, BaseDraw
   const Int32 count = data->CountHandles(op);
   if (count <= 0)
     return DRAWRESULT::OK;
-  bd->SetMatrix(bh ? bh->GetMg() : op->GetMg());
+  bd->SetMatrix(bh && bh->GetObject() == op ? bh->GetMg() : op->GetMg());
   bd->SetPen(GetGlobalVectorQuery(VIEWCOLOR_HANDLE));
   for (Int32 i = 0; i < count; ++i)
   {
@@ -152,8 +150,43 @@ std::vector<WorldLine> BaseDraw::GetWorldLines() const
   return lines;
 }
 
+
+void BaseDraw::GetFrame(Int32* left, Int32* top, Int32* right, Int32* bottom) const
+{
+  if (left)
+    *left = _left;
+  if (top)
+    *top = _top;
+  if (right)
+    *right = _right;
+  if (bottom)
+    *bottom = _bottom;
+}
+
+void BaseDraw::DrawHUDText(Int32 x, Int32 y, const String& text)
+{
+  _hudTexts.push_back({x, y, text});
+}
+
+void BaseDraw::SetFrame(Int32 left, Int32 top, Int32 right, Int32 bottom)
+{
+  _left = left;
+  _top = top;
+  _right = right;
+  _bottom = bottom;
+}
+
 namespace host
 {
+Bool DrawSceneHooks(BaseDocument* doc, BaseDraw* bd, BaseDrawHelp* bh, HostThread* thread, SCENEHOOKDRAW flags)
+{
+  Bool ok = true;
+  for (BaseSceneHook* hook : GetSceneHooks(doc))
+    if (auto* data = dynamic_cast<SceneHookData*>(hook->GetNodeData()))
+      ok = data->Draw(hook, doc, bd, bh, thread, flags) && ok;
+  return ok;
+}
+
 DRAWRESULT DrawObject(BaseObject* op, DRAWPASS pass, BaseDraw* bd)
 {
   ObjectData* data = op ? op->GetNodeData<ObjectData>() : nullptr;
