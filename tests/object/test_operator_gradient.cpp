@@ -12,6 +12,7 @@
 #include "host/splines/splinedata.h"
 #include "support/reference_distortion.h"
 #include "support/shape_operators.h"
+#include "support/test_operators.h"
 
 using namespace ogx_test;
 
@@ -117,6 +118,55 @@ Matrix Turned(Float degrees, Float scaleX, const Vector& offset)
                 Vector(std::sin(a), 0.0, std::cos(a)));
 }
 } // namespace
+
+// Each registers alone as start-up registers it: a generator with its icon cell, menu name and
+// description, whose resource loads.
+TEST_F(GradientOperatorTest, BothRegisterAsGeneratorsWithTheirIconsAndDescriptions)
+{
+  struct Case
+  {
+    Bool (*registration)(Int32);
+    Int32 sortOrder;
+    ExpectedRegistration expected;
+    Int32 linkOrCurve;   // a parameter of the description, with its type
+    Int32 dtype;
+  };
+  const Case cases[] = {
+    {RegisterGradientOperator, 24,
+     {1054623, "Gradient", TERRAINOPERATORFLAGS::TYPE_GENERATOR, "Registered generator operator: Gradient",
+      "#$24Gradient", "ogradientoperator", 128, 0},
+     GRADIENTOPERATOR_PROFILE, CUSTOMDATATYPE_SPLINE},
+    {RegisterSplineOperator, 23,
+     {1054654, "Spline", TERRAINOPERATORFLAGS::TYPE_GENERATOR, "Registered generator operator: Spline",
+      "#$23Spline", "osplineoperator", 256, 0},
+     SPLINEOPERATOR_SPLINE, DA_ALIASLINK},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.expected.name);
+    ReleaseRegistryEntries();
+    host::ResetPlugins();
+    host::ResetIcons();
+    host::ResetLogs();
+    ASSERT_TRUE(RegisterTerrainObject(10));
+    ReleaseRegistryEntries();
+    ASSERT_TRUE(c.registration(c.sortOrder));
+    ExpectRegisteredOperator(c.expected);
+
+    BaseObject* op = AddOperator(c.expected.id);
+    ASSERT_NE(op, nullptr);
+    Description* description = Description::Alloc();
+    DESCFLAGS_DESC flags = DESCFLAGS_DESC::NONE;
+    EXPECT_TRUE(op->GetDescription(description, flags));
+    const DescriptionEntry* entry = nullptr;
+    for (Int32 i = 0; i < description->GetEntryCount(); ++i)
+      if (description->GetEntry(i)->id.id == c.linkOrCurve)
+        entry = description->GetEntry(i);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->id.dtype, c.dtype);
+    Description::Free(description);
+  }
+}
 
 TEST_F(GradientOperatorTest, DefaultsFlagsAndDirtyIds)
 {
