@@ -282,7 +282,7 @@ void BM_UpdateCellPointIndex(benchmark::State& state)
 }
 BENCHMARK(BM_UpdateCellPointIndex)
   ->Name("CellPointIndex/Update")
-  ->Arg(1001)->Unit(benchmark::kMillisecond)->UseRealTime();
+  ->Arg(1001)->Arg(4001)->Unit(benchmark::kMillisecond)->UseRealTime();
 } // namespace
 
 BENCHMARK_MAIN();

@@ -518,8 +518,9 @@ Result<void> TerrainObject::UpdateCellPointIndex(BaseObject* terrainObject)
 
   StatusSetText(GeLoadString(IDS_BUILDING_CELL_INDEX,
                              terrainObject ? terrainObject->GetName() : GeLoadString(IDS_TERRAIN_NAME)));
-  for (Int i = 0; i < terrain.cellCount; ++i)
-    HOST_TRY(cellIndex.Insert(GetCellPosition(terrain, i), i));
+  // Cell i goes in as point i, as one Insert per cell in order would add it; the positions are
+  // worked out on all threads, and Balance builds the tree on all threads too.
+  HOST_TRY(cellIndex.InsertRange(terrain.cellCount, 0, [this](Int i) { return GetCellPosition(terrain, i); }));
   cellIndex.Balance();
   cellIndexKey = key;
   return OK;
