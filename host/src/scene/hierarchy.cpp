@@ -171,5 +171,6 @@ void ResetSceneState()
   ResetEvents();
   ResetWriteAccessRefusals();
   ResetModelingCommandRefusals();
+  FlushRecordStoragePool();
 }
 } // namespace host
