@@ -18,6 +18,9 @@ constexpr Int MINMAX_MAX_PARTS = 64;
 // Below this many cells (512 KiB of doubles) a new grid is cleared on the calling thread. Higher than
 // the cell loops' 10000: a clear is one store per cell, so the pool's start-up outweighs it for longer.
 constexpr Int CLEAR_SERIAL_CELLS = 65536;
+// Kept storage serves a shaping up to this fraction (1/n) smaller than it holds; a grid that shrinks
+// further gives the storage back.
+constexpr Int STORAGE_SLACK_DIVISOR = 16;
 
 struct BitmapFree
 {
@@ -47,7 +50,7 @@ Int32 ToChannel(Float v)
 } // namespace
 
 template <typename T>
-Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
+Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear)
 {
   if (newWidth < 0 || newHeight < 0)
   {
@@ -61,10 +64,12 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
   }
   const Int count = newWidth * newHeight;
   // An operator's output grid is reshaped to the same size at every computation: its cells are kept
-  // and only cleared. Otherwise the old cells go first, so reshaping a large grid never holds two
-  // arrays at once. The header is written only once the new cells exist; any failure leaves the grid
-  // empty.
-  if (count != cells.GetCount())
+  // and only cleared, as is storage that ResetKeepingStorage kept for a count (about) this large.
+  // Otherwise the old cells go first, so reshaping a large grid never holds two arrays at once. The
+  // header is written only once the new cells exist; any failure leaves the grid empty.
+  const Int capacity = cells.GetCapacity();
+  const Bool reuse = count <= capacity && capacity - count <= capacity / STORAGE_SLACK_DIVISOR;
+  if (count != cells.GetCount() && !reuse)
   {
     cells.Reset();
     Result<void> res = cells.ResizeDefault(count);
@@ -74,11 +79,23 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
       return res;
     }
   }
+  else if (count != cells.GetCount())
+  {
+    Result<void> res = cells.ResizeDefault(count);
+    if (res.IsError())
+    {
+      Reset();
+      return res;
+    }
+  }
   // Zeroed on all threads for large grids: fresh pages are then first touched by many threads, which
   // is most of the cost of a new 4001 x 4001 grid.
-  T* data = cells.GetFirst();
-  (void)OGX::ParallelForBlocks(0, count, [data](Int begin, Int end) { std::fill(data + begin, data + end, T()); },
-                               OGX::ThreadsFor(count, CLEAR_SERIAL_CELLS));
+  if (clear)
+  {
+    T* data = cells.GetFirst();
+    (void)OGX::ParallelForBlocks(0, count, [data](Int begin, Int end) { std::fill(data + begin, data + end, T()); },
+                                 OGX::ThreadsFor(count, CLEAR_SERIAL_CELLS));
+  }
   width = newWidth;
   height = newHeight;
   cellCount = count;
@@ -106,6 +123,25 @@ Result<void> Grid2D<T>::InitLike(const Grid2D& other)
   const Float sx = other.sizeX;
   const Float sy = other.sizeY;
   return Shape(w, h, sx, sy);
+}
+
+template <typename T>
+Result<void> Grid2D<T>::InitLikeUnwritten(const Grid2D& other)
+{
+  const Int w = other.width;
+  const Int h = other.height;
+  const Float sx = other.sizeX;
+  const Float sy = other.sizeY;
+  return Shape(w, h, sx, sy, false);
+}
+
+template <typename T>
+void Grid2D<T>::ResetKeepingStorage()
+{
+  BaseArray<T> storage = std::move(cells);
+  storage.Flush();
+  Reset();
+  cells = std::move(storage);
 }
 
 template <typename T>

@@ -130,8 +130,15 @@ public:
   Result<void> Init(Int width, Int height, Float sizeX, Float sizeY);
   // Takes the other grid's width, height and sizes (not its cells or min/max), with zeroed cells.
   Result<void> InitLike(const Grid2D& other);
+  // As InitLike, but the cells are left unwritten (whatever their storage held): for a caller that
+  // writes every cell before anything reads one, so that no pass clears what is overwritten next.
+  Result<void> InitLikeUnwritten(const Grid2D& other);
   // Back to the empty shape: all counts and sizes 0, cells freed, min/max reset.
   void Reset();
+  // The empty shape as Reset leaves it, but the cell storage is kept for the next shaping of (about)
+  // the same count: a grid reshaped at every rebuild, such as a mask, then never faults its cells in
+  // again.
+  void ResetKeepingStorage();
   // Copies cells and every header field. Copying a grid onto itself changes nothing.
   Result<void> CopyFrom(const Grid2D& other);
 
@@ -191,7 +198,7 @@ public:
 private:
   // The cells' range as RecomputeMinMax stores it: false (lo/hi untouched) when there are no cells.
   Bool FindMinMax(T& lo, T& hi) const;
-  Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY);
+  Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear = true);
 };
 
 // Defined here and inline so that per-pixel callers can inline it despite the extern instantiation.

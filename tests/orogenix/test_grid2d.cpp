@@ -216,6 +216,51 @@ TEST(Grid2DShape, LargeGridsAreZeroedWhetherTheirCellsAreNewOrKept)
     ASSERT_EQ(g.cells[i], 0.0) << i;
 }
 
+// A grid emptied with ResetKeepingStorage looks like a reset one, and its next shaping of about the
+// same count reuses the cells it had: Init clears them, InitLikeUnwritten leaves what they held. A much
+// smaller or a larger shape takes new cells.
+TEST(Grid2DShape, KeptStorageServesTheNextShaping)
+{
+  Grid2D<Float> g = RandomGrid(300, 200, 5);
+  g.RecomputeMinMax();
+  const Float* storage = g.cells.GetFirst();
+  g.ResetKeepingStorage();
+  ExpectEmpty(g, "ResetKeepingStorage");
+  EXPECT_GE(g.cells.GetCapacity(), 60000);
+
+  const Grid2D<Float> like = RandomGrid(300, 199, 6);   // 300 cells fewer
+  ASSERT_TRUE(g.InitLikeUnwritten(like).IsOk());
+  EXPECT_EQ(g.cells.GetFirst(), storage);
+  EXPECT_EQ(g.width, 300);
+  EXPECT_EQ(g.height, 199);
+  EXPECT_EQ(g.cellCount, 59700);
+  EXPECT_EQ(g.cells.GetCount(), 59700);
+  EXPECT_EQ(g.sizeX, 10.0);
+  EXPECT_FALSE(g.minMaxValid);
+  EXPECT_EQ(g.cells[0], RandomGrid(300, 200, 5).cells[0]);   // as the storage held it
+
+  g.ResetKeepingStorage();
+  ASSERT_TRUE(g.Init(200, 300, 1.0, 1.0).IsOk());
+  EXPECT_EQ(g.cells.GetFirst(), storage);
+  for (Int i = 0; i < g.cellCount; ++i)
+    ASSERT_EQ(g.cells[i], 0.0) << i;
+
+  g.ResetKeepingStorage();
+  ASSERT_TRUE(g.Init(100, 100, 1.0, 1.0).IsOk());
+  EXPECT_LT(g.cells.GetCapacity(), 60000);   // a much smaller grid gives the storage back
+  ASSERT_TRUE(g.InitLikeUnwritten(RandomGrid(200, 100, 7)).IsOk());
+  EXPECT_EQ(g.cellCount, 20000);
+
+  // A failure on the way leaves the grid empty, as for any shaping.
+  g.ResetKeepingStorage();
+  const Grid2D<Float> same = RandomGrid(100, 200, 8);
+  {
+    host::ScopedAllocationFailure fail(1);
+    EXPECT_TRUE(g.InitLikeUnwritten(same).IsError());
+  }
+  ExpectEmpty(g, "failed InitLikeUnwritten");
+}
+
 TEST(Grid2DShape, CopyFromCopiesCellsAndEveryHeaderField)
 {
   Grid2D<Float> src = MakeGrid(2, 3, {1, -2, 3, 4, 5, 6}, 4.0, 7.0);

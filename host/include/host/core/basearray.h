@@ -60,6 +60,8 @@ public:
   BaseArray& operator=(BaseArray&&) noexcept = default;
 
   Int GetCount() const { return static_cast<Int>(_v.size()); }
+  // Elements the storage holds without growing.
+  Int GetCapacity() const { return static_cast<Int>(_v.capacity()); }
   Bool IsEmpty() const { return _v.empty(); }
   T& operator[](Int i) { return _v[static_cast<std::size_t>(i)]; }
   const T& operator[](Int i) const { return _v[static_cast<std::size_t>(i)]; }
