@@ -482,6 +482,18 @@ TEST(Grid2DMinMax, RecomputeMatchesTheSequentialDefinitionExactly)
        for (Int i = 70000; i < g.cellCount; ++i)
          g.cells[i] = 2.0;
      }},
+    {"zeros of both signs scattered", 400, 300,
+     [](Grid2D<Float>& g) {
+       for (Int i = 0; i < g.cellCount; ++i)
+         g.cells[i] = (i * 7919) % 13 == 0 ? ((i * 31) % 3 == 0 ? -0.0 : 0.0) : std::fabs(g.cells[i]);
+     }},
+    {"NaN and zeros within one block", 400, 300,
+     [](Grid2D<Float>& g) {
+       for (Int i = 0; i < 8192; ++i)
+         g.cells[i] = i % 3 == 0 ? kNaN : 5.0;
+       g.cells[8190] = -0.0;
+       g.cells[8185] = 0.0;
+     }},
     {"one cell", 1, 1, [](Grid2D<Float>&) {}},
     {"two cells", 2, 1, [](Grid2D<Float>&) {}},
     {"no cells", 0, 7, [](Grid2D<Float>&) {}},
@@ -505,6 +517,25 @@ TEST(Grid2DMinMax, RecomputeMatchesTheSequentialDefinitionExactly)
     EXPECT_TRUE(Same(g.min, mn)) << p.name << " (one thread)";
     EXPECT_TRUE(Same(g.max, mx)) << p.name << " (one thread)";
   }
+
+  // The first zero of the lowest (highest) value followed by zeros of the other sign, at every offset
+  // against the blocks and accumulator lanes the pass works in: only the first one's sign may come out.
+  for (Int shift = 0; shift < 16; ++shift)
+    for (const Float sign : {1.0, -1.0})
+    {
+      Grid2D<Float> g = RandomGrid(400, 300, 3);
+      for (Int i = 0; i < g.cellCount; ++i)
+        g.cells[i] = sign * (1.0 + std::fabs(g.cells[i]));
+      const Float first = sign > 0.0 ? -0.0 : 0.0;
+      g.cells[40000 + shift] = first;
+      for (Int i = 1; i < 40; ++i)
+        g.cells[40000 + shift + i] = -first;
+      Float mn, mx;
+      Bool valid;
+      SequentialMinMax(g, mn, mx, valid);
+      g.RecomputeMinMax();
+      EXPECT_TRUE(Same(g.min, mn) && Same(g.max, mx)) << "shift " << shift << " sign " << sign;
+    }
 }
 
 TEST(Grid2DMinMax, VectorRecomputeIsPerComponent)
