@@ -12,6 +12,8 @@
 // build of that mesh must cost.
 // TerrainBuild/Reblend/<n>: a parameter of the terrain object itself changes: every operator's cached
 // output is blended again and a new mesh built, no operator recomputed.
+// TerrainBuild/ReblendOpacity/<n>: the opacity of the last operator (the filter) changes: the same work
+// as Reblend, started from an operator's blend setting.
 // TerrainBuild/Cached/<n>: nothing changed: the build must return the existing cache. Its counter
 // `full_over_cached` is the full build's time (measured in the same benchmark before the loop) over the
 // cached build's.
@@ -93,6 +95,7 @@ struct Scene
   BaseDocument* doc = nullptr;
   BaseObject* terrain = nullptr;
   BaseObject* wave = nullptr;
+  BaseObject* scale = nullptr;
   Float amplitude = 1.0;
 
   explicit Scene(Int side)
@@ -110,7 +113,7 @@ struct Scene
     doc = BaseDocument::Alloc();
     terrain = BaseObject::Alloc(ID_OGX_TERRAINOBJECT);
     wave = BaseObject::Alloc(ID_BENCH_WAVE);
-    BaseObject* scale = BaseObject::Alloc(ID_BENCH_SCALE);
+    scale = BaseObject::Alloc(ID_BENCH_SCALE);
     if (!doc || !terrain || !wave || !scale || !doc->InsertObject(terrain, nullptr) ||
         !wave->InsertUnderLast(terrain) || !scale->InsertUnderLast(terrain))
       std::abort();
@@ -135,6 +138,12 @@ struct Scene
   {
     amplitude = amplitude == 1.0 ? 1.5 : 1.0;
     wave->GetDataInstanceRef().SetFloat(BENCH_VALUE, amplitude);
+  }
+  // The filter's opacity: a blend setting, so the next build only blends again.
+  void TouchOpacity()
+  {
+    BaseContainer& data = scale->GetDataInstanceRef();
+    data.SetFloat(TERRAINOPERATOR_OPACITY, data.GetFloat(TERRAINOPERATOR_OPACITY) == 1.0 ? 0.9 : 1.0);
   }
   void TouchTerrain()
   {
@@ -216,6 +225,24 @@ void BM_ReblendBuild(benchmark::State& state)
 }
 BENCHMARK(BM_ReblendBuild)
   ->Name("TerrainBuild/Reblend")
+  ->Arg(1001)->Arg(4001)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReblendOpacityBuild(benchmark::State& state)
+{
+  const Int side = state.range(0);
+  Scene scene(side);
+  RequireMesh(scene.Build());
+  scene.TouchOpacity();
+  RequireMesh(scene.Build());
+  for (auto _ : state)
+  {
+    scene.TouchOpacity();
+    RequireMesh(scene.Build());
+  }
+  SetCellCounters(state, side);
+}
+BENCHMARK(BM_ReblendOpacityBuild)
+  ->Name("TerrainBuild/ReblendOpacity")
   ->Arg(1001)->Arg(4001)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_FirstRebuild(benchmark::State& state)
