@@ -11,6 +11,7 @@
 #include "orogenix/blend.h"
 #include "orogenix/ogx_ids.h"
 #include "orogenix/ogx_parallel.h"
+#include "orogenix/ogx_simd.h"
 #include "orogenix/operatorregistry.h"
 
 namespace
@@ -178,7 +179,8 @@ private:
 // normal of Grid2D::GetNormal with its row neighbours unclamped, then CosineOf(up, normal), every
 // operation as they do it, in a loop the compiler can vectorise (masking.cpp is built without errno
 // and trap semantics, which changes no value). `above` and `below` are the clamped neighbour rows.
-void InteriorSlopeCosines(const Float* row, const Float* above, const Float* below, Int x0, Int x1, Float* out)
+[[gnu::always_inline]] inline void InteriorSlopeCosines(const Float* row, const Float* above, const Float* below,
+                                                        Int x0, Int x1, Float* out)
 {
   for (Int x = x0; x < x1; ++x)
   {
@@ -190,30 +192,17 @@ void InteriorSlopeCosines(const Float* row, const Float* above, const Float* bel
   }
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define OGX_MASKING_AVX2 1
-// The same loop with AVX2 where the processor has it, as the blend does: no fused multiply-add comes
-// with it, so every operation rounds as in the portable loop.
+void InteriorSlopeCosinesPortable(const Float* row, const Float* above, const Float* below, Int x0, Int x1, Float* out)
+{
+  InteriorSlopeCosines(row, above, below, x0, x1, out);
+}
+
+#ifdef OGX_AVX2_DISPATCH
+// The same loop with AVX2 where the processor has it (ogx_simd.h); the values are identical.
 [[gnu::target("avx2")]] void InteriorSlopeCosinesAvx2(const Float* row, const Float* above, const Float* below,
                                                       Int x0, Int x1, Float* out)
 {
-  for (Int x = x0; x < x1; ++x)
-  {
-    const Float dx = row[x - 1] - row[x + 1];
-    const Float dz = above[x] - below[x];
-    const Float length = std::sqrt(dx * dx + 4.0 + dz * dz);
-    const Vector normal(dx / length, 2.0 / length, dz / length);
-    out[x - x0] = CosineOf(UP_VECTOR, normal);
-  }
-}
-
-Bool HasAvx2()
-{
-  static const Bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
+  InteriorSlopeCosines(row, above, below, x0, x1, out);
 }
 #endif
 
@@ -244,12 +233,12 @@ void SlopeCosines(const Grid2D<Float>& terrain, Int begin, Int end, Float* out)
       const Float* row = c + y * w;
       const Float* above = c + std::max<Int>(y - 1, 0) * w;
       const Float* below = c + std::min<Int>(y + 1, h - 1) * w;
-#ifdef OGX_MASKING_AVX2
-      if (HasAvx2())
+#ifdef OGX_AVX2_DISPATCH
+      if (OGX::UseAvx2())
         InteriorSlopeCosinesAvx2(row, above, below, x, interiorEnd, out + (i - begin));
       else
 #endif
-        InteriorSlopeCosines(row, above, below, x, interiorEnd, out + (i - begin));
+        InteriorSlopeCosinesPortable(row, above, below, x, interiorEnd, out + (i - begin));
       i += interiorEnd - x;
       x = interiorEnd;
     }
