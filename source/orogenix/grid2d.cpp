@@ -233,11 +233,8 @@ Result<void> Grid2D<T>::InitLike(const Grid2D& other)
 template <typename T>
 Result<void> Grid2D<T>::InitLikeUnwritten(const Grid2D& other)
 {
-  const Int w = other.width;
-  const Int h = other.height;
-  const Float sx = other.sizeX;
-  const Float sy = other.sizeY;
-  return Shape(w, h, sx, sy, false);
+  // Shape takes the header fields as copies, so `other` may be this grid.
+  return Shape(other.width, other.height, other.sizeX, other.sizeY, false);
 }
 
 template <typename T>
