@@ -79,13 +79,12 @@ struct KeyLess
     const Float kb = Key(b);
     if (ka < kb)
       return true;
+    if (ka == kb)
+      return a.GetIndex() < b.GetIndex();
     if (kb < ka)
       return false;
-    const Bool nanA = ka != ka;
-    const Bool nanB = kb != kb;
-    if (nanA != nanB)
-      return nanB;
-    return a.GetIndex() < b.GetIndex();
+    // A NaN on one side or both.
+    return ka != ka ? kb != kb && a.GetIndex() < b.GetIndex() : true;
   }
 };
 
