@@ -54,6 +54,12 @@ private:
   Int32 _axis = 0;   // split axis of the node (0 X, 1 Y, 2 Z); set by Balance
 };
 
+// InsertRange writes every node it adds, on all threads; the array need not construct them first.
+template <>
+struct host::LeaveUnwritten<PointIndexNode> : std::true_type
+{
+};
+
 // One result of a radius query: the node found and its squared distance to the query point.
 struct PointIndexNearest
 {
@@ -135,7 +141,7 @@ Result<void> PointIndex::InsertRange(Int count, Int firstIndex, PositionOf&& pos
     [&](Int block) {
       const Int end = std::min(count, (block + 1) * BLOCK);
       for (Int k = block * BLOCK; k < end; ++k)
-        out[k] = PointIndexNode(positionOf(k), firstIndex + k);
+        ::new (static_cast<void*>(out + k)) PointIndexNode(positionOf(k), firstIndex + k);
     },
     count <= BLOCK ? 1 : 0, 1);
 }
