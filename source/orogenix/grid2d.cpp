@@ -17,8 +17,10 @@ namespace
 {
 // Below this many cells a min/max pass stays on the calling thread.
 constexpr Int MINMAX_PART_CELLS = 16384;
-// Upper bound of the parts a min/max pass is split into; their results live on the stack.
-constexpr Int MINMAX_MAX_PARTS = 64;
+// Upper bound of the parts a min/max pass is split into; their results live on the stack. Enough parts
+// that each thread's share is several chunks of the loop's granularity, so that threads can take over
+// parts from one that is held up.
+constexpr Int MINMAX_MAX_PARTS = 512;
 // Below this many cells (512 KiB of doubles) a new grid is cleared on the calling thread. Higher than
 // the cell loops' 10000: a clear is one store per cell, so the pool's start-up outweighs it for longer.
 constexpr Int CLEAR_SERIAL_CELLS = 65536;
