@@ -567,6 +567,56 @@ TEST(BandTest, SlopeBandOnRandomTerrainMatchesThePlainFormula)
   }
 }
 
+// The height band on many blocks against the plain formula, bit for bit, with both copies of its loop
+// (AVX2 and portable): random bands (hard and soft, reversed, overlapping and negative ramps), edges on
+// cells' heights and one step beside them, NaN and infinite heights, and an existing mask.
+TEST(BandTest, HeightBandOnRandomTerrainMatchesThePlainFormula)
+{
+  std::mt19937 rng(37);
+  std::uniform_real_distribution<Float> unit(0.0, 1.0);
+  const Grid2D<Float> terrain = MakeGrid(151, 97, 300.0, 200.0, [&](Int x, Int y) {
+    const Float special[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, -0.0};
+    return (x * 5 + y * 3) % 211 == 0 ? special[(x + y) % 4] : -50.0 + 100.0 * unit(rng);
+  });
+  const Grid2D<Float> existing = MakeGrid(151, 97, 300.0, 200.0, [&](Int x, Int y) {
+    return (x + y) % 29 == 0 ? std::nan("") : unit(rng);
+  });
+  auto pick = [&] { return terrain.cells[static_cast<Int>(unit(rng) * static_cast<Float>(terrain.cellCount - 1))]; };
+  struct WideScope
+  {
+    ~WideScope() { OGX::SetWideVectorsAllowed(true); }
+  } restore;
+  for (int k = 0; k < 80; ++k)
+  {
+    OGX::SetWideVectorsAllowed(k % 2 == 0);
+    Float low = -60.0 + 120.0 * unit(rng);
+    Float high = -60.0 + 120.0 * unit(rng);
+    if (k % 3 == 1)
+    {
+      low = std::nextafter(pick(), -HUGE_VAL);
+      high = pick();
+    }
+    if (k % 4 != 3 && low > high)
+      std::swap(low, high);
+    const Float falloffs[] = {0.0, unit(rng), 2.5 * unit(rng), -unit(rng)};
+    const Float falloffLow = falloffs[k % 4];
+    const Float falloffHigh = falloffs[(k / 4) % 4];
+    const Bool hadMask = k % 5 == 0;
+    SCOPED_TRACE(testing::Message() << "band " << low << " " << high << " " << falloffLow << " " << falloffHigh);
+    Grid2D<Float> mask;
+    if (hadMask)
+      mask = Copy(existing);
+    ASSERT_TRUE(ApplyHeightMask(mask, terrain, low, high, falloffLow, falloffHigh).IsOk());
+    for (Int i = 0; i < terrain.cellCount; ++i)
+    {
+      Float expected = PlainBandWeight(terrain.cells[i], low, high, falloffLow, falloffHigh);
+      if (hadMask)
+        expected = expected * existing.cells[i];
+      ASSERT_TRUE(Same(mask.cells[i], expected)) << "cell " << i << " height " << terrain.cells[i];
+    }
+  }
+}
+
 TEST(BandTest, Errors)
 {
   Grid2D<Float> empty;
