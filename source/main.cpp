@@ -17,7 +17,16 @@
 #include "host/core/url.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "object/operator_adjustment.h"
+#include "object/operator_blur.h"
+#include "object/operator_clamp.h"
+#include "object/operator_curve.h"
+#include "object/operator_erosion.h"
+#include "object/operator_fold.h"
+#include "object/operator_mirror.h"
 #include "object/operator_noise.h"
+#include "object/operator_quantize.h"
+#include "object/operator_sharpen.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -45,6 +54,16 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
+constexpr Int32 SORT_CURVE_OPERATOR = 32;
+constexpr Int32 SORT_CLAMP_OPERATOR = 33;
+constexpr Int32 SORT_BLUR_OPERATOR = 34;
+constexpr Int32 SORT_SHARPEN_OPERATOR = 35;
+constexpr Int32 SORT_MIRROR_OPERATOR = 36;
+constexpr Int32 SORT_FOLD_OPERATOR = 37;
+constexpr Int32 SORT_EROSION_OPERATOR = 38;
+// Deliberately the erosion operator's 38 too, not 39.
+constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -134,11 +153,10 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient, group) after noise; the filter
-// operators (adjustment, curve, clamp, blur, sharpen, mirror, fold, erosion, quantize) after the filter
-// separator; the commands (group, ungroup, resolution pair, blend-mode pair) after the command
-// separator; and after the tool separator the channel shader, the preferences page, the help callback,
-// open help, about and the HUD scene hook.
+// their place: the other generator operators (shader, spline, gradient, group) after noise; the
+// commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
+// the tool separator the channel shader, the preferences page, the help callback, open help, about and
+// the HUD scene hook.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -148,6 +166,15 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
+  {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
+  {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
+  {"clamp operator", [] { return RegisterClampOperator(SORT_CLAMP_OPERATOR); }},
+  {"blur operator", [] { return RegisterBlurOperator(SORT_BLUR_OPERATOR); }},
+  {"sharpen operator", [] { return RegisterSharpenOperator(SORT_SHARPEN_OPERATOR); }},
+  {"mirror operator", [] { return RegisterMirrorOperator(SORT_MIRROR_OPERATOR); }},
+  {"fold operator", [] { return RegisterFoldOperator(SORT_FOLD_OPERATOR); }},
+  {"erosion operator", [] { return RegisterErosionOperator(SORT_EROSION_OPERATOR); }},
+  {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
 };

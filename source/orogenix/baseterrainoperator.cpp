@@ -439,6 +439,13 @@ OPERATORDIRTY BaseTerrainOperatorData::GetDirtyState(BaseObject* op, BaseDocumen
   return result;
 }
 
+Result<void> BaseTerrainOperatorData::FinishOutputLoop(Result<void> loop, const Grid2D<Float>& terrain)
+{
+  if (loop.IsError())
+    (void)_output.InitLike(terrain);
+  return loop;
+}
+
 Result<void> BaseTerrainOperatorData::BuildDifferenceMap(const Grid2D<Float>& terrain)
 {
   if (terrain.cellCount != _output.cellCount)
@@ -452,7 +459,7 @@ Result<void> BaseTerrainOperatorData::BuildDifferenceMap(const Grid2D<Float>& te
   // BlendValue of its terrain height and output value, the value BlendGrids writes over the copied
   // cell, so the map's cells are neither cleared nor copied first. Its minimum and maximum are those
   // Normalize finds, as after the copy.
-  HOST_TRY(_customOutput.InitLikeUnwritten(terrain));
+  HOST_TRY(_customOutput.InitLikeForOverwrite(terrain));
   using blend_detail::BlendValue;
   constexpr Float opacity = 1.0;
   constexpr Float layerScale = 1.0;
@@ -535,4 +542,15 @@ Bool ReportOperatorError(const Error& error)
 {
   ConsolePrint(error.GetText());
   return false;
+}
+
+Bool AppendDirtyParameterIds(BaseArray<Int32>& ids, std::initializer_list<Int32> list)
+{
+  for (const Int32 id : list)
+  {
+    Result<void> appended = ids.Append(id);
+    if (appended.IsError())
+      return ReportOperatorError(appended.GetError());
+  }
+  return true;
 }

@@ -171,23 +171,15 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
   }
   const Int count = newWidth * newHeight;
   // An operator's output grid is reshaped to the same size at every computation: its cells are kept
-  // and only cleared, as is storage that ResetKeepingStorage kept for a count (about) this large.
-  // Otherwise the old cells go first, so reshaping a large grid never holds two arrays at once. The
-  // header is written only once the new cells exist; any failure leaves the grid empty.
+  // and only cleared, as is the storage an emptied grid kept (ResetKeepingStorage) for a count (about)
+  // this large. Otherwise the old cells go first, so reshaping a large grid never holds two arrays at
+  // once. The header is written only once the new cells exist; any failure leaves the grid empty.
   const Int capacity = cells.GetCapacity();
-  const Bool reuse = count <= capacity && capacity - count <= capacity / STORAGE_SLACK_DIVISOR;
-  if (count != cells.GetCount() && !reuse)
+  const Bool reuse = cells.IsEmpty() && count <= capacity && capacity - count <= capacity / STORAGE_SLACK_DIVISOR;
+  if (count != cells.GetCount())
   {
-    cells.Reset();
-    Result<void> res = cells.ResizeDefault(count);
-    if (res.IsError())
-    {
-      Reset();
-      return res;
-    }
-  }
-  else if (count != cells.GetCount())
-  {
+    if (!reuse)
+      cells.Reset();
     Result<void> res = cells.ResizeDefault(count);
     if (res.IsError())
     {
@@ -215,28 +207,31 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
 template <typename T>
 Result<void> Grid2D<T>::Init(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
 {
-  // Written as "not above 0" so that a NaN size is refused too.
-  if (newWidth < 0 || newHeight < 0 || !(newSizeX > 0.0) || !(newSizeY > 0.0))
-    return IllegalArgumentError("Invalid grid initialization arguments!");
+  HOST_TRY(CheckInitArguments(newWidth, newHeight, newSizeX, newSizeY));
   return Shape(newWidth, newHeight, newSizeX, newSizeY);
 }
 
 template <typename T>
-Result<void> Grid2D<T>::InitLike(const Grid2D& other)
+Result<void> Grid2D<T>::ShapeLike(const Grid2D& other, Bool clear)
 {
   // Read first: `other` may be this grid.
   const Int w = other.width;
   const Int h = other.height;
   const Float sx = other.sizeX;
   const Float sy = other.sizeY;
-  return Shape(w, h, sx, sy);
+  return Shape(w, h, sx, sy, clear);
 }
 
 template <typename T>
-Result<void> Grid2D<T>::InitLikeUnwritten(const Grid2D& other)
+Result<void> Grid2D<T>::InitLike(const Grid2D& other)
 {
-  // Shape takes the header fields as copies, so `other` may be this grid.
-  return Shape(other.width, other.height, other.sizeX, other.sizeY, false);
+  return ShapeLike(other, true);
+}
+
+template <typename T>
+Result<void> Grid2D<T>::InitLikeForOverwrite(const Grid2D& other)
+{
+  return ShapeLike(other, false);
 }
 
 template <typename T>

@@ -130,9 +130,18 @@ public:
   Result<void> Init(Int width, Int height, Float sizeX, Float sizeY);
   // Takes the other grid's width, height and sizes (not its cells or min/max), with zeroed cells.
   Result<void> InitLike(const Grid2D& other);
-  // As InitLike, but the cells are left unwritten (whatever their storage held): for a caller that
-  // writes every cell before anything reads one, so that no pass clears what is overwritten next.
-  Result<void> InitLikeUnwritten(const Grid2D& other);
+  // As InitLike, but the cells are not cleared: kept as they were when the cell count is unchanged,
+  // unwritten when new. For computations that write every cell themselves (the filter operators), which
+  // would otherwise pay one more pass over the whole grid for zeros they overwrite at once.
+  Result<void> InitLikeForOverwrite(const Grid2D& other);
+  // The arguments Init accepts: "Invalid grid initialization arguments!" for a negative width or height
+  // or a size that is not above 0 (NaN included). Defined here, so the error names the grid header.
+  static Result<void> CheckInitArguments(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
+  {
+    if (newWidth < 0 || newHeight < 0 || !(newSizeX > 0.0) || !(newSizeY > 0.0))
+      return IllegalArgumentError("Invalid grid initialization arguments!");
+    return OK;
+  }
   // Back to the empty shape: all counts and sizes 0, cells freed, min/max reset.
   void Reset();
   // The empty shape as Reset leaves it, but the cell storage is kept for the next shaping of (about)
@@ -199,6 +208,7 @@ private:
   // The cells' range as RecomputeMinMax stores it: false (lo/hi untouched) when there are no cells.
   Bool FindMinMax(T& lo, T& hi) const;
   Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear = true);
+  Result<void> ShapeLike(const Grid2D& other, Bool clear);
 };
 
 // Defined here and inline so that per-pixel callers can inline it despite the extern instantiation.

@@ -79,7 +79,7 @@ Result<Bool> PrepareBandMask(Grid2D<Float>& mask, const Grid2D<Float>& terrain)
   }
   else
   {
-    HOST_TRY(mask.InitLikeUnwritten(terrain));
+    HOST_TRY(mask.InitLikeForOverwrite(terrain));
   }
   return hadMask;
 }

@@ -195,6 +195,36 @@ TEST(Grid2DShape, InitLikeTakesTheShapeOnly)
   ExpectEmpty(g, "InitLike(empty)");
 }
 
+// For computations that write every cell: the shape and a reset range, the kept cells left as they are.
+TEST(Grid2DShape, InitLikeForOverwriteTakesTheShapeAndKeepsTheCells)
+{
+  const Grid2D<Float> other = MakeGrid(3, 2, {1, 2, 3, 4, 5, 6}, 8.0, 9.0);
+  Grid2D<Float> g = MakeGrid(2, 3, {7, 8, 9, 10, 11, 12});
+  g.RecomputeMinMax();
+  const Float* before = g.cells.GetFirst();
+  ASSERT_TRUE(g.InitLikeForOverwrite(other).IsOk());
+  EXPECT_EQ(g.width, 3);
+  EXPECT_EQ(g.height, 2);
+  EXPECT_EQ(g.cellCount, 6);
+  EXPECT_EQ(g.sizeX, 8.0);
+  EXPECT_EQ(g.sizeY, 9.0);
+  EXPECT_FALSE(g.minMaxValid);
+  EXPECT_TRUE(Same(g.min, kBig));
+  EXPECT_EQ(g.cells.GetFirst(), before);
+  EXPECT_EQ(g.cells[5], 12.0);
+
+  Grid2D<Float> fresh;
+  ASSERT_TRUE(fresh.InitLikeForOverwrite(other).IsOk());
+  EXPECT_EQ(fresh.cells.GetCount(), 6);
+  Grid2D<Float> larger;
+  ASSERT_TRUE(larger.Init(4, 4, 1.0, 1.0).IsOk());
+  {
+    host::ScopedAllocationFailure fail(1);
+    ASSERT_TRUE(g.InitLikeForOverwrite(larger).IsError());
+  }
+  ExpectEmpty(g, "after failed shaping for overwrite");
+}
+
 TEST(Grid2DShape, LargeGridsAreZeroedWhetherTheirCellsAreNewOrKept)
 {
   // Large enough to be cleared on all threads; reshaping to the same size keeps (and clears) the cells.
@@ -217,7 +247,7 @@ TEST(Grid2DShape, LargeGridsAreZeroedWhetherTheirCellsAreNewOrKept)
 }
 
 // A grid emptied with ResetKeepingStorage looks like a reset one, and its next shaping of about the
-// same count reuses the cells it had: Init clears them, InitLikeUnwritten leaves what they held. A much
+// same count reuses the cells it had: Init clears them, InitLikeForOverwrite leaves what they held. A much
 // smaller or a larger shape takes new cells.
 TEST(Grid2DShape, KeptStorageServesTheNextShaping)
 {
@@ -229,7 +259,7 @@ TEST(Grid2DShape, KeptStorageServesTheNextShaping)
   EXPECT_GE(g.cells.GetCapacity(), 60000);
 
   const Grid2D<Float> like = RandomGrid(300, 199, 6);   // 300 cells fewer
-  ASSERT_TRUE(g.InitLikeUnwritten(like).IsOk());
+  ASSERT_TRUE(g.InitLikeForOverwrite(like).IsOk());
   EXPECT_EQ(g.cells.GetFirst(), storage);
   EXPECT_EQ(g.width, 300);
   EXPECT_EQ(g.height, 199);
@@ -248,7 +278,7 @@ TEST(Grid2DShape, KeptStorageServesTheNextShaping)
   g.ResetKeepingStorage();
   ASSERT_TRUE(g.Init(100, 100, 1.0, 1.0).IsOk());
   EXPECT_LT(g.cells.GetCapacity(), 60000);   // a much smaller grid gives the storage back
-  ASSERT_TRUE(g.InitLikeUnwritten(RandomGrid(200, 100, 7)).IsOk());
+  ASSERT_TRUE(g.InitLikeForOverwrite(RandomGrid(200, 100, 7)).IsOk());
   EXPECT_EQ(g.cellCount, 20000);
 
   // A failure on the way leaves the grid empty, as for any shaping.
@@ -256,9 +286,9 @@ TEST(Grid2DShape, KeptStorageServesTheNextShaping)
   const Grid2D<Float> same = RandomGrid(100, 200, 8);
   {
     host::ScopedAllocationFailure fail(1);
-    EXPECT_TRUE(g.InitLikeUnwritten(same).IsError());
+    EXPECT_TRUE(g.InitLikeForOverwrite(same).IsError());
   }
-  ExpectEmpty(g, "failed InitLikeUnwritten");
+  ExpectEmpty(g, "failed InitLikeForOverwrite");
 }
 
 TEST(Grid2DShape, CopyFromCopiesCellsAndEveryHeaderField)

@@ -500,11 +500,70 @@ TEST(BandTest, SlopeWeightsAreExactlyThoseOfTheComputedSlope)
   }
 }
 
-// The same on a grid of many blocks (all threads) with slopes over the whole range, NaN and infinite
-// heights, random bands (hard and soft, inside and beyond [0, 2], overlapping and negative ramps),
-// bands whose edges are the slopes of cells and one double step beside them, and an existing mask of
-// awkward values to be multiplied: every weight bit for bit the plain formula's. With a falloff of 0
-// the band is a hard step, so a cell put on the wrong side of an edge would be off by a whole 1.
+// Random band settings through apply (ApplySlopeMask or ApplyHeightMask) on terrain, every weight bit
+// for bit the plain formula's of the cell's source value (its slope or height): bands inside and
+// beyond [lowest, highest], reversed ones, edges on cells' values and one double step beside them, hard
+// and soft, overlapping and negative ramps, every fifth over an existing mask of awkward values; the
+// AVX2 and the portable copies of the loops take turns. With a falloff of 0 the band is a hard step, so
+// a cell put on the wrong side of an edge would be off by a whole 1.
+namespace
+{
+void ExpectRandomBandsMatchThePlainFormula(Result<void> (*apply)(Grid2D<Float>&, const Grid2D<Float>&, Float, Float,
+                                                                 Float, Float),
+                                           const Grid2D<Float>& terrain, const std::vector<Float>& values,
+                                           Float lowest, Float highest, UInt32 seed)
+{
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<Float> unit(0.0, 1.0);
+  const Grid2D<Float> existing = MakeGrid(terrain.width, terrain.height, 1.0, 1.0, [&](Int x, Int y) {
+    const Float special[] = {std::nan(""), HUGE_VAL, -0.0, -2.5, 0.0};
+    return (x + 3 * y) % 17 == 0 ? special[(x + y) % 5] : unit(rng);
+  });
+  auto pick = [&] { return values[static_cast<std::size_t>(unit(rng) * static_cast<Float>(values.size() - 1))]; };
+  const Float span = highest - lowest;
+  struct WideScope
+  {
+    ~WideScope() { OGX::SetWideVectorsAllowed(true); }
+  } restore;
+  for (int k = 0; k < 160; ++k)
+  {
+    OGX::SetWideVectorsAllowed(k % 2 == 0);
+    Float low = lowest - 0.1 * span + 1.2 * span * unit(rng);
+    Float high = lowest - 0.1 * span + 1.2 * span * unit(rng);
+    if (k % 4 == 1)
+    {
+      low = pick();
+      high = pick();
+    }
+    if (k % 4 == 2)
+    {
+      low = std::nextafter(pick(), -HUGE_VAL);
+      high = std::nextafter(pick(), HUGE_VAL);
+    }
+    if (k % 3 == 0 && low > high)
+      std::swap(low, high);
+    const Float falloffs[] = {0.0, unit(rng), 2.5 * unit(rng), -unit(rng)};
+    const Float falloffLow = falloffs[k % 4];
+    const Float falloffHigh = falloffs[(k / 4) % 4];
+    const Bool hadMask = k % 5 == 0;
+    SCOPED_TRACE(testing::Message() << "band " << low << " " << high << " " << falloffLow << " " << falloffHigh);
+    Grid2D<Float> mask;
+    if (hadMask)
+      mask = Copy(existing);
+    ASSERT_TRUE(apply(mask, terrain, low, high, falloffLow, falloffHigh).IsOk());
+    for (Int i = 0; i < terrain.cellCount; ++i)
+    {
+      const Float v = values[static_cast<std::size_t>(i)];
+      Float expected = PlainBandWeight(v, low, high, falloffLow, falloffHigh);
+      if (hadMask)
+        expected = expected * existing.cells[i];
+      ASSERT_TRUE(Same(mask.cells[i], expected)) << "cell " << i << " value " << v << ": " << mask.cells[i];
+    }
+  }
+}
+} // namespace
+
+// On a grid of many blocks (all threads) with slopes over the whole range and NaN and infinite heights.
 TEST(BandTest, SlopeBandOnRandomTerrainMatchesThePlainFormula)
 {
   std::mt19937 rng(31);
@@ -521,55 +580,9 @@ TEST(BandTest, SlopeBandOnRandomTerrainMatchesThePlainFormula)
   for (Int y = 0; y < terrain.height; ++y)
     for (Int x = 0; x < terrain.width; ++x)
       slopes.push_back(VectorAngle(Vector(0.0, 1.0, 0.0), terrain.GetNormal(x, y)) / HALF_PI);
-  Grid2D<Float> existing = MakeGrid(157, 131, 300.0, 200.0, [&](Int x, Int y) {
-    const Float special[] = {std::nan(""), HUGE_VAL, -0.0, -2.5, 0.0};
-    return (x + 3 * y) % 17 == 0 ? special[(x + y) % 5] : unit(rng);
-  });
-
-  auto pick = [&] { return slopes[static_cast<std::size_t>(unit(rng) * static_cast<Float>(slopes.size() - 1))]; };
-  struct WideScope
-  {
-    ~WideScope() { OGX::SetWideVectorsAllowed(true); }
-  } restore;
-  for (int k = 0; k < 160; ++k)
-  {
-    OGX::SetWideVectorsAllowed(k % 2 == 0);   // the AVX2 and the portable copy of the slope loop
-    Float low = -0.2 + 2.4 * unit(rng);
-    Float high = -0.2 + 2.4 * unit(rng);
-    if (k % 4 == 1)   // edges on cells' slopes
-    {
-      low = pick();
-      high = pick();
-    }
-    if (k % 4 == 2)   // one double step beside them
-    {
-      low = std::nextafter(pick(), -1.0);
-      high = std::nextafter(pick(), 3.0);
-    }
-    if (k % 3 == 0 && low > high)
-      std::swap(low, high);
-    const Float falloffs[] = {0.0, unit(rng), 2.5 * unit(rng), -unit(rng)};
-    const Float falloffLow = falloffs[k % 4];
-    const Float falloffHigh = falloffs[(k / 4) % 4];
-    const Bool hadMask = k % 5 == 0;
-    SCOPED_TRACE(testing::Message() << "band " << low << " " << high << " " << falloffLow << " " << falloffHigh);
-    Grid2D<Float> mask;
-    if (hadMask)
-      mask = Copy(existing);
-    ASSERT_TRUE(ApplySlopeMask(mask, terrain, low, high, falloffLow, falloffHigh).IsOk());
-    for (Int i = 0; i < terrain.cellCount; ++i)
-    {
-      Float expected = PlainBandWeight(slopes[static_cast<std::size_t>(i)], low, high, falloffLow, falloffHigh);
-      if (hadMask)
-        expected = expected * existing.cells[i];
-      ASSERT_TRUE(Same(mask.cells[i], expected)) << "cell " << i << " slope " << slopes[std::size_t(i)] << ": " << mask.cells[i];
-    }
-  }
+  ExpectRandomBandsMatchThePlainFormula(ApplySlopeMask, terrain, slopes, 0.0, 2.0, 31);
 }
 
-// The height band on many blocks against the plain formula, bit for bit, with both copies of its loop
-// (AVX2 and portable): random bands (hard and soft, reversed, overlapping and negative ramps), edges on
-// cells' heights and one step beside them, NaN and infinite heights, and an existing mask.
 TEST(BandTest, HeightBandOnRandomTerrainMatchesThePlainFormula)
 {
   std::mt19937 rng(37);
@@ -578,43 +591,8 @@ TEST(BandTest, HeightBandOnRandomTerrainMatchesThePlainFormula)
     const Float special[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, -0.0};
     return (x * 5 + y * 3) % 211 == 0 ? special[(x + y) % 4] : -50.0 + 100.0 * unit(rng);
   });
-  const Grid2D<Float> existing = MakeGrid(151, 97, 300.0, 200.0, [&](Int x, Int y) {
-    return (x + y) % 29 == 0 ? std::nan("") : unit(rng);
-  });
-  auto pick = [&] { return terrain.cells[static_cast<Int>(unit(rng) * static_cast<Float>(terrain.cellCount - 1))]; };
-  struct WideScope
-  {
-    ~WideScope() { OGX::SetWideVectorsAllowed(true); }
-  } restore;
-  for (int k = 0; k < 80; ++k)
-  {
-    OGX::SetWideVectorsAllowed(k % 2 == 0);
-    Float low = -60.0 + 120.0 * unit(rng);
-    Float high = -60.0 + 120.0 * unit(rng);
-    if (k % 3 == 1)
-    {
-      low = std::nextafter(pick(), -HUGE_VAL);
-      high = pick();
-    }
-    if (k % 4 != 3 && low > high)
-      std::swap(low, high);
-    const Float falloffs[] = {0.0, unit(rng), 2.5 * unit(rng), -unit(rng)};
-    const Float falloffLow = falloffs[k % 4];
-    const Float falloffHigh = falloffs[(k / 4) % 4];
-    const Bool hadMask = k % 5 == 0;
-    SCOPED_TRACE(testing::Message() << "band " << low << " " << high << " " << falloffLow << " " << falloffHigh);
-    Grid2D<Float> mask;
-    if (hadMask)
-      mask = Copy(existing);
-    ASSERT_TRUE(ApplyHeightMask(mask, terrain, low, high, falloffLow, falloffHigh).IsOk());
-    for (Int i = 0; i < terrain.cellCount; ++i)
-    {
-      Float expected = PlainBandWeight(terrain.cells[i], low, high, falloffLow, falloffHigh);
-      if (hadMask)
-        expected = expected * existing.cells[i];
-      ASSERT_TRUE(Same(mask.cells[i], expected)) << "cell " << i << " height " << terrain.cells[i];
-    }
-  }
+  const std::vector<Float> heights(terrain.cells.begin(), terrain.cells.end());
+  ExpectRandomBandsMatchThePlainFormula(ApplyHeightMask, terrain, heights, -50.0, 50.0, 37);
 }
 
 TEST(BandTest, Errors)

@@ -317,6 +317,15 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054692, PLUGINTYPE::COMMAND, "#$20--", 0, "", 0, false},
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
+    {1054574, PLUGINTYPE::OBJECT, "#$31" + GeLoadString(10002), 4, "oadjustmentoperator", 2, true},
+    {1054582, PLUGINTYPE::OBJECT, "#$32" + GeLoadString(10004), 4, "ocurveoperator", 1, true},
+    {1054609, PLUGINTYPE::OBJECT, "#$33" + GeLoadString(10005), 4, "oclampoperator", 1, true},
+    {1054618, PLUGINTYPE::OBJECT, "#$34" + GeLoadString(10007), 4, "obluroperator", 2, true},
+    {1056139, PLUGINTYPE::OBJECT, "#$35" + GeLoadString(10013), 4, "osharpenoperator", 1, true},
+    {1054640, PLUGINTYPE::OBJECT, "#$36" + GeLoadString(10009), 4, "omirroroperator", 1, true},
+    {1055664, PLUGINTYPE::OBJECT, "#$37" + GeLoadString(10011), 4, "ofoldoperator", 1, true},
+    {1054690, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10012), 4, "oerosionoperator", 1, true},
+    {1056548, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10014), 4, "oquantizeoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
   };
@@ -337,6 +346,9 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   // Each object plug-in's registration line, after the start lines, in order.
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
+  const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10012, 10014};
+  for (std::size_t i = 0; i < std::size(filterNames); ++i)
+    EXPECT_EQ(console[4 + i], GeLoadString(10018, GeLoadString(filterNames[i])));
 
   // The separators: default commands without icon or help, named by their sort order.
   struct Separator

@@ -55,6 +55,9 @@ public:
   Int64 GetInt64(Int32 id, Int64 def = 0) const;
   Float GetFloat(Int32 id, Float def = 0.0) const;
   Bool GetBool(Int32 id, Bool def = false) const;
+  // Unsigned 32-bit values (seeds) are kept as the Int32 of the same bits, so a LONG description entry
+  // shows and edits them and they round-trip unchanged.
+  UInt32 GetUInt32(Int32 id, UInt32 def = 0) const { return static_cast<UInt32>(GetInt32(id, static_cast<Int32>(def))); }
   Vector GetVector(Int32 id, const Vector& def = Vector()) const;
   Matrix GetMatrix(Int32 id, const Matrix& def = Matrix()) const;
   String GetString(Int32 id, const String& def = String()) const;
@@ -79,6 +82,7 @@ public:
 
   void SetInt32(Int32 id, Int32 v) { SetData(id, GeData(v)); }
   void SetInt64(Int32 id, Int64 v) { SetData(id, GeData(v)); }
+  void SetUInt32(Int32 id, UInt32 v) { SetInt32(id, static_cast<Int32>(v)); }
   void SetFloat(Int32 id, Float v) { SetData(id, GeData(v)); }
   void SetBool(Int32 id, Bool v) { SetData(id, GeData(v)); }
   void SetVector(Int32 id, const Vector& v) { SetData(id, GeData(v)); }
