@@ -144,6 +144,10 @@ public:
   }
   // Back to the empty shape: all counts and sizes 0, cells freed, min/max reset.
   void Reset();
+  // The empty shape as Reset leaves it, but the cell storage is kept for the next shaping of (about)
+  // the same count: a grid reshaped at every rebuild, such as a mask, then never faults its cells in
+  // again.
+  void ResetKeepingStorage();
   // Copies cells and every header field. Copying a grid onto itself changes nothing.
   Result<void> CopyFrom(const Grid2D& other);
 

@@ -185,5 +185,6 @@ void ResetSceneState()
   ResetEvents();
   ResetWriteAccessRefusals();
   ResetModelingCommandRefusals();
+  FlushRecordStoragePool();
 }
 } // namespace host

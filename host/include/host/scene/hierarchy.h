@@ -105,6 +105,7 @@ BaseObject* BuildObjectCache(BaseObject* op, HierarchyContext* hh);
 void BuildDocumentCaches(BaseDocument* doc, HierarchyContext* hh);
 
 // Resets everything process-wide this area keeps: plug-ins, world container, running states, events,
-// and the geometry area's test switches (write-access and modelling-command refusals).
+// the recycled record storage, and the geometry area's test switches (write-access and
+// modelling-command refusals).
 void ResetSceneState();
 } // namespace host
