@@ -9,8 +9,12 @@
 #include <optional>
 #include <string_view>
 
+#include "command/command_about.h"
+#include "command/command_openhelp.h"
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
+#include "common/ogx_python.h"
+#include "common/ogx_version.h"
 #include "host/app/module.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -23,23 +27,21 @@
 #include "object/operator_curve.h"
 #include "object/operator_erosion.h"
 #include "object/operator_fold.h"
+#include "object/operator_gradient.h"
 #include "object/operator_mirror.h"
 #include "object/operator_noise.h"
 #include "object/operator_quantize.h"
 #include "object/operator_shader.h"
 #include "object/operator_sharpen.h"
+#include "object/operator_spline.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "scenehook/scenehook_drawterrainhud.h"
 #include "shader/terrainoperatorshader.h"
 
 namespace
 {
-// What the start line and the About dialog show.
-constexpr const char* OGX_PRODUCT_NAME = "Orogenix";
-constexpr const char* OGX_VERSION = "1.1.0";
-constexpr const char* OGX_BRANCH = "master";
-
 // Module strings.
 constexpr Int32 IDS_STARTUP = 10016;
 
@@ -57,6 +59,8 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
 constexpr Int32 SORT_SHADER_OPERATOR = 22;
+constexpr Int32 SORT_SPLINE_OPERATOR = 23;
+constexpr Int32 SORT_GRADIENT_OPERATOR = 24;
 constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
 constexpr Int32 SORT_CURVE_OPERATOR = 32;
 constexpr Int32 SORT_CLAMP_OPERATOR = 33;
@@ -67,6 +71,8 @@ constexpr Int32 SORT_FOLD_OPERATOR = 37;
 constexpr Int32 SORT_EROSION_OPERATOR = 38;
 // Deliberately the erosion operator's 38 too, not 39.
 constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
+constexpr Int32 SORT_OPEN_HELP = 52;
+constexpr Int32 SORT_ABOUT = 53;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -156,9 +162,9 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (spline, gradient, group) after shader; the commands
-// (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after the channel
-// shader the preferences page, the help callback, open help, about and the HUD scene hook.
+// their place: the group operator after gradient; the commands (group, ungroup, resolution pair,
+// blend-mode pair) after the command separator; and after the channel shader the preferences page,
+// before the help callback.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -168,6 +174,8 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
   {"shader operator", [] { return RegisterShaderOperator(SORT_SHADER_OPERATOR); }},
+  {"spline operator", [] { return RegisterSplineOperator(SORT_SPLINE_OPERATOR); }},
+  {"gradient operator", [] { return RegisterGradientOperator(SORT_GRADIENT_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
   {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
@@ -181,6 +189,10 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
   {"channel shader", [] { return RegisterTerrainOperatorShader(); }},
+  {"help callback", [] { return RegisterHelpDelegate(); }},
+  {"open help command", [] { return RegisterOpenHelpCommand(SORT_OPEN_HELP); }},
+  {"about command", [] { return RegisterAboutCommand(SORT_ABOUT); }},
+  {"HUD scene hook", [] { return RegisterTerrainHudDrawSceneHook(); }},
 };
 
 // ---------------------------------------------------------------------------------------------------

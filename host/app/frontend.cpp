@@ -24,10 +24,16 @@
 #include "host/core/partialfile.h"
 #include "host/core/thread.h"
 #include "host/gui/dialogs.h"
+#include "host/gui/gedialog.h"
+#include "host/gui/help.h"
+#include "host/imaging/bitmap.h"
+#include "host/scene/coreevents.h"
+#include "host/scene/execution.h"
 #include "host/scene/description.h"
 #include "host/scene/nodetypes.h"
 #include "host/scene/scene.h"
 #include "host/scene/scenefile.h"
+#include "hudtext.h"
 #include "host/shading/shaders.h"
 #include "meshexport.h"
 #include "topview.h"
@@ -42,6 +48,8 @@ constexpr Int32 TERRAIN_OBJECT_TYPE = 1054563;
 constexpr Int32 TERRAIN_EXPORT_BUTTON = 10091;
 constexpr Int32 TERRAIN_EXPORT_MODE = 10090;
 constexpr Int32 TERRAIN_EXPORT_MODE_SLOPES = 1;
+// The module's About command.
+constexpr Int32 ABOUT_COMMAND = 1054744;
 
 constexpr const char* MODULE_FILE_NAME = "orogenix.so";
 constexpr const char* MODULE_ENVIRONMENT = "OGX_MODULE";
@@ -355,6 +363,10 @@ private:
       Fail(op, outcome, said.IsEmpty() ? String("the build gave no mesh") : "the build failed: " + said);
       return;
     }
+    // Core events the build posted are delivered now, as the host's event loop would between builds.
+    ProcessCoreEvents();
+    for (const HudText& text : ViewHud(hh.GetDocument(), op, TOPVIEW_DEFAULT_SIZE, TOPVIEW_DEFAULT_SIZE))
+      _terminal.Info("HUD: " + text.text);
     const Result<std::vector<MeshPart>> parts = CollectMeshParts(cache);
     if (parts.IsError())
     {
@@ -370,7 +382,35 @@ private:
     if (after(ExportMap(op, outcome)))
       return;
     if (!_options.mapsOnly)
-      after(WriteTopView(op, parts.GetValue(), outcome));
+      after(WriteTopView(op, hh.GetDocument(), parts.GetValue(), Outlines(op, cache), outcome));
+  }
+
+  // What the module draws in the viewport of the objects below the terrain object (a gradient's
+  // outline ...), as lines in the space of the cache's root. The viewport draws an object in its object
+  // and handle passes with the state bit BIT_ACTIVE set, which marks the objects it shows; the bits
+  // are put back afterwards.
+  static std::vector<TopViewLine> Outlines(BaseObject* op, const BaseObject* cache)
+  {
+    BaseDraw bd;
+    DrawBelow(op->GetDown(), bd);
+    const Matrix toRoot = ~(op->GetMg() * cache->GetMl());
+    std::vector<TopViewLine> lines;
+    for (const WorldLine& l : bd.GetWorldLines())
+      lines.push_back(TopViewLine{toRoot * l.a, toRoot * l.b, l.colour});
+    return lines;
+  }
+
+  static void DrawBelow(BaseObject* op, BaseDraw& bd)
+  {
+    for (; op; op = op->GetNext())
+    {
+      const Int32 bits = op->GetAllBits();
+      op->SetBit(BIT_ACTIVE);
+      DrawObject(op, DRAWPASS::OBJECT, &bd);
+      DrawObject(op, DRAWPASS::HANDLES, &bd);
+      op->SetAllBits(bits);
+      DrawBelow(op->GetDown(), bd);
+    }
   }
 
   Bool WriteMesh(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
@@ -398,7 +438,8 @@ private:
     return true;
   }
 
-  Bool WriteTopView(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
+  Bool WriteTopView(BaseObject* op, BaseDocument* doc, const std::vector<MeshPart>& parts,
+                    const std::vector<TopViewLine>& outlines, ObjectOutcome& outcome)
   {
     const Url pngFile = _options.outDir.Append(OutputName(op->GetName(), ".png", _used));
     // A terrain with a material shows the material's colour channel at the mesh's texture coordinates;
@@ -410,7 +451,7 @@ private:
     {
       BaseMaterial* material = GetTextureTagMaterial(tag);
       const Int32 texflag = tag->GetDataInstanceRef().GetBool(TEXTURETAG_TILE, true) ? TEX_TILE : 0;
-      const Result<void> ready = channel.Init(material, InitRenderStruct(op->GetDocument()));
+      const Result<void> ready = channel.Init(material, InitRenderStruct(doc));
       if (ready.IsError())
         _terminal.Warning(ObjectLabel(op) + ": " + ready.GetError().GetText() + "; the top view is tinted by height");
       else
@@ -419,8 +460,12 @@ private:
         colouredBy = ", coloured by material \"" + material->GetName() + "\"";
       }
     }
-    const Result<RgbaImage> view = RenderTopView(parts, TOPVIEW_DEFAULT_SIZE, colour);
+    Result<RgbaImage> view = RenderTopView(parts, TOPVIEW_DEFAULT_SIZE, outlines, colour);
     channel.Free();
+    // The HUD line over the top view, where the viewport would show it.
+    if (view.IsOk())
+      for (const HudText& text : ViewHud(doc, op, view.GetValue().width, view.GetValue().height))
+        DrawText(view.GetValue(), text.x, text.y, text.text);
     const Result<void> written = view.IsOk() ? WritePng(view.GetValue(), pngFile) : Result<void>(view.GetError());
     if (written.IsError())
     {
@@ -722,20 +767,92 @@ Int32 Describe(const String& typeText, Terminal& terminal)
     std::printf("%s\n", line.c_str());
   }
   std::printf("\nA value is plain JSON read as the parameter's type (a number, true/false, [x, y, z], text, or\n"
-              "one of the named values), or typed as in {\"Float\": 1.5}; other types are written typed.\n");
+              "one of the named values; for a Link the linked object's name or path, such as \"Paths/Ridge\"),\n"
+              "or typed as in {\"Float\": 1.5}; other types are written typed.\n");
+  return EXIT_OK;
+}
+// ---------------------------------------------------------------------------------------------------
+// --about and --help-page
+
+Int32 ShowAbout(Terminal& terminal)
+{
+  if (!ExecuteCommand(ABOUT_COMMAND, nullptr) || GetOpenDialogs().empty())
+  {
+    terminal.Error("--about: the module's About dialog does not open");
+    return EXIT_OBJECT_FAILED;
+  }
+  const GeDialog* dialog = GetOpenDialogs().back();
+  std::printf("%s\n", dialog->GetTitle().c_str());
+  for (const DialogGadget& g : dialog->GetLayout())
+  {
+    if (g.kind == DialogGadget::KIND::STATIC_TEXT)
+    {
+      String line = g.text;
+      while (line.ends_with(" "))
+        line.pop_back();
+      std::printf("%s\n", line.c_str());
+    }
+    else if (const auto* button = dynamic_cast<const BitmapButtonCustomGui*>(g.gui))
+    {
+      if (const BaseBitmap* image = button->GetImage())
+        std::printf("[logo: %s, %d x %d]\n", button->GetImageFile().GetString().c_str(),
+                    static_cast<int>(image->GetBw()), static_cast<int>(image->GetBh()));
+      else
+        std::printf("[no logo]\n");
+    }
+  }
+  std::fflush(stdout);
+  return EXIT_OK;
+}
+
+Int32 OpenHelpPage(const String& type, const String& property, Terminal& terminal)
+{
+  const Int consoleBefore = Console().GetCount();
+  const Bool handled = RequestHelp(type, String(), String(), property);
+  // What the module said about it (a page it could not open, for one).
+  const std::vector<String> lines = Console().GetLines();
+  for (std::size_t i = static_cast<std::size_t>(consoleBefore); i < lines.size(); ++i)
+    terminal.Warning(lines[i]);
+  const String page = property.IsEmpty() ? type : type + " " + property;
+  if (!handled)
+  {
+    terminal.Error("--help-page: the module has no help for " + page);
+    return EXIT_OBJECT_FAILED;
+  }
+  std::printf("The module opened the help of %s in the web browser.\n", page.c_str());
+  std::fflush(stdout);
   return EXIT_OK;
 }
 } // namespace
 
+std::vector<HudText> ViewHud(BaseDocument* doc, BaseObject* terrain, Int32 width, Int32 height)
+{
+  if (!doc || !terrain)
+    return {};
+  AtomArray selection;
+  doc->GetActiveObjects(selection, GETACTIVEOBJECTFLAGS::NONE);
+  doc->SetActiveObject(terrain, SELECTION::NEW);
+  ExecuteSceneHooks(doc, nullptr);
+  BaseDraw view(width, height);
+  BaseDrawHelp help(&view, doc);
+  DrawSceneHooks(doc, &view, &help, nullptr, SCENEHOOKDRAW::DRAW_PASS);
+  doc->SetActiveObject(nullptr, SELECTION::NEW);
+  for (Int32 i = 0; i < selection.GetCount(); ++i)
+    if (BaseList2D* node = selection.GetIndex(i); node && node->GetKind() == NODEKIND::OBJECT)
+      doc->SetActiveObject(static_cast<BaseObject*>(node), SELECTION::ADD);
+  return view.GetHudTexts();
+}
+
 String UsageText()
 {
   return "Usage: ogx-host SCENE --out DIR [options]\n"
-         "       ogx-host --list-types | --describe TYPE [--module PATH]\n"
+         "       ogx-host --list-types | --describe TYPE | --about | --help-page TYPE [PARAM] [--module PATH]\n"
          "\n"
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
          "its export button writes it (a 32-bit float TIFF named by the object) and DIR/<name>.png (a\n"
-         "shaded top view).\n"
+         "shaded top view, with what the module draws in the viewport, such as a gradient's outline), and\n"
+         "prints the HUD line the viewport shows for it (drawn on the top view too).\n"
          "\n"
          "Options:\n"
          "  --out DIR        the output folder (made when missing)\n"
@@ -747,6 +864,10 @@ String UsageText()
          "  --quiet          print errors and warnings only\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
+         "  --about          show the texts of the module's About dialog\n"
+         "  --help-page TYPE [PARAM]\n"
+         "                   open the module's help page of TYPE (upper case, such as ONOISEOPERATOR) and\n"
+         "                   PARAM (a parameter name, such as NOISEOPERATOR_SCALE) in the web browser\n"
          "  --help           show this text\n"
          "\n"
          "Exit status: 0 all written, 1 a terrain object failed, 2 nothing could be done,\n"
@@ -832,6 +953,21 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
         return IllegalArgumentError("--describe: the type is empty");
       options.describe = type;
     }
+    else if (arg == "--about")
+    {
+      HOST_TRY(flag());
+      options.about = true;
+    }
+    else if (arg == "--help-page")
+    {
+      const String type = HOST_TRY(value());
+      if (type.IsEmpty())
+        return IllegalArgumentError("--help-page: the type is empty");
+      options.helpType = type;
+      // The parameter is optional: the next argument when it is no option.
+      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+        options.helpProperty = args[++i];
+    }
     else if (arg.rfind("-", 0) == 0 && arg != "-")
       return IllegalArgumentError(arg + ": unknown option");
     else
@@ -844,13 +980,22 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
   }
   if (options.help)
     return options;
-  if (options.listTypes || options.describe)
+  const Int standalone = (options.listTypes ? 1 : 0) + (options.describe ? 1 : 0) + (options.about ? 1 : 0) +
+                         (options.helpType ? 1 : 0);
+  if (standalone > 0)
   {
-    if (options.listTypes && options.describe)
-      return IllegalArgumentError("--list-types and --describe: give one of them");
+    if (standalone > 1)
+      return IllegalArgumentError("--list-types, --describe, --about and --help-page: give one of them");
     if (haveScene || haveOut)
-      return IllegalArgumentError(String(options.listTypes ? "--list-types" : "--describe") +
-                                  ": lists what a scene may hold; give no scene or --out with it");
+    {
+      const char* which = options.listTypes ? "--list-types"
+                          : options.describe ? "--describe"
+                          : options.about    ? "--about"
+                                             : "--help-page";
+      const char* why = options.listTypes || options.describe ? ": lists what a scene may hold; give no scene or --out with it"
+                                                              : ": give no scene or --out with it";
+      return IllegalArgumentError(String(which) + why);
+    }
     return options;
   }
   if (!haveScene)
@@ -897,8 +1042,9 @@ String SafeFileName(const String& name)
 
 Int32 RunFrontEnd(const FrontEndOptions& options)
 {
-  // Listings print only themselves: the module's start-up lines would be in their way.
-  const Bool listing = options.listTypes || options.describe.has_value();
+  // Listings, the About texts and the help page print only themselves: the module's start-up lines would
+  // be in their way.
+  const Bool listing = options.listTypes || options.describe.has_value() || options.about || options.helpType;
   Terminal terminal(options.quiet || listing);
 
   if (!listing)
@@ -922,6 +1068,10 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
     return ListTypes();
   if (options.describe)
     return Describe(*options.describe, terminal);
+  if (options.about)
+    return ShowAbout(terminal);
+  if (options.helpType)
+    return OpenHelpPage(*options.helpType, options.helpProperty, terminal);
 
   DocumentHolder document;
   Result<BaseDocument*> loaded = LoadDocument(options.scene);

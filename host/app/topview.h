@@ -11,6 +11,11 @@
 // at the coordinates interpolated at the pixel centre, lit the same way; pixels of other polygons keep
 // the height tint. Where two polygons meet at the very same height, the later one in the mesh decides.
 //
+// Lines laid over the view (what the module draws in the viewport of the objects below the terrain, such
+// as a gradient's outline) are projected from above with the mesh's own mapping and drawn one pixel
+// wide in their colour, opaque, over the shaded surface; the parts of a line outside the image are cut
+// off first, and a line with an end that is not finite is left out.
+//
 // The mesh is read where it lies (nothing is copied): points and then polygons are visited in chunks on
 // all threads of the host's parallel loop, each polygon raising the pixels it covers to its height (a
 // maximum, so the image does not depend on the threads' order); with colour, a second visit marks which
@@ -27,13 +32,23 @@ namespace host::app
 {
 inline constexpr Int32 TOPVIEW_DEFAULT_SIZE = 512;
 
+// A line over the top view: its ends in the space of the cache's root (as the mesh parts' corners), its
+// colour with components 0 .. 1.
+struct TopViewLine
+{
+  Vector a;
+  Vector b;
+  Vector colour;
+};
+
 // The colour (components 0..1) at a texture point (u, v, w) of the mesh. Called from many threads at
 // once.
 using SurfaceColour = std::function<Vector(const Vector& uvw)>;
 
 // The image's longer side has maxSize pixels, the shorter one follows the mesh's aspect (at least 1).
-// A mesh without polygons gives a transparent square. Error for maxSize below 1 or above 16384, and for
-// meshes with more than 4294967295 points. Without colour the surface is tinted by height.
+// A mesh without polygons gives a transparent square (and no lines). Error for maxSize below 1 or above
+// 16384, and for meshes with more than 4294967295 points. Without colour the surface is tinted by
+// height.
 Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize = TOPVIEW_DEFAULT_SIZE,
-                                const SurfaceColour& colour = {});
+                                const std::vector<TopViewLine>& overlay = {}, const SurfaceColour& colour = {});
 } // namespace host::app

@@ -162,6 +162,9 @@ protected:
   Int _savedPredecessorDirty = 0;
   Int _currentPredecessorDirty = 0;
   Grid2D<Float> _customOutput;
+  // The mask of the last blend into the terrain (ApplyToTerrain), kept so that its storage serves the
+  // next blend; not part of the operator's state or memory figure.
+  Grid2D<Float> _mask;
 
 private:
   // A filter's difference map: |input - output| of every cell, normalised to [0, 1].
@@ -169,7 +172,11 @@ private:
 };
 } // namespace OGX
 
-// The hash GetDirtyState keeps of a matrix (wrapping 64-bit arithmetic over the Floats' bit patterns).
+// The hash of a vector: each Float's 64-bit pattern folded onto its low bits, combined as
+// (x * 31 + y) * 31 + z in wrapping 64-bit arithmetic.
+UInt64 HashVector3(const Vector& v);
+// The hash GetDirtyState keeps of a matrix: ((X * 31 + Y) * 31 + Z) * 31 + offset over the axes' and the
+// offset's HashVector3.
 UInt64 HashMatrix(const Matrix& m);
 
 // Up to 1024 bytes the whole number of bytes; above, divided by 1024 while above 1024 (at most three

@@ -967,24 +967,14 @@ private:
     {
       if (v.IsNull())
         return GeData(BaseLink());
-      BaseLink link;
       if (v.IsText())
-      {
-        // By name: people write links as they name the nodes; a name two nodes share names neither.
-        const String name(std::string(v.GetText()));
-        auto it = _names.find(name.GetStd());
-        if (it == _names.end())
-          return Fail(path, "link to unknown name \"" + name + "\"");
-        if (!it->second)
-          return Fail(path, "link to the name \"" + name + "\", which more than one node has (link by key instead)");
-        link.SetLink(it->second);
-        return GeData(link);
-      }
+        return ReadLinkByName(v, path);
       const Int64 key = HOST_TRY(ReadInteger(v, path, std::numeric_limits<Int64>::min(),
-                                             std::numeric_limits<Int64>::max(), "a node key or name"));
+                                             std::numeric_limits<Int64>::max(), "a node key"));
       auto it = _keys.find(key);
       if (it == _keys.end())
         return Fail(path, "link to unknown key " + String::IntToString(key));
+      BaseLink link;
       link.SetLink(it->second);
       return GeData(link);
     }
@@ -1026,6 +1016,90 @@ private:
       return GeData(std::move(cd));
     }
     return Fail(path, "unknown value type \"" + String(std::string(type)) + "\"");
+  }
+
+  // A link to the node a name or a path names (see the file comment): "Name" is the one object of the
+  // document with that name, or else its one material, tag or shader of that name; "Parent/Child" walks
+  // down from the top-level objects, one name a level.
+  Result<GeData> ReadLinkByName(const JsonValue& j, const String& path) const
+  {
+    const std::string_view text = j.GetText();
+    const String name{std::string(text)};
+    if (text.empty())
+      return Fail(path, "an empty name links nothing (write null for an empty link)");
+    BaseList2D* target = nullptr;
+    if (text.find('/') == std::string_view::npos)
+    {
+      Int count = 0;
+      BaseObject* object = nullptr;
+      CountNamed(_doc->GetFirstObject(), name, count, object);
+      target = object;
+      if (count > 1)
+        return Fail(path, String::IntToString(count) + " objects are named \"" + name +
+                            "\"; link one by its path (\"Parent/" + name + "\") or its key");
+      if (count == 0)
+      {
+        // Materials and what objects and materials hold (tags, shaders) have no paths: a name names one.
+        std::vector<BaseList2D*> nodes;
+        host::detail::CollectDocumentNodes(_doc, nodes);
+        for (BaseList2D* node : nodes)
+          if (node->GetKind() != NODEKIND::OBJECT && node->GetName() == name)
+          {
+            ++count;
+            target = node;
+          }
+        if (count == 0)
+          return Fail(path, "no object, material, tag or shader is named \"" + name + "\"");
+        if (count > 1)
+          return Fail(path, String::IntToString(count) + " materials, tags or shaders are named \"" + name +
+                              "\"; link one by its key");
+      }
+    }
+    else
+    {
+      BaseObject* level = _doc->GetFirstObject();
+      std::string_view rest = text;
+      String walked;
+      while (true)
+      {
+        const std::size_t slash = rest.find('/');
+        const String part{std::string(rest.substr(0, slash))};
+        walked = walked.IsEmpty() ? part : walked + "/" + part;
+        BaseObject* found = nullptr;
+        for (BaseObject* op = level; op; op = op->GetNext())
+          if (op->GetName() == part)
+          {
+            if (found)
+              return Fail(path, "more than one object is at \"" + walked + "\"; link it by its key");
+            found = op;
+          }
+        if (!found)
+          return Fail(path, "no object is at \"" + walked + "\"");
+        if (slash == std::string_view::npos)
+        {
+          target = found;
+          break;
+        }
+        level = found->GetDown();
+        rest = rest.substr(slash + 1);
+      }
+    }
+    BaseLink link;
+    link.SetLink(target);
+    return GeData(link);
+  }
+
+  static void CountNamed(BaseObject* op, const String& name, Int& count, BaseObject*& found)
+  {
+    for (; op; op = op->GetNext())
+    {
+      if (op->GetName() == name)
+      {
+        ++count;
+        found = op;
+      }
+      CountNamed(op->GetDown(), name, count, found);
+    }
   }
 
   Result<std::vector<GeData>> ReadStream(const JsonValue& j, const String& path, Int32 depth)
@@ -1121,6 +1195,15 @@ private:
         case DTYPE_VECTOR: value = GeData(HOST_TRY(ReadVector(j, path))); break;
         case DTYPE_STRING:
         case DTYPE_STATIC: value = GeData(HOST_TRY(ReadText(j, path))); break;
+        case DA_ALIASLINK:
+          if (j.IsNull())
+            value = GeData(BaseLink());
+          else if (j.IsText())
+            value = HOST_TRY(ReadLinkByName(j, path));
+          else
+            return Fail(path, "expected a Link: the linked object's name or path, such as \"Ridge\" or "
+                              "\"Paths/Ridge\", null, or {\"Link\": key}");
+          break;
         default:
           return Fail(path, "expected " + host::SceneValueTypeName(entry.id.dtype) +
                               " written as an object naming its type, such as {\"Custom\": {\"type\": " +
@@ -1377,13 +1460,7 @@ private:
         return Fail(Join(path, "key"), "key " + String::IntToString(key) + " is used by another node too");
     }
     if (j.Contains("name"))
-    {
       node->SetName(HOST_TRY(ReadText(j.Find("name"), Join(path, "name"))));
-      // A name given twice is kept as taken (null), so a link by it is refused rather than guessed.
-      const auto [it, fresh] = _names.emplace(node->GetName().GetStd(), node);
-      if (!fresh)
-        it->second = nullptr;
-    }
     if (j.Contains("bits"))
       node->SetAllBits(HOST_TRY(ReadInt32(j.Find("bits"), Join(path, "bits"))));
     if (isVariableTag && j.Contains("records"))
@@ -1513,7 +1590,6 @@ private:
   BaseDocument* _doc = nullptr;
   Int32 _version = 0;
   std::unordered_map<Int64, BaseList2D*> _keys;
-  std::unordered_map<std::string, BaseList2D*> _names;   // null: the name of more than one node
   std::vector<Item> _items;
   SchemaCache _schemas;   // the descriptions parameters are checked against
 };

@@ -2,7 +2,6 @@
 // hand-worked result or an independent decoder, and the ogx-host executable itself, run as a user
 // would run it (its error exits, and a full export compared with the same scene built in this process).
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -25,6 +24,7 @@
 #include <sstream>
 
 #include "frontend.h"
+#include "hudtext.h"
 #include "host/app/moduleloader.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -34,15 +34,18 @@
 #include "host/gui/icons.h"
 #include "host/imaging/bitmap.h"
 #include "host/scene/description.h"
+#include "host/scene/hierarchy.h"
 #include "host/scene/resource.h"
 #include "host/scene/scene.h"
 #include "meshexport.h"
 #include "pngwriter.h"
 #include "topview.h"
 #include "support/file_size_cap.h"
+#include "support/png_decode.h"
 
 namespace fs = std::filesystem;
 using namespace host::app;
+using ogx_test::DecodePng;
 
 namespace
 {
@@ -69,33 +72,6 @@ void WriteText(const fs::path& file, const std::string& text)
 {
   std::ofstream out(file, std::ios::binary);
   out << text;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// PNG files read back with libpng's own reader (a path of the library apart from the one that writes).
-
-// The RGBA image of a PNG file; fails the test on anything malformed.
-RgbaImage DecodePng(const std::string& file)
-{
-  RgbaImage image;
-  png_image png;
-  std::memset(&png, 0, sizeof png);
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&png, file.data(), file.size()))
-  {
-    ADD_FAILURE() << "not a PNG file: " << png.message;
-    return image;
-  }
-  // What the writer promises: 8-bit RGBA, no colour map.
-  EXPECT_EQ(png.format, static_cast<png_uint_32>(PNG_FORMAT_RGBA));
-  png.format = PNG_FORMAT_RGBA;
-  image.width = static_cast<Int32>(png.width);
-  image.height = static_cast<Int32>(png.height);
-  image.pixels.assign(PNG_IMAGE_SIZE(png), 0);
-  if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr))
-    ADD_FAILURE() << "the PNG data does not decode: " << png.message;
-  png_image_free(&png);
-  return image;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -158,6 +134,19 @@ TEST(FrontEndArgumentsTest, OptionsAndTheirErrors)
     EXPECT_EQ(r.GetValue().module, Url(String("m.so")));
   }
   EXPECT_TRUE(ParseArguments({"--help"}).GetValue().help);
+  EXPECT_TRUE(ParseArguments({"--about"}).GetValue().about);
+  {
+    const Result<FrontEndOptions> page = ParseArguments({"--help-page", "ONOISEOPERATOR", "NOISEOPERATOR_SCALE"});
+    ASSERT_TRUE(page.IsOk());
+    EXPECT_EQ(page.GetValue().helpType, String("ONOISEOPERATOR"));
+    EXPECT_EQ(page.GetValue().helpProperty, "NOISEOPERATOR_SCALE");
+    // The parameter is optional, and an option after the type is no parameter.
+    const Result<FrontEndOptions> type = ParseArguments({"--help-page=PREFSOGX", "--module", "m.so"});
+    ASSERT_TRUE(type.IsOk());
+    EXPECT_EQ(type.GetValue().helpType, String("PREFSOGX"));
+    EXPECT_EQ(type.GetValue().helpProperty, "");
+    EXPECT_EQ(type.GetValue().module, Url(String("m.so")));
+  }
 
   struct Case
   {
@@ -178,6 +167,12 @@ TEST(FrontEndArgumentsTest, OptionsAndTheirErrors)
     {{"s.json", "--out", "o", "--slope=1"}, "--slope: takes no value"},
     {{"s.json", "--out", "o", "--bogus"}, "--bogus: unknown option"},
     {{"a.json", "b.json", "--out", "o"}, "b.json: only one scene can be given"},
+    {{"--about=1"}, "--about: takes no value"},
+    {{"--about", "s.json"}, "--about: give no scene or --out with it"},
+    {{"--help-page"}, "--help-page: a value is missing"},
+    {{"--help-page="}, "--help-page: the type is empty"},
+    {{"--help-page", "OTERRAIN", "X", "s.json"}, "--help-page: give no scene or --out with it"},
+    {{"--about", "--list-types"}, "--list-types, --describe, --about and --help-page: give one of them"},
   };
   for (const Case& c : cases)
   {
@@ -437,6 +432,56 @@ PolygonObject* MakeGrid(Int32 nx, Int32 nz, Float sizeX, Float sizeZ, Float bump
   return MakeMesh("grid", points, polys);
 }
 
+// Lines over the view land where the mesh's mapping puts them, clipped to the image, in their colour;
+// lines with an end that is not finite are left out.
+TEST(TopViewTest, OverlayLinesAreDrawnWhereTheMeshPutsThem)
+{
+  MeshPtr plane(MakePlane(100, 50, 0));   // 64 x 32 pixels: 1.5625 units a pixel
+  const Vector red(1, 0, 0);
+  const Vector blue(0, 0, 1);
+  const Float nan = std::numeric_limits<Float>::quiet_NaN();
+  const std::vector<TopViewLine> lines = {
+    {Vector(-50, 7, 0), Vector(50, -3, 0), red},         // along z = 0, the height plays no part
+    {Vector(-25, 0, 1e6), Vector(-25, 0, -1e6), blue},   // x = -25, reaching far beyond the image
+    {Vector(200, 0, 200), Vector(300, 0, 300), red},     // wholly outside
+    {Vector(nan, 0, 0), Vector(0, 0, 10), blue},          // not finite
+  };
+  const Result<RgbaImage> image = RenderTopView(Parts(plane.get()), 64, lines);
+  ASSERT_TRUE(image.IsOk());
+  const RgbaImage& img = image.GetValue();
+  ASSERT_EQ(img.width, 64);
+  ASSERT_EQ(img.height, 32);
+  auto colour = [&](Int32 x, Int32 y) {
+    const UChar* p = img.pixels.data() + (static_cast<std::size_t>(y) * 64 + x) * 4;
+    return std::array<Int, 4>{p[0], p[1], p[2], p[3]};
+  };
+  Int redPixels = 0;
+  Int bluePixels = 0;
+  for (Int32 y = 0; y < 32; ++y)
+    for (Int32 x = 0; x < 64; ++x)
+    {
+      const std::array<Int, 4> c = colour(x, y);
+      if (c == std::array<Int, 4>{255, 0, 0, 255})
+      {
+        ++redPixels;
+        EXPECT_EQ(y, 16) << x;   // z = 0 is the middle row's top edge
+      }
+      else if (c == std::array<Int, 4>{0, 0, 255, 255})
+      {
+        ++bluePixels;
+        EXPECT_EQ(x, 16) << y;   // x = -25 is a quarter across
+      }
+    }
+  // Every column of the row but where the blue line crossed it later; every row of the column.
+  EXPECT_EQ(redPixels, 63);
+  EXPECT_EQ(bluePixels, 32);
+
+  // Without lines, the same image as before.
+  const Result<RgbaImage> plain = RenderTopView(Parts(plane.get()), 64);
+  const Result<RgbaImage> noLines = RenderTopView(Parts(plane.get()), 64, {});
+  EXPECT_EQ(plain.GetValue().pixels, noLines.GetValue().pixels);
+}
+
 TEST(TopViewTest, AGridLeavesNoPixelUncovered)
 {
   // Sizes where pixel centres fall exactly on the quads' diagonals and edges, and one where they do not.
@@ -548,7 +593,7 @@ TEST(TopViewTest, ASurfaceColourShowsAtTheTextureCoordinatesOfEachPixel)
 {
   MeshPtr grid(MakeTexturedGrid(8, 8, 16, 16, 0.0));
   const SurfaceColour colour = [](const Vector& uvw) { return Vector(uvw.x, uvw.y, 0.25); };
-  const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 64, colour);
+  const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 64, {}, colour);
   ASSERT_TRUE(image.IsOk());
   const RgbaImage& img = image.GetValue();
   // A flat surface is lit evenly: ambient plus the light's share at 45 degrees.
@@ -567,7 +612,7 @@ TEST(TopViewTest, ASurfaceColourShowsAtTheTextureCoordinatesOfEachPixel)
   MeshPtr both(MakeTexturedGrid(8, 8, 16, 16, 0.0));
   PolygonObject* cap = MakePlane(8, 8, 5.0);
   ASSERT_TRUE(cap->InsertUnder(both.get()));
-  const Result<RgbaImage> capped = RenderTopView(Parts(both.get()), 64, colour);
+  const Result<RgbaImage> capped = RenderTopView(Parts(both.get()), 64, {}, colour);
   const Result<RgbaImage> tinted = RenderTopView(Parts(both.get()), 64);
   ASSERT_TRUE(capped.IsOk() && tinted.IsOk());
   const auto at = [](const RgbaImage& i, Int32 x, Int32 y) {
@@ -584,9 +629,9 @@ TEST(TopViewTest, AColouredViewIsTheSameWithOneThreadOrAll)
   const SurfaceColour colour = [](const Vector& uvw) {
     return Vector(std::fmod(uvw.x * 7.0, 1.0), std::fmod(uvw.y * 5.0, 1.0), uvw.x * uvw.y);
   };
-  const Result<RgbaImage> parallel = RenderTopView(Parts(grid.get()), 300, colour);
+  const Result<RgbaImage> parallel = RenderTopView(Parts(grid.get()), 300, {}, colour);
   host::SetParallelEnabled(false);
-  const Result<RgbaImage> serial = RenderTopView(Parts(grid.get()), 300, colour);
+  const Result<RgbaImage> serial = RenderTopView(Parts(grid.get()), 300, {}, colour);
   host::SetParallelEnabled(true);
   ASSERT_TRUE(parallel.IsOk());
   ASSERT_TRUE(serial.IsOk());
@@ -1479,4 +1524,146 @@ TEST(FrontEndExecutableTest, RunningOutOfMemoryIsAnErrorNotAnAbort)
   fs::remove_all(work);
 }
 #endif
+// ---------------------------------------------------------------------------------------------------
+// The HUD line, the About texts and the help pages
+
+TEST(HudTextTest, LettersAreWhiteOnADarkRimAndClippedToTheImage)
+{
+  RgbaImage image;
+  image.width = 40;
+  image.height = 12;
+  image.pixels.assign(static_cast<std::size_t>(image.width * image.height * 4), 0);
+  const auto pixel = [&](Int32 x, Int32 y) { return &image.pixels[static_cast<std::size_t>((y * image.width + x) * 4)]; };
+  DrawText(image, 2, 2, "I|");
+  // "I": its top bar runs from column 1 to 3 of the cell, its stem down column 2.
+  for (const Int32 x : {3, 4, 5})
+    EXPECT_EQ(pixel(x, 2)[0], 255) << x;
+  for (Int32 y = 2; y < 9; ++y)
+    EXPECT_EQ(pixel(4, y)[0], 255) << y;
+  EXPECT_EQ(pixel(4, 2)[3], 255);
+  // The rim around it is dark and opaque; pixels away from any letter are untouched.
+  EXPECT_EQ(pixel(4, 1)[0], 24);
+  EXPECT_EQ(pixel(4, 1)[3], 255);
+  EXPECT_EQ(pixel(2, 5)[3], 0);
+  // "|" in the second cell: a full column at its centre.
+  for (Int32 y = 2; y < 9; ++y)
+    EXPECT_EQ(pixel(2 + HUDTEXT_ADVANCE + 2, y)[0], 255) << y;
+  EXPECT_EQ(pixel(30, 5)[3], 0);
+
+  // Far outside or half outside: drawn where it is inside, nothing written beyond the pixels.
+  RgbaImage copy = image;
+  DrawText(image, -100000, -100000, "clipped away");
+  EXPECT_EQ(image.pixels, copy.pixels);
+  DrawText(image, 36, 8, "WW");
+  DrawText(image, 2147483000, 5, "W");
+  EXPECT_EQ(image.pixels.size(), copy.pixels.size());
+
+  // A non-ASCII letter is one '?', whatever its byte count.
+  RgbaImage a = copy;
+  RgbaImage b = copy;
+  DrawText(a, 0, 0, "a\xc3\xa9" "b");
+  DrawText(b, 0, 0, "a?b");
+  EXPECT_EQ(a.pixels, b.pixels);
+}
+
+// The preferences as the preferences page leaves them (HUD on, its usual items, text at 0.05).
+void FillHudPreferences()
+{
+  BaseContainer prefs(1055624);
+  prefs.SetBool(1002, true);
+  prefs.SetFloat(10010, 0.05);
+  for (const Int32 key : {10004, 10006, 10007, 10008, 10009})
+    prefs.SetBool(key, true);
+  GetWorldContainerInstance()->SetContainer(1055624, prefs);
+}
+
+TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
+{
+  const fs::path work = TempDir("hud");
+  WriteText(work / "scene.json", TerrainScene({{R"("Ridge")", R"("Resolution X": 6, "Resolution Z": 4)", ""},
+                                               {R"("Other")", "", ""}}));
+  InProcessBuild build(work / "scene.json");
+  if (!build.HasTerrainObject())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  BaseDocument* doc = build.Document();
+  BaseObject* ridge = doc->SearchObject("Ridge");
+  BaseObject* other = doc->SearchObject("Other");
+  ASSERT_TRUE(ridge && other);
+  HierarchyContext hh(doc, 1.0, nullptr, BUILDFLAGS::NONE);
+  ASSERT_NE(host::BuildObjectCache(ridge, &hh), nullptr);
+  other->SetBit(BIT_ACTIVE);
+
+  // Until the preferences page has filled in its items, nothing shows.
+  EXPECT_TRUE(ViewHud(doc, ridge, 512, 300).empty());
+  FillHudPreferences();
+  const std::vector<host::HudText> texts = ViewHud(doc, ridge, 512, 300);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].x, 15);
+  EXPECT_EQ(texts[0].y, 13);   // (300 - 25) x 0.05, truncated
+  EXPECT_EQ(texts[0].text.rfind("Ridge | Polygons: 24 | ", 0), 0u) << texts[0].text;
+  // The scene's own selection is as it was.
+  EXPECT_TRUE(other->GetBit(BIT_ACTIVE));
+  EXPECT_FALSE(ridge->GetBit(BIT_ACTIVE));
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, AboutShowsTheDialogsTexts)
+{
+  const fs::path work = TempDir("about");
+  const RunResult r = RunHost({"--about"}, work);
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const std::string logo = (fs::path(OGX_HOST_EXE).parent_path() / "res" / "ogx_logo.tif").string();
+  EXPECT_EQ(r.out, "About Orogenix...\n[logo: " + logo + ", 256 x 80]\nOrogenix 1.1.0\n\nRev master @ 051ccf5\n2021-03-10\n\n");
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, HelpPagesOpenThroughTheModulesCallback)
+{
+  const fs::path work = TempDir("helppage");
+  const fs::path log = work / "browser.log";
+  const std::string browser = std::string(OGX_SOURCE_DIR) + "/tests/support/browser_recorder.sh %s";
+  setenv("BROWSER", browser.c_str(), 1);
+  setenv("OGX_BROWSER_LOG", log.c_str(), 1);
+  const RunResult page = RunHost({"--help-page", "ONOISEOPERATOR", "NOISEOPERATOR_SCALE"}, work);
+  const RunResult prefs = RunHost({"--help-page", "PREFSOGX"}, work);
+  const RunResult lower = RunHost({"--help-page", "onoiseoperator"}, work);
+  unsetenv("BROWSER");
+  unsetenv("OGX_BROWSER_LOG");
+
+  EXPECT_EQ(page.exit, 0) << page.err;
+  EXPECT_EQ(page.out, "The module opened the help of ONOISEOPERATOR NOISEOPERATOR_SCALE in the web browser.\n");
+  EXPECT_EQ(prefs.exit, 0) << prefs.err;
+  EXPECT_EQ(lower.exit, 1);
+  EXPECT_EQ(lower.err, "ogx-host: --help-page: the module has no help for onoiseoperator\n");
+  const std::string help = (fs::path(OGX_HOST_EXE).parent_path() / "help" / "content").string();
+  EXPECT_EQ(ReadText(log), "file://" + help + "/onoiseoperator.html#NOISEOPERATOR_SCALE\nfile://" + help +
+                             "/prefsogx.html#\n");
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, TheHudLineIsPrintedAfterEachBuild)
+{
+  const fs::path work = TempDir("hudline");
+  WriteText(work / "scene.json", TerrainScene({{R"("Mesa")", R"("Resolution X": 4, "Resolution Z": 4)", ""}}));
+  Bool hasPreferencesPage = false;
+  {
+    InProcessBuild probe(work / "scene.json");
+    if (!probe.HasTerrainObject())
+      GTEST_SKIP() << "the module registers no terrain object yet";
+    hasPreferencesPage = host::FindPlugin(1055624) != nullptr;
+  }
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", (work / "out").string()}, work);
+  ASSERT_EQ(r.exit, 0) << r.err;
+  // The line shows once the preferences page has filled in the HUD's items; without the page every
+  // item is off and the viewport shows nothing.
+  if (hasPreferencesPage)
+  {
+    EXPECT_NE(r.out.find("\nHUD: Mesa | Polygons: 16 | "), std::string::npos) << r.out;
+  }
+  else
+  {
+    EXPECT_EQ(r.out.find("HUD:"), std::string::npos) << r.out;
+  }
+  fs::remove_all(work);
+}
 } // namespace
