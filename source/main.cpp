@@ -17,6 +17,7 @@
 #include "host/core/url.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "object/operator_group.h"
 #include "object/operator_noise.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
@@ -45,6 +46,7 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_GROUP_OPERATOR = 25;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -147,6 +149,7 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"terrain object", [] { return RegisterTerrainObject(SORT_TERRAIN_OBJECT); }},
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
+  {"group operator", [] { return RegisterGroupOperator(SORT_GROUP_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
