@@ -150,6 +150,10 @@ Int GetTerrainMemoryUsage(const TerrainObject& terrainObject, BaseObject* mesh);
 // normals' shape ("Slope grid and normals differ in size!" otherwise).
 Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slopes, const Vector& direction);
 
+// The slope map of a height field: its normals' slopes against the up direction (0, 1, 0), in a grid
+// of the normals' shape (what both the terrain object's and the operators' export write).
+Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes);
+
 // Registers the terrain object plug-in (id 1054563, description "oterrain") and its icon; the
 // start-up passes sort order 10.
 Bool RegisterTerrainObject(Int32 sortOrder);
