@@ -22,6 +22,7 @@
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "preferences/ogx_prefsdialog.h"
 
 namespace
 {
@@ -153,6 +154,7 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
+  {"preferences page", [] { return RegisterPreferencesPage(); }},
 };
 
 // ---------------------------------------------------------------------------------------------------
