@@ -9,6 +9,9 @@
 #include <optional>
 #include <string_view>
 
+#include "command/command_changeresolution.h"
+#include "command/command_cycleblendmode.h"
+#include "command/command_groupoperators.h"
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
 #include "host/app/module.h"
@@ -48,6 +51,10 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
 constexpr Int32 SORT_GROUP_OPERATOR = 25;
+constexpr Int32 SORT_GROUP_COMMAND = 41;
+constexpr Int32 SORT_UNGROUP_COMMAND = 42;
+constexpr Int32 SORT_RESOLUTION_COMMANDS = 43;   // and 44
+constexpr Int32 SORT_BLENDMODE_COMMANDS = 45;    // and 46
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -153,6 +160,10 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"group operator", [] { return RegisterGroupOperator(SORT_GROUP_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
+  {"group command", [] { return RegisterGroupOperatorsCommand(SORT_GROUP_COMMAND); }},
+  {"ungroup command", [] { return RegisterUngroupOperatorsCommand(SORT_UNGROUP_COMMAND); }},
+  {"resolution commands", [] { return RegisterChangeResolutionCommands(SORT_RESOLUTION_COMMANDS); }},
+  {"blend-mode commands", [] { return RegisterCycleBlendmodeCommands(SORT_BLENDMODE_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
   {"preferences page", [] { return RegisterPreferencesPage(); }},
 };

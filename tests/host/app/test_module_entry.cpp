@@ -316,9 +316,17 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054563, PLUGINTYPE::OBJECT, "#$10" + GeLoadString(10000), 4, "oterrain", 1, true},
     {1054692, PLUGINTYPE::COMMAND, "#$20--", 0, "", 0, false},
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
+    {1054581, PLUGINTYPE::OBJECT, "#$25" + GeLoadString(10003), 4, "ogroupoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
+    {1054797, PLUGINTYPE::COMMAND, "#$41" + GeLoadString(10034), 0, "", 0, true},
+    {1055911, PLUGINTYPE::COMMAND, "#$42" + GeLoadString(10036), 0, "", 0, true},
+    {1056090, PLUGINTYPE::COMMAND, "#$43" + GeLoadString(10041), 0, "", 0, true},
+    {1056091, PLUGINTYPE::COMMAND, "#$44" + GeLoadString(10043), 0, "", 0, true},
+    {1056684, PLUGINTYPE::COMMAND, "#$45" + GeLoadString(10045), 0, "", 0, true},
+    {1056685, PLUGINTYPE::COMMAND, "#$46" + GeLoadString(10047), 0, "", 0, true},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
+    {1055624, PLUGINTYPE::PREFS, GeLoadString(10084), 0, "prefsogx", 0, false},
   };
   const std::vector<host::RegistrationCall> plugins = host::GetRegistrationLog();
   ASSERT_EQ(plugins.size(), expectedPlugins.size());
@@ -337,6 +345,13 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   // Each object plug-in's registration line, after the start lines, in order.
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
+  EXPECT_EQ(console[4], GeLoadString(10017, GeLoadString(10003)));
+  // The commands' help texts are the second string of each pair.
+  EXPECT_EQ(host::FindPlugin(1054797)->help, GeLoadString(10035));
+  EXPECT_EQ(host::FindPlugin(1056685)->help, GeLoadString(10048));
+  // The preferences page filled its defaults in when it registered.
+  ASSERT_NE(host::GetPrefsPage(1055624), nullptr);
+  EXPECT_EQ(GetWorldContainerInstance()->GetContainerInstance(1055624)->GetInt32(1000), 4000);
 
   // The separators: default commands without icon or help, named by their sort order.
   struct Separator
@@ -346,7 +361,10 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   };
   const std::vector<Separator> separators = {
     {1054692, "#$20--"}, {1054745, "#$30--"}, {1054746, "#$40--"}, {1054804, "#$50--"}};
-  const std::vector<host::RegistrationCall> commands = CommandRegistrations();
+  std::vector<host::RegistrationCall> commands;
+  for (const host::RegistrationCall& call : CommandRegistrations())
+    if (call.name.ends_with("--"))
+      commands.push_back(call);
   ASSERT_EQ(commands.size(), separators.size());
   for (std::size_t i = 0; i < separators.size(); ++i)
   {
