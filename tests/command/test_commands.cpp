@@ -460,8 +460,9 @@ TEST_F(CommandTest, GroupAndUngroupEnablingStates)
     {"operators and the terrain object", {op, terrain}, false, false},
     {"an operator and a host object", {op, null}, false, false},
     {"the terrain object", {terrain}, false, false},
-    // The active object is the first in hierarchy order: the terrain object, not the group.
+    // The active object is the one made active last.
     {"the terrain object and a group", {group, terrain}, false, false},
+    {"a group made active after the terrain object", {terrain, group}, false, true},
   };
   for (const Case& c : cases)
   {

@@ -256,6 +256,10 @@ void BaseDocument::GetActiveObjects(AtomArray& selection, GETACTIVEOBJECTFLAGS) 
 
 BaseObject* BaseDocument::GetActiveObject() const
 {
+  // The last one made active, unless it has been deselected, moved out or freed since.
+  if (BaseList2D* last = host::FindNodeByGuid(_activeGuid);
+      last && last->GetKind() == NODEKIND::OBJECT && last->GetBit(BIT_ACTIVE) && last->GetDocument() == this)
+    return static_cast<BaseObject*>(last);
   AtomArray arr;
   GetActiveObjects(arr, GETACTIVEOBJECTFLAGS::NONE);
   return static_cast<BaseObject*>(arr.GetIndex(0));
@@ -267,12 +271,14 @@ void BaseDocument::SetActiveObject(BaseObject* op, SELECTION mode)
   {
     case SELECTION::NEW:
       ClearActive(GetFirstObject());
-      if (op)
-        op->SetBit(BIT_ACTIVE);
-      break;
+      _activeGuid = 0;
+      [[fallthrough]];
     case SELECTION::ADD:
       if (op)
+      {
         op->SetBit(BIT_ACTIVE);
+        _activeGuid = op->GetGUID();
+      }
       break;
     case SELECTION::SUB:
       if (op)

@@ -1,6 +1,9 @@
 #include "host/scene/plugins.h"
 
+#include <algorithm>
+#include <cctype>
 #include <mutex>
+#include <string>
 
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -274,5 +277,39 @@ Int32 GetCommandState(Int32 id, BaseDocument* doc)
 {
   CommandData* command = FindCommand(id);
   return command ? command->GetState(doc) : 0;
+}
+
+String GetMenuDisplayName(const String& registeredName)
+{
+  if (!registeredName.starts_with("#$"))
+    return registeredName;
+  std::size_t end = 2;
+  while (end < registeredName.size() && std::isdigit(static_cast<unsigned char>(registeredName[end])))
+    ++end;
+  return String(registeredName.substr(end));
+}
+
+Int32 FindCommand(const String& nameOrId)
+{
+  const std::string& text = nameOrId.GetStd();
+  const Bool numeric = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+  auto sameText = [](const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char l, char r) {
+             return std::tolower(static_cast<unsigned char>(l)) == std::tolower(static_cast<unsigned char>(r));
+           });
+  };
+  for (const PluginEntry* entry : GetPlugins())
+  {
+    if (entry->type != PLUGINTYPE::COMMAND)
+      continue;
+    const String shown = GetMenuDisplayName(entry->name);
+    if (shown == "--")
+      continue;
+    if (numeric ? text == std::to_string(entry->id) : sameText(shown.GetStd(), text))
+      return entry->id;
+  }
+  return 0;
 }
 } // namespace host

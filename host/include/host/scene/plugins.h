@@ -133,6 +133,11 @@ void FailNthRegistration(Int n);
 Bool ExecuteCommand(Int32 id, BaseDocument* doc);
 // The command's GetState with doc; 0 for an id that is no registered command.
 Int32 GetCommandState(Int32 id, BaseDocument* doc);
+// The menu name a user sees: the registered name without its sort prefix ("#$" and digits).
+String GetMenuDisplayName(const String& registeredName);
+// The registered command a user names: by its id in decimal, or by its menu name as shown (compared
+// without case). Separators are no commands. 0 when nothing matches.
+Int32 FindCommand(const String& nameOrId);
 // The page node of a registered preferences page; null for another id or a page whose Init failed.
 BaseList2D* GetPrefsPage(Int32 id);
 // Empties the table, the log and the failure switch (between tests), and frees the preference pages'
