@@ -4,7 +4,6 @@
 
 #include "command/command_common.h"
 #include "common/ogx_gui.h"
-#include "common/ogx_icons.h"
 #include "common/ogx_misc.h"
 #include "host/core/alloc.h"
 #include "host/gui/keyboard.h"
@@ -12,6 +11,7 @@
 #include "host/scene/messages.h"
 #include "object/terrainobject.h"
 #include "orogenix/ogx_ids.h"
+#include "preferences/ogx_prefsdialog.h"
 
 namespace
 {
@@ -19,8 +19,6 @@ constexpr Int32 IDS_INCREASE_NAME = 10041;
 constexpr Int32 IDS_INCREASE_HELP = 10042;
 constexpr Int32 IDS_DECREASE_NAME = 10043;
 constexpr Int32 IDS_DECREASE_HELP = 10044;
-
-constexpr Int32 PREFSOGX_MAX_RESOLUTION = 1000;
 
 constexpr Int STEP_COARSE = 250;
 constexpr Int STEP_FINE = 100;
@@ -37,24 +35,6 @@ struct Resolution
 Resolution ReadResolution(const BaseContainer& data)
 {
   return {data.GetInt32(TERRAINOBJECT_RESOLUTION_X, 0), data.GetInt32(TERRAINOBJECT_RESOLUTION_Z, 0)};
-}
-
-// Both axes move by the same step, so their difference stays; the limit is tested on the axis that
-// reaches it first.
-Result<void> ApplyStep(BaseObject* object, BaseDocument* document, BaseContainer* data, Int step)
-{
-  if (!object || !data)
-    return NullptrError("op must not be NULL!");
-  const Resolution r = ReadResolution(*data);
-  if (step < 0 ? std::min(r.x, r.y) + step < MIN_RESOLUTION
-               : std::max(r.x, r.y) + step > GetResolutionCommandCap())
-    return OK;
-  if (document)
-    document->AddUndo(UNDOTYPE::CHANGE, object);
-  data->SetInt32(TERRAINOBJECT_RESOLUTION_X, static_cast<Int32>(r.x + step));
-  data->SetInt32(TERRAINOBJECT_RESOLUTION_Z, static_cast<Int32>(r.y + step));
-  object->Message(MSG_UPDATE);
-  return OK;
 }
 } // namespace
 
@@ -108,14 +88,31 @@ Int32 ChangeTerrainResolutionCommand::GetState(BaseDocument* doc)
     doc, [this](const AtomArray* active, BaseArray<BaseObject*>& out) { return CollectTargetTerrainObjects(active, out); });
 }
 
-Result<void> IncreaseResCommand::ChangeObjectResolution(BaseObject* object, BaseDocument* document,
-                                                        BaseContainer* data, Bool fineStep)
+// Both axes move by the same step, so their difference stays; the limit is tested on the axis that
+// reaches it first.
+Result<void> ChangeTerrainResolutionCommand::StepResolution(BaseObject* object, BaseDocument* document,
+                                                            BaseContainer* data, Int step)
 {
-  if (!object)
+  if (!object || !data)
     return NullptrError("op must not be NULL!");
   if (!CanChangeResolution(object))
     return OK;
-  return ApplyStep(object, document, data, fineStep ? STEP_FINE : STEP_COARSE);
+  const Resolution r = ReadResolution(*data);
+  if (step < 0 ? std::min(r.x, r.y) + step < MIN_RESOLUTION
+               : std::max(r.x, r.y) + step > GetResolutionCommandCap())
+    return OK;
+  if (document)
+    document->AddUndo(UNDOTYPE::CHANGE, object);
+  data->SetInt32(TERRAINOBJECT_RESOLUTION_X, static_cast<Int32>(r.x + step));
+  data->SetInt32(TERRAINOBJECT_RESOLUTION_Z, static_cast<Int32>(r.y + step));
+  object->Message(MSG_UPDATE);
+  return OK;
+}
+
+Result<void> IncreaseResCommand::ChangeObjectResolution(BaseObject* object, BaseDocument* document,
+                                                        BaseContainer* data, Bool fineStep)
+{
+  return StepResolution(object, document, data, fineStep ? STEP_FINE : STEP_COARSE);
 }
 
 // The test always uses the fine step: the command stays enabled while any raise is possible.
@@ -130,11 +127,7 @@ Bool IncreaseResCommand::CanChangeResolution(BaseObject* object)
 Result<void> DecreaseResCommand::ChangeObjectResolution(BaseObject* object, BaseDocument* document,
                                                         BaseContainer* data, Bool fineStep)
 {
-  if (!object)
-    return NullptrError("op must not be NULL!");
-  if (!CanChangeResolution(object))
-    return OK;
-  return ApplyStep(object, document, data, -(fineStep ? STEP_FINE : STEP_COARSE));
+  return StepResolution(object, document, data, -(fineStep ? STEP_FINE : STEP_COARSE));
 }
 
 Bool DecreaseResCommand::CanChangeResolution(BaseObject* object)
@@ -147,12 +140,9 @@ Bool DecreaseResCommand::CanChangeResolution(BaseObject* object)
 
 Bool RegisterChangeResolutionCommands(Int32 sortOrder)
 {
-  if (!RegisterSheetIcon(ID_OGX_INCREASERESOLUTION_COMMAND, MainIconSheet(), 448, 64) ||
-      !RegisterSheetIcon(ID_OGX_DECREASERESOLUTION_COMMAND, MainIconSheet(), 512, 64))
-    return false;
-  if (!RegisterOgxCommand(ID_OGX_INCREASERESOLUTION_COMMAND, sortOrder, IDS_INCREASE_NAME, IDS_INCREASE_HELP,
-                          NewObj<IncreaseResCommand>()))
-    return false;
-  return RegisterOgxCommand(ID_OGX_DECREASERESOLUTION_COMMAND, sortOrder + 1, IDS_DECREASE_NAME, IDS_DECREASE_HELP,
-                            NewObj<DecreaseResCommand>());
+  return RegisterOgxCommandPair(
+    {ID_OGX_INCREASERESOLUTION_COMMAND, 448, 64, IDS_INCREASE_NAME, IDS_INCREASE_HELP},
+    []() -> CommandData* { return NewObj<IncreaseResCommand>(); },
+    {ID_OGX_DECREASERESOLUTION_COMMAND, 512, 64, IDS_DECREASE_NAME, IDS_DECREASE_HELP},
+    []() -> CommandData* { return NewObj<DecreaseResCommand>(); }, sortOrder);
 }

@@ -35,6 +35,11 @@ public:
   // listed yet (listed ones are passed over), when that one can change. Other objects add nothing. Out of
   // memory while the list grows is returned.
   Result<void> CollectTargetTerrainObjects(const AtomArray* activeObjects, BaseArray<BaseObject*>& out);
+
+protected:
+  // Moves both resolutions by step (negative: down) when the object can change and neither the lower
+  // limit nor the cap would be crossed.
+  Result<void> StepResolution(BaseObject* object, BaseDocument* document, BaseContainer* data, Int step);
 };
 
 class IncreaseResCommand : public ChangeTerrainResolutionCommand

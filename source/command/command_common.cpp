@@ -1,20 +1,42 @@
 #include "command/command_common.h"
 
 #include "common/ogx_gui.h"
+#include "common/ogx_icons.h"
 #include "host/core/log.h"
 #include "host/gui/icons.h"
 #include "host/imaging/bitmap.h"
 #include "host/scene/hierarchy.h"
 #include "host/scene/resource.h"
 
-Bool RegisterOgxCommand(Int32 id, Int32 sortOrder, Int32 nameId, Int32 helpId, CommandData* dat)
+namespace
 {
-  // The host looks at the copy during the call only; the library keeps its own icon.
-  BaseBitmap* icon = CopyIcon(id);
-  const Bool registered =
-    RegisterCommandPlugin(id, MenuSortPrefix(sortOrder) + GeLoadString(nameId), 0, icon, GeLoadString(helpId), dat);
+// The command made by make, named and described, with a copy of its registered icon (the host looks at
+// the copy during the call only; the library keeps its own icon).
+Bool RegisterCommand(const OgxCommandInfo& info, Int32 sortOrder, CommandAllocator make)
+{
+  BaseBitmap* icon = CopyIcon(info.id);
+  const Bool registered = RegisterCommandPlugin(info.id, MenuSortPrefix(sortOrder) + GeLoadString(info.nameId), 0,
+                                                icon, GeLoadString(info.helpId), make());
   BaseBitmap::Free(icon);
   return registered;
+}
+
+Bool RegisterIcon(const OgxCommandInfo& info)
+{
+  return RegisterSheetIcon(info.id, MainIconSheet(), info.iconX, info.iconY);
+}
+} // namespace
+
+Bool RegisterOgxCommand(const OgxCommandInfo& info, Int32 sortOrder, CommandAllocator make)
+{
+  return RegisterIcon(info) && RegisterCommand(info, sortOrder, make);
+}
+
+Bool RegisterOgxCommandPair(const OgxCommandInfo& first, CommandAllocator makeFirst, const OgxCommandInfo& second,
+                            CommandAllocator makeSecond, Int32 sortOrder)
+{
+  return RegisterIcon(first) && RegisterIcon(second) && RegisterCommand(first, sortOrder, makeFirst) &&
+         RegisterCommand(second, sortOrder + 1, makeSecond);
 }
 
 ActiveObjects::ActiveObjects(BaseDocument* doc)

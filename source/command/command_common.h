@@ -12,10 +12,26 @@
 #include "host/scene/document.h"
 #include "host/scene/plugins.h"
 
-// Registers dat under id: the menu name is the sort prefix of sortOrder followed by string nameId, the
-// help text string helpId, the icon a copy of the icon already registered under id (none when there is
-// none). The host owns dat from here on, also when it refuses the registration.
-Bool RegisterOgxCommand(Int32 id, Int32 sortOrder, Int32 nameId, Int32 helpId, CommandData* dat);
+// What a command registers with: its plug-in id, the main-sheet cell of its icon, and the strings of its
+// menu name and help text.
+struct OgxCommandInfo
+{
+  Int32 id;
+  Int32 iconX;
+  Int32 iconY;
+  Int32 nameId;
+  Int32 helpId;
+};
+// Makes a command's instance (null when memory cannot be had).
+using CommandAllocator = CommandData* (*)();
+
+// Registers the command's icon, then the command made by make under the menu name "sort prefix of
+// sortOrder + name string", with its help string. False when the icon or the command is refused.
+Bool RegisterOgxCommand(const OgxCommandInfo& info, Int32 sortOrder, CommandAllocator make);
+// A pair of commands: both icons first, then the first command at sortOrder and, when that succeeded,
+// the second at sortOrder + 1.
+Bool RegisterOgxCommandPair(const OgxCommandInfo& first, CommandAllocator makeFirst, const OgxCommandInfo& second,
+                            CommandAllocator makeSecond, Int32 sortOrder);
 
 // The document's active objects (hierarchy order) in a host object array that the wrapper frees.
 class ActiveObjects

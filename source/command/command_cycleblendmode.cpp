@@ -3,7 +3,6 @@
 #include <array>
 
 #include "command/command_common.h"
-#include "common/ogx_icons.h"
 #include "host/core/alloc.h"
 #include "host/scene/baseobject.h"
 #include "host/scene/messages.h"
@@ -91,12 +90,9 @@ Int32 BaseCycleBlendmodeCommand::GetState(BaseDocument* doc)
 
 Bool RegisterCycleBlendmodeCommands(Int32 sortOrder)
 {
-  if (!RegisterSheetIcon(ID_OGX_NEXTBLENDMODE_COMMAND, MainIconSheet(), 64, 128) ||
-      !RegisterSheetIcon(ID_OGX_PREVIOUSBLENDMODE_COMMAND, MainIconSheet(), 128, 128))
-    return false;
-  if (!RegisterOgxCommand(ID_OGX_NEXTBLENDMODE_COMMAND, sortOrder, IDS_NEXT_NAME, IDS_NEXT_HELP,
-                          NewObj<NextBlendmodeCommand>()))
-    return false;
-  return RegisterOgxCommand(ID_OGX_PREVIOUSBLENDMODE_COMMAND, sortOrder + 1, IDS_PREVIOUS_NAME, IDS_PREVIOUS_HELP,
-                            NewObj<PreviousBlendmodeCommand>());
+  return RegisterOgxCommandPair(
+    {ID_OGX_NEXTBLENDMODE_COMMAND, 64, 128, IDS_NEXT_NAME, IDS_NEXT_HELP},
+    []() -> CommandData* { return NewObj<NextBlendmodeCommand>(); },
+    {ID_OGX_PREVIOUSBLENDMODE_COMMAND, 128, 128, IDS_PREVIOUS_NAME, IDS_PREVIOUS_HELP},
+    []() -> CommandData* { return NewObj<PreviousBlendmodeCommand>(); }, sortOrder);
 }

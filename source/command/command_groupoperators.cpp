@@ -1,7 +1,6 @@
 #include "command/command_groupoperators.h"
 
 #include "command/command_common.h"
-#include "common/ogx_icons.h"
 #include "host/core/alloc.h"
 #include "host/scene/baseobject.h"
 #include "host/scene/hierarchy.h"
@@ -140,14 +139,12 @@ Int32 UngroupOperatorsCommand::GetState(BaseDocument* doc)
 
 Bool RegisterGroupOperatorsCommand(Int32 sortOrder)
 {
-  return RegisterSheetIcon(ID_OGX_GROUPOPERATORS_COMMAND, MainIconSheet(), 192, 64) &&
-         RegisterOgxCommand(ID_OGX_GROUPOPERATORS_COMMAND, sortOrder, IDS_GROUP_NAME, IDS_GROUP_HELP,
-                            NewObj<GroupOperatorsCommand>());
+  return RegisterOgxCommand({ID_OGX_GROUPOPERATORS_COMMAND, 192, 64, IDS_GROUP_NAME, IDS_GROUP_HELP}, sortOrder,
+                            []() -> CommandData* { return NewObj<GroupOperatorsCommand>(); });
 }
 
 Bool RegisterUngroupOperatorsCommand(Int32 sortOrder)
 {
-  return RegisterSheetIcon(ID_OGX_UNGROUPOPERATORS_COMMAND, MainIconSheet(), 384, 64) &&
-         RegisterOgxCommand(ID_OGX_UNGROUPOPERATORS_COMMAND, sortOrder, IDS_UNGROUP_NAME, IDS_UNGROUP_HELP,
-                            NewObj<UngroupOperatorsCommand>());
+  return RegisterOgxCommand({ID_OGX_UNGROUPOPERATORS_COMMAND, 384, 64, IDS_UNGROUP_NAME, IDS_UNGROUP_HELP}, sortOrder,
+                            []() -> CommandData* { return NewObj<UngroupOperatorsCommand>(); });
 }

@@ -11,6 +11,7 @@
 #include "command/command_groupoperators.h"
 #include "host/scene/scenefile.h"
 #include "support/module_scene.h"
+#include "support/scene_fixture.h"
 
 using namespace ogx_test;
 
@@ -74,20 +75,6 @@ protected:
     op->GetDataInstanceRef().SetInt32(TERRAINOPERATOR_BLENDMODE, mode);
   }
 
-  // The names of op's siblings from op on, with their subtrees, as "a(b,c),d".
-  static String Tree(const BaseObject* op)
-  {
-    String out;
-    for (; op; op = op->GetNext())
-    {
-      if (!out.IsEmpty())
-        out += ",";
-      out += op->GetName();
-      if (op->GetDown())
-        out += "(" + Tree(op->GetDown()) + ")";
-    }
-    return out;
-  }
   static std::vector<UNDOTYPE> LastStepTypes(const BaseDocument* d)
   {
     std::vector<UNDOTYPE> out;
@@ -342,7 +329,7 @@ TEST_F(CommandTest, GroupingKeepsOrderAndTakesTheFirstOperatorsPlace)
   BaseObject* group = a->GetUp();
   ASSERT_NE(group, nullptr);
   group->SetName("G");
-  EXPECT_EQ(Tree(terrain->GetDown()), "X,G(A,B),Y");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "X,G(A,B),Y");
   EXPECT_EQ(group->GetType(), ID_OGX_GROUPOPERATOR);
   EXPECT_TRUE(group->GetBit(BIT_ACTIVE));
   EXPECT_FALSE(a->GetBit(BIT_ACTIVE));
@@ -353,7 +340,7 @@ TEST_F(CommandTest, GroupingKeepsOrderAndTakesTheFirstOperatorsPlace)
 
   ASSERT_TRUE(doc->DoUndo());
   EXPECT_EQ(Saved(), before);
-  EXPECT_EQ(Tree(terrain->GetDown()), "X,A,Y,B");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "X,A,Y,B");
 }
 
 TEST_F(CommandTest, GroupingCollectsOperatorsFromDifferentLevels)
@@ -364,7 +351,7 @@ TEST_F(CommandTest, GroupingCollectsOperatorsFromDifferentLevels)
   Select({outer, inner, other});
   ASSERT_TRUE(Run(ID_OGX_GROUPOPERATORS_COMMAND));
   terrain->GetDown()->SetName("G");
-  EXPECT_EQ(Tree(terrain->GetDown()), "G(P,Q,R)");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "G(P,Q,R)");
 }
 
 TEST_F(CommandTest, GroupingNeverMovesANodeIntoItself)
@@ -381,7 +368,7 @@ TEST_F(CommandTest, GroupingNeverMovesANodeIntoItself)
   BaseObject* group = GroupOperators(doc, order);
   ASSERT_NE(group, nullptr);
   group->SetName("G");
-  EXPECT_EQ(Tree(terrain->GetDown()), "P(G(C))");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "P(G(C))");
   ASSERT_TRUE(doc->DoUndo());
   EXPECT_EQ(Saved(), before);
 }
@@ -415,7 +402,7 @@ TEST_F(CommandTest, UngroupingKeepsOrderSelectsTheChildrenAndDeletesTheGroup)
 
   ASSERT_TRUE(Enabled(ID_OGX_UNGROUPOPERATORS_COMMAND));
   ASSERT_TRUE(Run(ID_OGX_UNGROUPOPERATORS_COMMAND));
-  EXPECT_EQ(Tree(terrain->GetDown()), "X,P,Q,R(S),Y");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "X,P,Q,R(S),Y");
   for (BaseObject* child : {p, q, r})
     EXPECT_TRUE(child->GetBit(BIT_ACTIVE)) << child->GetName();
   EXPECT_EQ(LastStepTypes(doc), (std::vector<UNDOTYPE>{UNDOTYPE::CHANGE_HIERARCHY, UNDOTYPE::CHANGE_HIERARCHY,
@@ -424,7 +411,7 @@ TEST_F(CommandTest, UngroupingKeepsOrderSelectsTheChildrenAndDeletesTheGroup)
   // The deleted group comes back from the undo step's copy, with its children in place.
   ASSERT_TRUE(doc->DoUndo());
   EXPECT_EQ(Saved(), before);
-  EXPECT_EQ(Tree(terrain->GetDown()), "X,G(P,Q,R(S)),Y");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "X,G(P,Q,R(S)),Y");
 }
 
 TEST_F(CommandTest, UngroupingAnEmptyGroupDeletesIt)
@@ -434,7 +421,7 @@ TEST_F(CommandTest, UngroupingAnEmptyGroupDeletesIt)
   Select({group});
   const String before = Saved();
   ASSERT_TRUE(Run(ID_OGX_UNGROUPOPERATORS_COMMAND));
-  EXPECT_EQ(Tree(terrain->GetDown()), "X");
+  EXPECT_EQ(TreeText(terrain->GetDown()), "X");
   ASSERT_TRUE(doc->DoUndo());
   EXPECT_EQ(Saved(), before);
 }
