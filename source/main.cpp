@@ -20,8 +20,14 @@
 #include "host/core/url.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "object/operator_adjustment.h"
+#include "object/operator_clamp.h"
+#include "object/operator_curve.h"
+#include "object/operator_fold.h"
 #include "object/operator_group.h"
+#include "object/operator_mirror.h"
 #include "object/operator_noise.h"
+#include "object/operator_quantize.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -51,6 +57,13 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
 constexpr Int32 SORT_GROUP_OPERATOR = 25;
+constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
+constexpr Int32 SORT_CURVE_OPERATOR = 32;
+constexpr Int32 SORT_CLAMP_OPERATOR = 33;
+constexpr Int32 SORT_MIRROR_OPERATOR = 36;
+constexpr Int32 SORT_FOLD_OPERATOR = 37;
+// Deliberately the erosion operator's 38 too, not 39.
+constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
 constexpr Int32 SORT_GROUP_COMMAND = 41;
 constexpr Int32 SORT_UNGROUP_COMMAND = 42;
 constexpr Int32 SORT_RESOLUTION_COMMANDS = 43;   // and 44
@@ -144,11 +157,11 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient, group) after noise; the filter
-// operators (adjustment, curve, clamp, blur, sharpen, mirror, fold, erosion, quantize) after the filter
-// separator; the commands (group, ungroup, resolution pair, blend-mode pair) after the command
-// separator; and after the tool separator the channel shader, the preferences page, the help callback,
-// open help, about and the HUD scene hook.
+// their place: the other generator operators (shader, spline, gradient, group) after noise; the blur
+// and sharpen operators between clamp and mirror, the erosion operator between fold and quantize; the
+// commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
+// the tool separator the channel shader, the preferences page, the help callback, open help, about and
+// the HUD scene hook.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -159,6 +172,12 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
   {"group operator", [] { return RegisterGroupOperator(SORT_GROUP_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
+  {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
+  {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
+  {"clamp operator", [] { return RegisterClampOperator(SORT_CLAMP_OPERATOR); }},
+  {"mirror operator", [] { return RegisterMirrorOperator(SORT_MIRROR_OPERATOR); }},
+  {"fold operator", [] { return RegisterFoldOperator(SORT_FOLD_OPERATOR); }},
+  {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"group command", [] { return RegisterGroupOperatorsCommand(SORT_GROUP_COMMAND); }},
   {"ungroup command", [] { return RegisterUngroupOperatorsCommand(SORT_UNGROUP_COMMAND); }},

@@ -2,11 +2,14 @@
 #include "common/ogx_misc.h"
 
 #include <new>
+#include <optional>
+#include <span>
 #include <sstream>
 
 #include "host/core/log.h"
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
+#include "host/splines/splinedata.h"
 #include "orogenix/ogx_ids.h"
 
 namespace
@@ -257,4 +260,110 @@ std::string C4DToStdString(const String& s)
     return std::string();
   }
   return out;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Curve presets
+
+namespace
+{
+// One knot of a preset; a tangent left empty keeps what a new knot gets (zero).
+struct PresetKnot
+{
+  Float x;
+  Float y;
+  std::optional<Vector> left;
+  std::optional<Vector> right;
+};
+
+constexpr Vector ZERO_TANGENT{};
+constexpr Vector Along(Float x, Float y = 0.0)
+{
+  return Vector(x, y, 0.0);
+}
+
+constexpr PresetKnot CANYON_KNOTS[] = {{0.0, 0.0, {}, ZERO_TANGENT}, {1.0, 1.0, Along(-0.5), {}}};
+constexpr PresetKnot GLACIER_KNOTS[] = {{0.0, 0.0, {}, Along(0.5)}, {1.0, 1.0, ZERO_TANGENT, {}}};
+constexpr PresetKnot PLATEAU_KNOTS[] = {{0.0, 0.0, {}, ZERO_TANGENT},
+                                        {0.45, 0.5, Along(-0.1), Along(0.1)},
+                                        {0.55, 0.5, Along(-0.1), Along(0.1)},
+                                        {1.0, 1.0, ZERO_TANGENT, {}}};
+constexpr PresetKnot EMPHASIZE_KNOTS[] = {{0.0, 0.0, {}, Along(0.5)}, {1.0, 1.0, Along(-0.5), {}}};
+constexpr PresetKnot TERRACE_1_KNOTS[] = {{0.0, 0.0, {}, ZERO_TANGENT},
+                                          {0.25, 0.25, Along(-0.15), Along(0.15)},
+                                          {0.5, 0.5, Along(-0.15), Along(0.15)},
+                                          {0.75, 0.75, Along(-0.15), Along(0.15)},
+                                          {1.0, 1.0, ZERO_TANGENT, {}}};
+// The knot positions are 0.2 times the knot number, as doubles (0.2 x 3 is 0.6000000000000001; 0.2 x 5
+// is exactly 1).
+constexpr PresetKnot TERRACE_2_KNOTS[] = {{0.2 * 0, 0.2 * 0, {}, ZERO_TANGENT},
+                                          {0.2 * 1, 0.2 * 1, Along(-0.1), Along(0.1)},
+                                          {0.2 * 2, 0.2 * 2, Along(-0.1), Along(0.1)},
+                                          {0.2 * 3, 0.2 * 3, Along(-0.1), Along(0.1)},
+                                          {0.2 * 4, 0.2 * 4, Along(-0.1), Along(0.1)},
+                                          {0.2 * 5, 0.2 * 5, ZERO_TANGENT, {}}};
+constexpr PresetKnot DUNES_KNOTS[] = {
+  {0.0, 0.0, {}, Along(0.2)}, {0.5, 0.5, Along(-0.2), Along(0.2)}, {1.0, 0.0, Along(-0.2), {}}};
+constexpr PresetKnot DUNES_2_KNOTS[] = {
+  {0.0, 0.0, {}, Along(0.2)}, {0.5, 0.5, Along(-0.2, 0.3), Along(0.2, 0.3)}, {1.0, 0.0, Along(-0.2), {}}};
+constexpr PresetKnot GLACIER_2_KNOTS[] = {{0.0, 0.0, ZERO_TANGENT, Along(0.75)}, {1.0, 1.0, Along(-0.1), ZERO_TANGENT}};
+constexpr PresetKnot PLATEAU_2_KNOTS[] = {
+  {0.0, 0.0, {}, ZERO_TANGENT}, {0.5, 0.5, Along(-0.2), Along(0.2)}, {1.0, 1.0, ZERO_TANGENT, {}}};
+constexpr PresetKnot CRATERS_KNOTS[] = {{0.0, 0.5, {}, Along(0.2, -0.2)},
+                                        {0.5, 0.2, Along(-0.2, -0.3), Along(0.2, -0.3)},
+                                        {1.0, 0.5, Along(-0.2, -0.3), {}}};
+constexpr PresetKnot FLATTENVALLEYS_KNOTS[] = {{0.0, 0.0, {}, Along(0.25)}, {1.0, 1.0, ZERO_TANGENT, {}}};
+
+// The knots of each preset by its value; LINEAR's are the host's default curve.
+const std::span<const PresetKnot> PRESET_KNOTS[] = {
+  {},   // LINEAR
+  CANYON_KNOTS,
+  GLACIER_KNOTS,
+  PLATEAU_KNOTS,
+  EMPHASIZE_KNOTS,
+  TERRACE_1_KNOTS,
+  TERRACE_2_KNOTS,
+  DUNES_KNOTS,
+  DUNES_2_KNOTS,
+  GLACIER_2_KNOTS,
+  PLATEAU_2_KNOTS,
+  CRATERS_KNOTS,
+  FLATTENVALLEYS_KNOTS,
+};
+constexpr Int32 PRESET_COUNT = static_cast<Int32>(std::size(PRESET_KNOTS));
+// The host's default curve, the identity diagonal.
+constexpr Int32 DEFAULT_CURVE_KNOTS = 2;
+} // namespace
+
+Result<void> ApplySplineDataPreset(BaseContainer& data, Int32 parameterId, SPLINEDATAPRESET preset)
+{
+  auto* curve = static_cast<SplineData*>(data.GetCustomData(parameterId, CUSTOMDATATYPE_SPLINE));
+  if (!curve)
+    return NullptrError("Could not get SplineData!");
+  curve->DeleteAllPoints();
+
+  const Int32 value = static_cast<Int32>(preset);
+  const std::span<const PresetKnot> knots =
+    value >= 0 && value < PRESET_COUNT ? PRESET_KNOTS[value] : std::span<const PresetKnot>();
+  if (knots.empty())
+  {
+    if (!curve->MakeDefaultCurve(DEFAULT_CURVE_KNOTS))
+      return OutOfMemoryError("Could not make the default curve!");
+    return OK;
+  }
+  // A knot the host cannot insert would shift every later tangent onto the wrong knot: stop instead.
+  for (const PresetKnot& k : knots)
+    if (curve->InsertKnot(k.x, k.y) < 0)
+      return OutOfMemoryError("Could not insert a curve knot!");
+  for (std::size_t i = 0; i < knots.size(); ++i)
+  {
+    SplineKnot* knot = curve->GetKnot(static_cast<Int32>(i));
+    if (!knot)
+      continue;
+    if (knots[i].left)
+      knot->leftTangent = *knots[i].left;
+    if (knots[i].right)
+      knot->rightTangent = *knots[i].right;
+  }
+  return OK;
 }

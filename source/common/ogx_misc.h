@@ -58,3 +58,14 @@ std::string ToStdString(const String& s);
 // As ToStdString, but a failed conversion prints "C4DToStdString: Could not get CString from s!" to
 // the console.
 std::string C4DToStdString(const String& s);
+
+// ---------------------------------------------------------------------------------------------------
+// Curve presets
+
+// Replaces the knots of the curve (SplineData) stored in data under parameterId, in place, with the
+// preset's knots and tangents: all knots are deleted, the preset's knots inserted in order, then its
+// listed tangents set (the others keep the zero tangents of a new knot). LINEAR, and any value that is
+// no preset (999, negative, above 12), make the host's default curve, the diagonal from (0, 0) to
+// (1, 1). Fails with "Could not get SplineData!" when there is no curve under parameterId (nothing
+// changed), and with an out-of-memory error when a knot cannot be inserted.
+Result<void> ApplySplineDataPreset(BaseContainer& data, Int32 parameterId, SPLINEDATAPRESET preset);

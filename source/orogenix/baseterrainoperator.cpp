@@ -574,6 +574,13 @@ OPERATORDIRTY BaseTerrainOperatorData::GetDirtyState(BaseObject* op, BaseDocumen
   return result;
 }
 
+Result<void> BaseTerrainOperatorData::FinishOutputLoop(Result<void> loop, const Grid2D<Float>& terrain)
+{
+  if (loop.IsError())
+    (void)_output.InitLike(terrain);
+  return loop;
+}
+
 Result<void> BaseTerrainOperatorData::BuildDifferenceMap(const Grid2D<Float>& terrain)
 {
   HOST_TRY(_customOutput.CopyFrom(terrain));
@@ -663,4 +670,15 @@ Bool ReportOperatorError(const Error& error)
 {
   ConsolePrint(error.GetText());
   return false;
+}
+
+Bool AppendDirtyParameterIds(BaseArray<Int32>& ids, std::initializer_list<Int32> list)
+{
+  for (const Int32 id : list)
+  {
+    Result<void> appended = ids.Append(id);
+    if (appended.IsError())
+      return ReportOperatorError(appended.GetError());
+  }
+  return true;
 }

@@ -8,6 +8,8 @@
 // terrain). Everything runs on the thread that builds the owning terrain object's cache.
 #pragma once
 
+#include <initializer_list>
+
 #include "host/core/basearray.h"
 #include "host/core/result.h"
 #include "host/core/string.h"
@@ -133,6 +135,11 @@ public:
   Bool GetCustomOutputsList(BaseArray<CustomOutput>& list, GeListNode* node);
 
 protected:
+  // Passes on the result of a loop that fills the output grid (shaped for overwrite, not cleared). On an
+  // error (a cancelled loop) the output is first cleared in the input's shape, so that no half-written
+  // grid of stale values stays behind.
+  Result<void> FinishOutputLoop(Result<void> loop, const Grid2D<Float>& terrain);
+
   // The stamps GetDirtyState compares, in this order.
   enum STAMP : Int
   {
@@ -192,3 +199,6 @@ String FormatMemoryText(UInt bytes);
 // Prints the error's text to the host console and answers false: the operators' handler for errors that
 // an interface slot answering Bool cannot pass on (an id list that cannot grow, for one).
 Bool ReportOperatorError(const Error& error);
+// GetDirtyParameterIds' usual body: appends the ids in order and answers true, or reports a list that
+// cannot grow (ReportOperatorError) and answers false.
+Bool AppendDirtyParameterIds(BaseArray<Int32>& ids, std::initializer_list<Int32> list);

@@ -47,7 +47,7 @@ Int32 ToChannel(Float v)
 } // namespace
 
 template <typename T>
-Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
+Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear)
 {
   if (newWidth < 0 || newHeight < 0)
   {
@@ -76,9 +76,12 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
   }
   // Zeroed on all threads for large grids: fresh pages are then first touched by many threads, which
   // is most of the cost of a new 4001 x 4001 grid.
-  T* data = cells.GetFirst();
-  (void)OGX::ParallelForBlocks(0, count, [data](Int begin, Int end) { std::fill(data + begin, data + end, T()); },
-                               OGX::ThreadsFor(count, CLEAR_SERIAL_CELLS));
+  if (clear)
+  {
+    T* data = cells.GetFirst();
+    (void)OGX::ParallelForBlocks(0, count, [data](Int begin, Int end) { std::fill(data + begin, data + end, T()); },
+                                 OGX::ThreadsFor(count, CLEAR_SERIAL_CELLS));
+  }
   width = newWidth;
   height = newHeight;
   cellCount = count;
@@ -98,14 +101,26 @@ Result<void> Grid2D<T>::Init(Int newWidth, Int newHeight, Float newSizeX, Float 
 }
 
 template <typename T>
-Result<void> Grid2D<T>::InitLike(const Grid2D& other)
+Result<void> Grid2D<T>::ShapeLike(const Grid2D& other, Bool clear)
 {
   // Read first: `other` may be this grid.
   const Int w = other.width;
   const Int h = other.height;
   const Float sx = other.sizeX;
   const Float sy = other.sizeY;
-  return Shape(w, h, sx, sy);
+  return Shape(w, h, sx, sy, clear);
+}
+
+template <typename T>
+Result<void> Grid2D<T>::InitLike(const Grid2D& other)
+{
+  return ShapeLike(other, true);
+}
+
+template <typename T>
+Result<void> Grid2D<T>::InitLikeForOverwrite(const Grid2D& other)
+{
+  return ShapeLike(other, false);
 }
 
 template <typename T>

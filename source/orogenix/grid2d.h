@@ -130,6 +130,10 @@ public:
   Result<void> Init(Int width, Int height, Float sizeX, Float sizeY);
   // Takes the other grid's width, height and sizes (not its cells or min/max), with zeroed cells.
   Result<void> InitLike(const Grid2D& other);
+  // As InitLike, but the cells are not cleared: kept as they were when the cell count is unchanged,
+  // unwritten when new. For computations that write every cell themselves (the filter operators), which
+  // would otherwise pay one more pass over the whole grid for zeros they overwrite at once.
+  Result<void> InitLikeForOverwrite(const Grid2D& other);
   // Back to the empty shape: all counts and sizes 0, cells freed, min/max reset.
   void Reset();
   // Copies cells and every header field. Copying a grid onto itself changes nothing.
@@ -191,7 +195,8 @@ public:
 private:
   // The cells' range as RecomputeMinMax stores it: false (lo/hi untouched) when there are no cells.
   Bool FindMinMax(T& lo, T& hi) const;
-  Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY);
+  Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear = true);
+  Result<void> ShapeLike(const Grid2D& other, Bool clear);
 };
 
 // Defined here and inline so that per-pixel callers can inline it despite the extern instantiation.

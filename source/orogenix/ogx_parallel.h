@@ -8,9 +8,16 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <source_location>
 #include <type_traits>
 #include <utility>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#define OGX_HAVE_STREAM_STORES 1
+#endif
 
 #include "host/core/parallel.h"
 #include "host/core/result.h"
@@ -98,5 +105,110 @@ Result<void> ParallelForBlocks(Int from, Int to, Body&& body, Int threadCount = 
       }
     },
     threadCount, granularity);
+}
+
+// Output grids of at least this many cells (32 MB of doubles, about the processor's last cache) are
+// written with non-temporal stores by ParallelFillCells: such a grid cannot stay in the caches until it
+// is read anyway, and a plain store first reads the line it writes, a third stream of memory traffic
+// beside the input and the output. Smaller grids are written plainly, so the pass after finds them in
+// the caches.
+inline constexpr Int LOOP_STREAM_CELLS = Int(1) << 22;
+
+// A store that bypasses the caches (a plain store on processors without one). Stores made this way are
+// ordered only by StreamFence, which every loop body that uses them calls before it returns.
+inline void StreamStore(Float* target, Float value)
+{
+#ifdef OGX_HAVE_STREAM_STORES
+  _mm_stream_si64(reinterpret_cast<long long*>(target), std::bit_cast<long long>(value));
+#else
+  *target = value;
+#endif
+}
+
+inline void StreamFence()
+{
+#ifdef OGX_HAVE_STREAM_STORES
+  _mm_sfence();
+#endif
+}
+
+// StreamStore of count values from source to target, two at a time where target allows.
+inline void StreamCopy(Float* target, const Float* source, Int count)
+{
+  Int i = 0;
+#ifdef OGX_HAVE_STREAM_STORES
+  if ((reinterpret_cast<std::uintptr_t>(target) & 15) != 0 && count > 0)
+  {
+    StreamStore(target, source[0]);
+    i = 1;
+  }
+  for (; i + 1 < count; i += 2)
+    _mm_stream_pd(target + i, _mm_loadu_pd(source + i));
+#endif
+  for (; i < count; ++i)
+    StreamStore(target + i, source[i]);
+}
+
+// Cells computed into the stack before StreamCopy writes them out: small enough for the first-level
+// cache, large enough that the computing loop runs as the compiler's vector loop.
+inline constexpr Int LOOP_STREAM_CHUNK = 128;
+
+// The per-cell loop of the filters: out[i] = cell(i) for every i in [0, count), run as ParallelForBlocks
+// (so with one thread in increasing order). Large outputs are computed a chunk at a time and written
+// with StreamCopy. With a thread, the break test of index i (mask BREAKMASK_CELLS) comes before its cell
+// (the cells before it are written), and a break ends the loop with "<loopName> cancelled!" located at
+// the caller. The values are those of the plain loop, bit for bit.
+template <typename Cell>
+Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCount, const HostThread* thread = nullptr,
+                               const char* loopName = "", std::source_location location = std::source_location::current())
+{
+  // Cells [begin, end) into target, target[k] for cell begin + k; the index at which a break was seen,
+  // or end.
+  auto compute = [&]<Bool TEST>(Float* target, Int begin, Int end) -> Int {
+    for (Int i = begin; i < end; ++i)
+    {
+      if constexpr (TEST)
+      {
+        if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
+          return i;
+      }
+      target[i - begin] = cell(i);
+    }
+    return end;
+  };
+  auto fill = [&]<Bool STREAM, Bool TEST>(Int begin, Int end) -> Result<void> {
+    if constexpr (!STREAM)
+    {
+      if (compute.template operator()<TEST>(out + begin, begin, end) != end)
+        return LoopCancelledError(loopName, location);
+      return OK;
+    }
+    else
+    {
+      alignas(16) Float chunk[LOOP_STREAM_CHUNK];
+      for (Int first = begin; first < end; first += LOOP_STREAM_CHUNK)
+      {
+        const Int last = std::min(first + LOOP_STREAM_CHUNK, end);
+        const Int reached = compute.template operator()<TEST>(chunk, first, last);
+        StreamCopy(out + first, chunk, reached - first);
+        if (reached != last)
+        {
+          StreamFence();
+          return LoopCancelledError(loopName, location);
+        }
+      }
+      StreamFence();
+      return OK;
+    }
+  };
+  const Bool stream = count >= LOOP_STREAM_CELLS;
+  auto run = [&]<Bool STREAM, Bool TEST>() {
+    return ParallelForBlocks(
+      0, count, [&](Int begin, Int end) { return fill.template operator()<STREAM, TEST>(begin, end); }, threadCount,
+      LOOP_GRANULARITY);
+  };
+  if (thread)
+    return stream ? run.template operator()<true, true>() : run.template operator()<false, true>();
+  return stream ? run.template operator()<true, false>() : run.template operator()<false, false>();
 }
 } // namespace OGX

@@ -195,6 +195,36 @@ TEST(Grid2DShape, InitLikeTakesTheShapeOnly)
   ExpectEmpty(g, "InitLike(empty)");
 }
 
+// For computations that write every cell: the shape and a reset range, the kept cells left as they are.
+TEST(Grid2DShape, InitLikeForOverwriteTakesTheShapeAndKeepsTheCells)
+{
+  const Grid2D<Float> other = MakeGrid(3, 2, {1, 2, 3, 4, 5, 6}, 8.0, 9.0);
+  Grid2D<Float> g = MakeGrid(2, 3, {7, 8, 9, 10, 11, 12});
+  g.RecomputeMinMax();
+  const Float* before = g.cells.GetFirst();
+  ASSERT_TRUE(g.InitLikeForOverwrite(other).IsOk());
+  EXPECT_EQ(g.width, 3);
+  EXPECT_EQ(g.height, 2);
+  EXPECT_EQ(g.cellCount, 6);
+  EXPECT_EQ(g.sizeX, 8.0);
+  EXPECT_EQ(g.sizeY, 9.0);
+  EXPECT_FALSE(g.minMaxValid);
+  EXPECT_TRUE(Same(g.min, kBig));
+  EXPECT_EQ(g.cells.GetFirst(), before);
+  EXPECT_EQ(g.cells[5], 12.0);
+
+  Grid2D<Float> fresh;
+  ASSERT_TRUE(fresh.InitLikeForOverwrite(other).IsOk());
+  EXPECT_EQ(fresh.cells.GetCount(), 6);
+  Grid2D<Float> larger;
+  ASSERT_TRUE(larger.Init(4, 4, 1.0, 1.0).IsOk());
+  {
+    host::ScopedAllocationFailure fail(1);
+    ASSERT_TRUE(g.InitLikeForOverwrite(larger).IsError());
+  }
+  ExpectEmpty(g, "after failed shaping for overwrite");
+}
+
 TEST(Grid2DShape, LargeGridsAreZeroedWhetherTheirCellsAreNewOrKept)
 {
   // Large enough to be cleared on all threads; reshaping to the same size keeps (and clears) the cells.

@@ -318,6 +318,12 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
     {1054581, PLUGINTYPE::OBJECT, "#$25" + GeLoadString(10003), 4, "ogroupoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
+    {1054574, PLUGINTYPE::OBJECT, "#$31" + GeLoadString(10002), 4, "oadjustmentoperator", 2, true},
+    {1054582, PLUGINTYPE::OBJECT, "#$32" + GeLoadString(10004), 4, "ocurveoperator", 1, true},
+    {1054609, PLUGINTYPE::OBJECT, "#$33" + GeLoadString(10005), 4, "oclampoperator", 1, true},
+    {1054640, PLUGINTYPE::OBJECT, "#$36" + GeLoadString(10009), 4, "omirroroperator", 1, true},
+    {1055664, PLUGINTYPE::OBJECT, "#$37" + GeLoadString(10011), 4, "ofoldoperator", 1, true},
+    {1056548, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10014), 4, "oquantizeoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054797, PLUGINTYPE::COMMAND, "#$41" + GeLoadString(10034), 0, "", 0, true},
     {1055911, PLUGINTYPE::COMMAND, "#$42" + GeLoadString(10036), 0, "", 0, true},
@@ -346,6 +352,9 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
   EXPECT_EQ(console[4], GeLoadString(10017, GeLoadString(10003)));
+  const Int32 filterNames[] = {10002, 10004, 10005, 10009, 10011, 10014};
+  for (std::size_t i = 0; i < std::size(filterNames); ++i)
+    EXPECT_EQ(console[5 + i], GeLoadString(10018, GeLoadString(filterNames[i])));
   // The commands' help texts are the second string of each pair.
   EXPECT_EQ(host::FindPlugin(1054797)->help, GeLoadString(10035));
   EXPECT_EQ(host::FindPlugin(1056685)->help, GeLoadString(10048));

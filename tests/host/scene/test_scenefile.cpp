@@ -18,7 +18,7 @@ namespace
 {
 constexpr Int32 ID_LEVELED = 1054566;   // registered at disk level 2
 constexpr Int32 ID_SHADER = 1054655;
-constexpr Int32 CURVE = 1009060;
+constexpr Int32 CURVE = 1099060;   // a test type: the host registers its own curve type (1009060)
 
 // A plug-in with a member it writes into its own data stream from level 2 on, and a level-0
 // conversion of its parameters (1003 moves to 1005), like the operators' old files.
@@ -467,8 +467,8 @@ TEST_F(SceneFileTest, BadFilesGiveAClearErrorAndNoDocument)
      "scene.json: objects[1].params.10: link to unknown key 9"},
     {"unknown custom type", file(R"({"type": 5140, "params": {"10": {"Custom": {"type": 77, "data": []}}}})"),
      "scene.json: objects[1].params.10.Custom: unknown custom data type 77"},
-    {"custom data cut short", file(R"({"type": 5140, "params": {"10": {"Custom": {"type": 1009060, "data": [{"Int32": 2}]}}}})"),
-     "scene.json: objects[1].params.10.Custom: custom data type 1009060 could not read its data"},
+    {"custom data cut short", file(R"({"type": 5140, "params": {"10": {"Custom": {"type": 1099060, "data": [{"Int32": 2}]}}}})"),
+     "scene.json: objects[1].params.10.Custom: custom data type 1099060 could not read its data"},
     {"plug-in without level", file(R"({"type": 1054566})"),
      "scene.json: objects[1]: missing field \"level\" (the plug-in's disk level)"},
     {"level newer than the plug-in", file(R"({"type": 1054566, "level": 3})"),

@@ -6,7 +6,13 @@
 #include "host/core/types.h"
 
 // The thread a cache build runs on. A break request can be raised from any thread; the module's loops
-// poll it from their worker threads.
+// poll it from their worker threads, some of them once for nearly every cell of a grid.
+//
+// TestBreak counts its calls for tests (GetTestCount). The count is kept per calling OS thread, each in
+// a cache line of its own that only that thread writes, so that many workers asking at once neither
+// contend for one counter nor pay for an atomic read-modify-write; the threads beyond the first
+// TEST_COUNTER_SLOTS of the process share one atomic counter. While BreakAfterTests is armed every
+// call goes through one atomic counter, which gives the calls a single order to count the k-th in.
 class HostThread
 {
 public:
@@ -15,29 +21,35 @@ public:
   HostThread& operator=(const HostThread&) = delete;
 
   // True when a break has been requested for this thread. Safe from any thread.
-  Bool TestBreak() const
-  {
-    const Int n = _tests.fetch_add(1, std::memory_order_relaxed) + 1;
-    const Int at = _breakAfter.load(std::memory_order_relaxed);
-    if (at > 0 && n >= at)
-      return true;
-    return _break.load(std::memory_order_acquire);
-  }
+  Bool TestBreak() const;
 
   void SetBreak(Bool request = true) { _break.store(request, std::memory_order_release); }
   // Test hook: the k-th TestBreak from now on (and every later one) reports a break. 0 disarms.
   void BreakAfterTests(Int k)
   {
-    _breakAfter.store(k > 0 ? _tests.load(std::memory_order_relaxed) + k : 0, std::memory_order_relaxed);
+    _armedTests.store(0, std::memory_order_relaxed);
+    _breakAfter.store(k > 0 ? k : 0, std::memory_order_relaxed);
   }
-  // Number of TestBreak calls made so far (tests check the break-mask rules with it).
-  Int GetTestCount() const { return _tests.load(std::memory_order_relaxed); }
-  void ResetTestCount() { _tests.store(0, std::memory_order_relaxed); }
+  // Number of TestBreak calls made so far (tests check the break-mask rules with it). Exact once the
+  // calls it is to count have returned (after the loop that made them).
+  Int GetTestCount() const;
+  // Back to 0; not while another thread tests.
+  void ResetTestCount();
+
+  // Per-thread counters: the process's first this many OS threads to test any HostThread have one each.
+  static constexpr Int TEST_COUNTER_SLOTS = 64;
 
 private:
+  struct alignas(64) TestCounter
+  {
+    std::atomic<Int> count{0};
+  };
+
   std::atomic<Bool> _break{false};
-  mutable std::atomic<Int> _tests{0};
   std::atomic<Int> _breakAfter{0};
+  mutable std::atomic<Int> _armedTests{0};
+  mutable std::atomic<Int> _sharedTests{0};
+  mutable TestCounter _threadTests[TEST_COUNTER_SLOTS];
 };
 
 // A 32-bit spin lock: 0 free, 1 taken; taken by compare-exchange from 0 to 1, released by storing 0.

@@ -1,0 +1,94 @@
+// The host's curve data type (`SplineData`, custom data type 1009060): a function y(x) drawn by knots.
+//
+// Knots: a position (x, y; z unused), a flag word the host stores but does not interpret, and a left
+// and a right tangent (only x and y are used). Between two neighbouring knots the curve is the cubic
+// Bezier segment whose control points are the first knot, the first knot plus its right tangent, the
+// second knot plus its left tangent, and the second knot.
+//
+// Knot order: InsertKnot keeps the knots sorted by x (a knot goes after the knots with an x not above
+// its own) and answers the index it took, so knots inserted in ascending x are numbered in insertion
+// order. A newly inserted knot has zero tangents. GetKnot hands out the stored record for writing; a
+// record moved out of order that way is evaluated as it stands (see Evaluate), never read outside the
+// knots.
+//
+// Evaluate(x) answers the point of the curve whose x is the argument: the segment around x is found,
+// and the segment's x(t) = x is solved for t in [0, 1], from a start interpolated between samples of
+// the segment at its eighths, by Halley steps kept inside a shrinking bracket (bisection wherever a step
+// would leave it or stalls, which covers segments whose dx/dt reaches 0 inside), to within a few units
+// in the last place of x. The curve is taken to be monotone in x within a segment; where it is not, one
+// of the points with that x is answered. Outside the knots x is clamped
+// to the first and the last knot (their positions are answered). No knots: (x, 0, 0). NaN: (NaN, NaN, 0).
+//
+// Threads: Evaluate and the other const calls only read and may run on many threads at once (no lock,
+// no allocation); edits are for one thread while nobody reads. Copies (Clone) are deep; IsEqual
+// compares the knots exactly (NaN differs from itself, as for doubles).
+//
+// Scene files: WriteData writes the stream version (1), the knot count, then per knot its position
+// (Vector), flags (Int32), left tangent (Vector) and right tangent (Vector), so a curve can be written
+// in a scene by hand as its knots:
+//   {"Custom": {"type": 1009060, "data": [{"Int32": 1}, {"Int32": 2},
+//      {"Vector": [0, 0, 0]}, {"Int32": 0}, {"Vector": [0, 0, 0]}, {"Vector": [0.5, 0, 0]},
+//      {"Vector": [1, 1, 0]}, {"Int32": 0}, {"Vector": [-0.5, 0, 0]}, {"Vector": [0, 0, 0]}]}}
+// ReadData accepts exactly that and changes nothing when the stream is anything else.
+#pragma once
+
+#include <memory>
+
+#include "host/core/basearray.h"
+#include "host/scene/gedata.h"
+
+inline constexpr Int32 CUSTOMDATATYPE_SPLINE = 1009060;
+
+// One knot as the host stores it.
+struct SplineKnot
+{
+  Vector position;       // x, y (z unused)
+  Int32 flags = 0;
+  Vector leftTangent;    // towards the previous knot, relative to the position
+  Vector rightTangent;   // towards the next knot, relative to the position
+
+  bool operator==(const SplineKnot&) const = default;
+};
+
+class SplineData : public CustomDataType
+{
+public:
+  SplineData() = default;
+  SplineData(const SplineData&) = delete;
+  SplineData& operator=(const SplineData&) = delete;
+
+  // A new curve without knots; null when memory cannot be had.
+  static std::unique_ptr<SplineData> Alloc();
+
+  Int32 GetCustomTypeId() const override { return CUSTOMDATATYPE_SPLINE; }
+  std::unique_ptr<CustomDataType> Clone() const override;
+  Bool IsEqual(const CustomDataType& other) const override;
+  Bool WriteData(HyperFile* hf) const override;
+  Bool ReadData(HyperFile* hf, Int32 level) override;
+
+  Int32 GetKnotCount() const { return static_cast<Int32>(_knots.GetCount()); }
+  // The stored knot, writable; null for an index outside [0, GetKnotCount()).
+  SplineKnot* GetKnot(Int32 index);
+  const SplineKnot* GetKnot(Int32 index) const;
+  // Inserts a knot at (x, y) with zero tangents, keeping the knots sorted by x; the new knot's index,
+  // or -1 (nothing inserted) when memory cannot be had.
+  Int32 InsertKnot(Float x, Float y, Int32 flags = 0);
+  void DeleteAllPoints();
+  // Replaces the knots with knotCount (at least 2) knots spaced evenly along the line from (0, 0) to
+  // (1, 1), with zero tangents and flags: for 2 the knots (0, 0) and (1, 1), the identity curve. False
+  // when memory cannot be had; the knots are then unchanged.
+  Bool MakeDefaultCurve(Int32 knotCount);
+
+  // The point of the curve at x (see the file comment); its y is the curve's value.
+  Vector Evaluate(Float x) const;
+
+private:
+  BaseArray<SplineKnot> _knots;
+};
+
+namespace host
+{
+// Registers the curve type with the scene files. Runs once at start-up on its own; calling it again does
+// nothing. True when it is registered.
+Bool RegisterSplineTypes();
+} // namespace host
