@@ -14,6 +14,8 @@
 // Times are wall-clock (the work runs on the pool's threads).
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -62,16 +64,7 @@ Grids& GetGrids(Int side)
 // The baseline: d[i] += s * l[i], with the sign of s alternating so the values stay where they are.
 void RunUpdate(Grids& g)
 {
-  Float* d = g.destination.cells.GetFirst();
-  const Float* l = g.layer.cells.GetFirst();
-  const Float scale = g.updateScale;
-  g.updateScale = -g.updateScale;
-  const Result<void> res = OGX::ParallelForBlocks(0, g.destination.cellCount, [d, l, scale](Int begin, Int end) {
-    for (Int i = begin; i < end; ++i)
-      d[i] += scale * l[i];
-  });
-  benchmark::DoNotOptimize(res.IsOk());
-  benchmark::ClobberMemory();
+  RunUpdatePass(g.destination.cells.GetFirst(), g.layer.cells.GetFirst(), g.destination.cellCount, g.updateScale);
 }
 
 void SetCounters(benchmark::State& state, Int cells, Int bytesPerCell)
@@ -84,23 +77,8 @@ void SetCounters(benchmark::State& state, Int cells, Int bytesPerCell)
 template <typename Work>
 void RunBesideBaseline(benchmark::State& state, Grids& g, Work&& work)
 {
-  using Clock = std::chrono::steady_clock;
-  double workSeconds = 0.0;
-  double baselineSeconds = 0.0;
-  for (auto _ : state)
-  {
-    const auto t0 = Clock::now();
-    RunUpdate(g);
-    const auto t1 = Clock::now();
-    work();
-    benchmark::ClobberMemory();
-    const auto t2 = Clock::now();
-    const double seconds = std::chrono::duration<double>(t2 - t1).count();
-    workSeconds += seconds;
-    baselineSeconds += std::chrono::duration<double>(t1 - t0).count();
-    state.SetIterationTime(seconds);
-  }
-  state.counters["vs_baseline"] = workSeconds > 0.0 ? baselineSeconds / workSeconds : 0.0;
+  const PairedSeconds seconds = TimeBesideBaseline(state, [&] { RunUpdate(g); }, work);
+  state.counters["vs_baseline"] = seconds.work > 0.0 ? seconds.baseline / seconds.work : 0.0;
   SetCounters(state, g.destination.cellCount, BYTES_PER_CELL);
 }
 

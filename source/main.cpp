@@ -21,6 +21,7 @@
 #include "host/scene/plugins.h"
 #include "host/scene/resource.h"
 #include "object/operator_adjustment.h"
+#include "object/operator_blur.h"
 #include "object/operator_clamp.h"
 #include "object/operator_curve.h"
 #include "object/operator_fold.h"
@@ -28,6 +29,7 @@
 #include "object/operator_mirror.h"
 #include "object/operator_noise.h"
 #include "object/operator_quantize.h"
+#include "object/operator_sharpen.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -60,6 +62,8 @@ constexpr Int32 SORT_GROUP_OPERATOR = 25;
 constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
 constexpr Int32 SORT_CURVE_OPERATOR = 32;
 constexpr Int32 SORT_CLAMP_OPERATOR = 33;
+constexpr Int32 SORT_BLUR_OPERATOR = 34;
+constexpr Int32 SORT_SHARPEN_OPERATOR = 35;
 constexpr Int32 SORT_MIRROR_OPERATOR = 36;
 constexpr Int32 SORT_FOLD_OPERATOR = 37;
 // Deliberately the erosion operator's 38 too, not 39.
@@ -175,6 +179,8 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
   {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
   {"clamp operator", [] { return RegisterClampOperator(SORT_CLAMP_OPERATOR); }},
+  {"blur operator", [] { return RegisterBlurOperator(SORT_BLUR_OPERATOR); }},
+  {"sharpen operator", [] { return RegisterSharpenOperator(SORT_SHARPEN_OPERATOR); }},
   {"mirror operator", [] { return RegisterMirrorOperator(SORT_MIRROR_OPERATOR); }},
   {"fold operator", [] { return RegisterFoldOperator(SORT_FOLD_OPERATOR); }},
   {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},

@@ -321,6 +321,8 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054574, PLUGINTYPE::OBJECT, "#$31" + GeLoadString(10002), 4, "oadjustmentoperator", 2, true},
     {1054582, PLUGINTYPE::OBJECT, "#$32" + GeLoadString(10004), 4, "ocurveoperator", 1, true},
     {1054609, PLUGINTYPE::OBJECT, "#$33" + GeLoadString(10005), 4, "oclampoperator", 1, true},
+    {1054618, PLUGINTYPE::OBJECT, "#$34" + GeLoadString(10007), 4, "obluroperator", 2, true},
+    {1056139, PLUGINTYPE::OBJECT, "#$35" + GeLoadString(10013), 4, "osharpenoperator", 1, true},
     {1054640, PLUGINTYPE::OBJECT, "#$36" + GeLoadString(10009), 4, "omirroroperator", 1, true},
     {1055664, PLUGINTYPE::OBJECT, "#$37" + GeLoadString(10011), 4, "ofoldoperator", 1, true},
     {1056548, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10014), 4, "oquantizeoperator", 1, true},
@@ -352,7 +354,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
   EXPECT_EQ(console[4], GeLoadString(10017, GeLoadString(10003)));
-  const Int32 filterNames[] = {10002, 10004, 10005, 10009, 10011, 10014};
+  const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10014};
   for (std::size_t i = 0; i < std::size(filterNames); ++i)
     EXPECT_EQ(console[5 + i], GeLoadString(10018, GeLoadString(filterNames[i])));
   // The commands' help texts are the second string of each pair.
