@@ -6,5 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
+# Only what the demo runs: the front end and the module (the tests and benchmarks are not needed).
+cmake --build --preset release -j "$(nproc)" --target ogx-host orogenix
 ./build/release/bin/ogx-host scenes/demo.json --out out/demo "$@"

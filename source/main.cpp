@@ -24,6 +24,7 @@
 #include "object/operator_blur.h"
 #include "object/operator_clamp.h"
 #include "object/operator_curve.h"
+#include "object/operator_erosion.h"
 #include "object/operator_fold.h"
 #include "object/operator_group.h"
 #include "object/operator_mirror.h"
@@ -66,6 +67,7 @@ constexpr Int32 SORT_BLUR_OPERATOR = 34;
 constexpr Int32 SORT_SHARPEN_OPERATOR = 35;
 constexpr Int32 SORT_MIRROR_OPERATOR = 36;
 constexpr Int32 SORT_FOLD_OPERATOR = 37;
+constexpr Int32 SORT_EROSION_OPERATOR = 38;
 // Deliberately the erosion operator's 38 too, not 39.
 constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
 constexpr Int32 SORT_GROUP_COMMAND = 41;
@@ -161,8 +163,7 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient, group) after noise; the blur
-// and sharpen operators between clamp and mirror, the erosion operator between fold and quantize; the
+// their place: the other generator operators (shader, spline, gradient, group) after noise; the
 // commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
 // the tool separator the channel shader, the preferences page, the help callback, open help, about and
 // the HUD scene hook.
@@ -183,6 +184,7 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"sharpen operator", [] { return RegisterSharpenOperator(SORT_SHARPEN_OPERATOR); }},
   {"mirror operator", [] { return RegisterMirrorOperator(SORT_MIRROR_OPERATOR); }},
   {"fold operator", [] { return RegisterFoldOperator(SORT_FOLD_OPERATOR); }},
+  {"erosion operator", [] { return RegisterErosionOperator(SORT_EROSION_OPERATOR); }},
   {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
   {"group command", [] { return RegisterGroupOperatorsCommand(SORT_GROUP_COMMAND); }},

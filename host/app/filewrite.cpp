@@ -7,27 +7,28 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/core/partialfile.h"
+
 namespace host::app
 {
-namespace
-{
-Error WriteError(const Url& file, int err)
+Error FileWriteError(const Url& file, int err)
 {
   return IllegalArgumentError(file.GetString() + ": cannot be written: " + String(std::strerror(err)));
 }
-} // namespace
 
-Result<void> WriteFileAtomically(const Url& file, const std::function<Bool(std::FILE*)>& write)
+Result<void> WriteFileAtomically(const Url& file, const std::function<Result<void>(std::FILE*)>& write)
 {
   std::filesystem::path temp = file.GetPath();
   temp += ".tmp-" + std::to_string(static_cast<long>(getpid()));
+  const PartialFile partial(temp);
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   if (!f)
-    return WriteError(file, errno);
+    return FileWriteError(file, errno);
   errno = 0;
-  Bool ok = write(f);
+  Result<void> written = write(f);
   int err = errno;
-  if (std::fflush(f) != 0 || std::ferror(f))
+  Bool ok = written.IsOk();
+  if (ok && (std::fflush(f) != 0 || std::ferror(f)))
   {
     ok = false;
     err = errno;
@@ -46,7 +47,9 @@ Result<void> WriteFileAtomically(const Url& file, const std::function<Bool(std::
   {
     std::error_code ec;
     std::filesystem::remove(temp, ec);
-    return WriteError(file, err != 0 ? err : EIO);
+    if (written.IsError())
+      return written.GetError();
+    return FileWriteError(file, err != 0 ? err : EIO);
   }
   return OK;
 }

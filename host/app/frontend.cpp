@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <charconv>
@@ -12,15 +13,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <new>
 #include <set>
 
 #include "host/app/moduleloader.h"
 #include "host/core/log.h"
 #include "host/core/parallel.h"
+#include "host/core/partialfile.h"
 #include "host/core/thread.h"
 #include "host/gui/dialogs.h"
+#include "host/scene/description.h"
+#include "host/scene/nodetypes.h"
 #include "host/scene/scene.h"
+#include "host/scene/scenefile.h"
 #include "meshexport.h"
 #include "topview.h"
 
@@ -77,7 +84,9 @@ public:
     if (!_quiet)
       Print(stdout, line);
   }
+  // Errors and warnings show also with --quiet.
   void Error(const String& line) { Print(stderr, "ogx-host: " + line); }
+  void Warning(const String& line) { Print(stderr, "ogx-host: warning: " + line); }
 
 private:
   void Print(std::FILE* stream, const String& line)
@@ -167,36 +176,51 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------------
-// Ctrl-C asks the running build to stop (the module's loops test the build thread's break flag); a
-// second one ends the process as usual.
+// Ctrl-C asks the running build and writers to stop (the module's loops test the build thread's break
+// flag; the writers ask between pieces); the run then lists what it left undone and ends with 130. A
+// second Ctrl-C ends the process at once, after removing the files being written.
 
 std::atomic<HostThread*> g_buildThread{nullptr};
+std::atomic<Int32> g_interrupts{0};
 
 extern "C" void OnInterrupt(int)
 {
-  if (HostThread* thread = g_buildThread.load())
-    thread->SetBreak();
-  std::signal(SIGINT, SIG_DFL);
+  if (g_interrupts.fetch_add(1) == 0)
+  {
+    if (HostThread* thread = g_buildThread.load())
+      thread->SetBreak();
+    return;
+  }
+  // Only async-signal-safe calls from here on.
+  host::RemovePartialFiles();
+  static const char message[] = "\nogx-host: interrupted again: stopped at once\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
+  ::_exit(EXIT_INTERRUPTED);
 }
 
+Bool Interrupted()
+{
+  return g_interrupts.load() > 0;
+}
+
+// Points the handler at the build's thread while the terrains are built. The handler itself is
+// installed once and stays: a Ctrl-C while the run winds up (freeing the document, unloading the module)
+// is still counted, and a second one still ends the process with 130.
 class InterruptScope
 {
 public:
   explicit InterruptScope(HostThread* thread)
   {
     g_buildThread.store(thread);
-    _previous = std::signal(SIGINT, OnInterrupt);
+    struct sigaction action{};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
   }
-  ~InterruptScope()
-  {
-    std::signal(SIGINT, _previous == SIG_ERR ? SIG_DFL : _previous);
-    g_buildThread.store(nullptr);
-  }
+  ~InterruptScope() { g_buildThread.store(nullptr); }
   InterruptScope(const InterruptScope&) = delete;
   InterruptScope& operator=(const InterruptScope&) = delete;
-
-private:
-  void (*_previous)(int) = SIG_DFL;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -244,15 +268,29 @@ void CollectTerrainObjects(BaseObject* op, std::vector<BaseObject*>& out)
   }
 }
 
-// base, or base_2, base_3 ... for the first that this run has not used with that suffix.
-String UniqueName(const String& base, const String& suffix, std::set<String>& used)
+// The one rule for output names: the safe form of a name, then base_2, base_3 ... for the first that
+// this run has not written with that suffix.
+String OutputName(const String& name, const String& suffix, std::set<String>& used)
 {
-  String name = base + suffix;
-  for (Int n = 2; used.count(name) != 0; ++n)
-    name = base + "_" + String::IntToString(n) + suffix;
-  used.insert(name);
-  return name;
+  const String base = SafeFileName(name);
+  String out = base + suffix;
+  for (Int n = 2; used.count(out) != 0; ++n)
+    out = base + "_" + String::IntToString(n) + suffix;
+  used.insert(out);
+  return out;
 }
+
+String ObjectLabel(const BaseObject* op)
+{
+  return "Terrain \"" + op->GetName() + "\"";
+}
+
+// What became of one terrain object's outputs.
+struct ObjectOutcome
+{
+  std::vector<String> failures;   // why something was not written, in order
+  std::vector<String> undone;     // outputs an interrupt left unwritten ("the mesh", "the map" ...)
+};
 
 // One terrain object's outputs.
 class TerrainExporter
@@ -260,71 +298,129 @@ class TerrainExporter
 public:
   TerrainExporter(const FrontEndOptions& options, Terminal& terminal) : _options(options), _terminal(terminal) {}
 
-  // False when something of this object could not be built or written (and said why).
-  Bool Export(BaseObject* op, HierarchyContext& hh)
+  ObjectOutcome Export(BaseObject* op, HierarchyContext& hh)
   {
-    const String name = op->GetName();
-    const String label = "Terrain \"" + name + "\"";
-    _terminal.Info("Building " + label);
-    BaseObject* cache = BuildObjectCache(op, &hh);
-    if (hh.GetThread() && hh.GetThread()->TestBreak())
+    ObjectOutcome outcome;
+    try
     {
-      _terminal.Error(label + ": the build was cancelled");
-      return false;
+      ExportOutputs(op, hh, outcome);
     }
+    catch (const std::bad_alloc&)
+    {
+      Fail(op, outcome, "not enough memory");
+    }
+    return outcome;
+  }
+
+private:
+  void Fail(const BaseObject* op, ObjectOutcome& outcome, const String& why)
+  {
+    _terminal.Error(ObjectLabel(op) + ": " + why);
+    outcome.failures.push_back(why);
+  }
+
+  std::vector<String> Outputs() const
+  {
+    if (_options.mapsOnly)
+      return {"the map"};
+    return {"the mesh", "the map", "the top view"};
+  }
+
+  // Records an interrupt: the outputs from `from` on were not written.
+  Bool StopIfInterrupted(ObjectOutcome& outcome, std::size_t from)
+  {
+    if (!Interrupted())
+      return false;
+    const std::vector<String> outputs = Outputs();
+    for (std::size_t i = from; i < outputs.size(); ++i)
+      outcome.undone.push_back(outputs[i]);
+    return true;
+  }
+
+  void ExportOutputs(BaseObject* op, HierarchyContext& hh, ObjectOutcome& outcome)
+  {
+    _terminal.Info("Building " + ObjectLabel(op));
+    // What the module says while it builds is its account of a failure.
+    const Int consoleBefore = Console().GetCount();
+    BaseObject* cache = BuildObjectCache(op, &hh);
+    if (StopIfInterrupted(outcome, 0))
+      return;
     if (!cache)
     {
-      _terminal.Error(label + ": the build gave no mesh");
-      return false;
+      const std::vector<String> lines = Console().GetLines();
+      String said;
+      for (std::size_t i = static_cast<std::size_t>(consoleBefore); i < lines.size(); ++i)
+        said += (said.IsEmpty() ? "" : "; ") + lines[i];
+      Fail(op, outcome, said.IsEmpty() ? String("the build gave no mesh") : "the build failed: " + said);
+      return;
     }
     const Result<std::vector<MeshPart>> parts = CollectMeshParts(cache);
     if (parts.IsError())
     {
-      _terminal.Error(label + ": the built mesh is broken: " + parts.GetError().GetText());
-      return false;
+      Fail(op, outcome, "the built mesh is broken: " + parts.GetError().GetText());
+      return;
     }
 
-    const String base = SafeFileName(name);
-    Bool ok = true;
-    const Url objFile = _options.outDir.Append(UniqueName(base, ".obj", _used));
+    // After each output: an interrupt leaves this one (when it was not written) and the rest undone.
+    std::size_t step = 0;
+    const auto after = [&](Bool written) { return StopIfInterrupted(outcome, written ? ++step : step++); };
+    if (!_options.mapsOnly && after(WriteMesh(op, parts.GetValue(), outcome)))
+      return;
+    if (after(ExportMap(op, outcome)))
+      return;
+    if (!_options.mapsOnly)
+      after(WriteTopView(op, parts.GetValue(), outcome));
+  }
+
+  Bool WriteMesh(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
+  {
+    const Url objFile = _options.outDir.Append(OutputName(op->GetName(), ".obj", _used));
     StatusSetText("Writing " + objFile.GetName() + "...");
-    const Result<ObjStatistics> stats =
-      WriteObj(parts.GetValue(), name, objFile, [](Int32 percent) { StatusSetBar(percent); });
+    ObjWriteOptions write;
+    write.progress = [](Int32 percent) { StatusSetBar(percent); };
+    write.cancelled = [] { return Interrupted(); };
+    const Result<ObjStatistics> stats = WriteObj(parts, op->GetName(), objFile, write);
     StatusClear();
     if (stats.IsError())
     {
-      _terminal.Error(label + ": " + stats.GetError().GetText());
-      ok = false;
+      if (!Interrupted())
+        Fail(op, outcome, stats.GetError().GetText());
+      return false;
     }
-    else
-      _terminal.Info("Wrote " + objFile.GetString() + " (" + String::IntToString(stats.GetValue().points) +
-                     " points, " + String::IntToString(stats.GetValue().polygons) + " polygons)");
+    const ObjStatistics& s = stats.GetValue();
+    _terminal.Info("Wrote " + objFile.GetString() + " (" + String::IntToString(s.points) + " points, " +
+                   String::IntToString(s.polygons) + " polygons)");
+    if (s.notFinite > 0)
+      _terminal.Warning(ObjectLabel(op) + ": " + String::IntToString(s.notFinite) +
+                        " points of the mesh are not finite numbers (written as they are; the top view leaves "
+                        "them out)");
+    return true;
+  }
 
-    ok = ExportMap(op, label) && ok;
-
-    const Url pngFile = _options.outDir.Append(UniqueName(base, ".png", _used));
-    const Result<RgbaImage> view = RenderTopView(parts.GetValue());
+  Bool WriteTopView(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
+  {
+    const Url pngFile = _options.outDir.Append(OutputName(op->GetName(), ".png", _used));
+    const Result<RgbaImage> view = RenderTopView(parts);
     const Result<void> written = view.IsOk() ? WritePng(view.GetValue(), pngFile) : Result<void>(view.GetError());
     if (written.IsError())
     {
-      _terminal.Error(label + ": " + written.GetError().GetText());
-      ok = false;
+      Fail(op, outcome, written.GetError().GetText());
+      return false;
     }
-    else
-      _terminal.Info("Wrote " + pngFile.GetString() + " (" + String::IntToString(view.GetValue().width) + " x " +
-                     String::IntToString(view.GetValue().height) + " top view)");
-    return ok;
+    _terminal.Info("Wrote " + pngFile.GetString() + " (" + String::IntToString(view.GetValue().width) + " x " +
+                   String::IntToString(view.GetValue().height) + " top view)");
+    return true;
   }
 
-private:
-  // Presses the object's export button with the save dialog answering a fresh folder, then moves the
-  // file the object wrote into the output folder under the name the object proposed (with a number
-  // added when an earlier object of this run proposed the same name).
-  Bool ExportMap(BaseObject* op, const String& label)
+  // Presses the object's export button with the save dialog answering a file in a fresh scratch folder,
+  // then moves the file the object wrote into the output folder under the name the object proposed, made
+  // safe by the one rule for output names. A file is reported only when the object said nothing of a
+  // failure and the file is there.
+  Bool ExportMap(BaseObject* op, ObjectOutcome& outcome)
   {
     if (_options.slope && !op->SetParameter(DescID(TERRAIN_EXPORT_MODE), GeData(TERRAIN_EXPORT_MODE_SLOPES)))
     {
-      _terminal.Error(label + ": the export mode cannot be set");
+      Fail(op, outcome, "the export mode cannot be set");
       return false;
     }
     const std::filesystem::path staging =
@@ -333,12 +429,16 @@ private:
     std::filesystem::create_directories(staging, ec);
     if (ec)
     {
-      _terminal.Error(label + ": cannot create " + String(staging.string()) + ": " + String(ec.message()));
+      Fail(op, outcome, "cannot create " + String(staging.string()) + ": " + String(ec.message()));
       return false;
     }
+    // A short name of our own: the object's proposal may be too long for the file system or hold a NUL.
+    const std::filesystem::path staged = staging / STAGED_MAP_NAME;
+    const host::PartialFile partialFolder(staging, host::PartialFile::KIND::FOLDER);
+    const host::PartialFile partialMap(staged);
 
     ResetDialogs();
-    QueueFileSelectDirectoryAnswer(Url(staging));
+    QueueFileSelectAnswer(Url(staged));
     DescriptionCommand command;
     command.id = DescID(TERRAIN_EXPORT_BUTTON);
     const Bool answered = op->Message(MSG_DESCRIPTION_COMMAND, &command);
@@ -346,38 +446,57 @@ private:
     const std::vector<MessageDialogRecord> dialogs = GetMessageDialogs();
     ResetDialogs();
 
-    Bool ok = answered;
+    Bool failed = !answered;
     for (const MessageDialogRecord& d : dialogs)
     {
-      _terminal.Error(label + ": the export said: " + d.text);
-      ok = false;
+      Fail(op, outcome, "the map export said: " + d.text);
+      failed = true;
     }
     if (!answered)
-      _terminal.Error(label + ": the map export failed");
+      Fail(op, outcome, "the map export failed");
 
     Bool moved = false;
     for (const FileSelectRecord& s : selects)
     {
-      if (!s.confirmed || !s.chosen.Exists())
+      if (failed || !s.confirmed || !s.chosen.Exists())
         continue;
-      const String stem(s.chosen.GetPath().stem().string());
       const String suffix(s.chosen.GetPath().extension().string());
-      const Url target = _options.outDir.Append(UniqueName(stem, suffix, _used));
+      const Url target = _options.outDir.Append(OutputName(ProposedStem(s), suffix, _used));
       std::filesystem::rename(s.chosen.GetPath(), target.GetPath(), ec);
       if (ec)
       {
-        _terminal.Error(label + ": cannot move the map to " + target.GetString() + ": " + String(ec.message()));
-        ok = false;
+        Fail(op, outcome, "cannot move the map to " + target.GetString() + ": " + String(ec.message()));
         continue;
       }
       moved = true;
       _terminal.Info("Wrote " + target.GetString() + " (" + String(_options.slope ? "slope" : "height") + " map)");
     }
-    if (ok && !moved)
-      _terminal.Info(label + ": no map was exported (the terrain grid is too small)");
+    if (!failed && !moved && !Interrupted())
+      _terminal.Info(ObjectLabel(op) + ": no map was exported (the terrain grid is too small)");
     std::filesystem::remove_all(staging, ec);
-    return ok;
+    return moved;
   }
+
+  // The name the object proposed, without its suffix.
+  static String ProposedStem(const FileSelectRecord& s)
+  {
+    String stem = s.proposedName;
+    const String dotted = "." + s.suffix;
+    if (s.suffix.IsPopulated() && stem.size() > dotted.size())
+    {
+      String end(stem.substr(stem.size() - dotted.size()));
+      for (char& c : end)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      String want = dotted;
+      for (char& c : want)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (end == want)
+        stem.resize(stem.size() - dotted.size());
+    }
+    return stem;
+  }
+
+  static constexpr const char* STAGED_MAP_NAME = "map.tif";
 
   const FrontEndOptions& _options;
   Terminal& _terminal;
@@ -409,11 +528,189 @@ Url ExecutableFolder()
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? Url() : Url(exe.parent_path());
 }
+
+// ---------------------------------------------------------------------------------------------------
+// --list-types and --describe
+
+// A registered name without the host's menu sort prefix ("#$21Noise" is "Noise").
+String DisplayName(const String& name)
+{
+  if (!name.starts_with("#$"))
+    return name;
+  std::size_t i = 2;
+  while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i])))
+    ++i;
+  return String(name.substr(i));
+}
+
+const char* KindText(PLUGINTYPE type)
+{
+  switch (type)
+  {
+    case PLUGINTYPE::OBJECT: return "object";
+    case PLUGINTYPE::TAG: return "tag";
+    case PLUGINTYPE::SHADER: return "shader";
+    default: return "";
+  }
+}
+
+const char* KindText(NODEKIND kind)
+{
+  switch (kind)
+  {
+    case NODEKIND::OBJECT: return "object";
+    case NODEKIND::TAG: return "tag";
+    case NODEKIND::SHADER: return "shader";
+    case NODEKIND::MATERIAL: return "material";
+    default: return "";
+  }
+}
+
+String Padded(const String& text, std::size_t width)
+{
+  return text.size() >= width ? text + " " : text + String(std::string(width - text.size(), ' '));
+}
+
+Bool IsNodePlugin(const host::PluginEntry& e)
+{
+  return e.type == PLUGINTYPE::OBJECT || e.type == PLUGINTYPE::TAG || e.type == PLUGINTYPE::SHADER;
+}
+
+Int32 ListTypes()
+{
+  std::printf("Types a scene may hold (\"type\": the id, or the name where there is one):\n\n");
+  std::printf("  %-10s %-24s %-9s %s\n", "id", "name", "kind", "shown as");
+  for (const host::PluginEntry* e : host::GetPlugins())
+    if (IsNodePlugin(*e))
+      std::printf("  %-10d %-24s %-9s %s\n", e->id, e->description.c_str(), KindText(e->type),
+                  DisplayName(e->name).c_str());
+  std::printf("\nBuilt into the host (written by id):\n\n");
+  for (const host::BuiltinType* t : host::GetBuiltinTypes())
+    std::printf("  %-10d %-24s %-9s %s\n", t->type, "", KindText(t->kind), t->name.c_str());
+  std::printf("\nogx-host --describe TYPE lists a type's parameters.\n");
+  return EXIT_OK;
+}
+
+// A description attribute's value as a scene file writes it (plain).
+String ValueText(const GeData& v, Int32 dtype)
+{
+  switch (v.GetType())
+  {
+    case DA_LONG:
+      if (dtype == DTYPE_BOOL)
+        return v.GetInt32() != 0 ? "true" : "false";
+      return String::IntToString(v.GetInt32());
+    case DA_LLONG: return String::IntToString(v.GetInt64());
+    case DA_REAL: return host::FloatToSceneText(v.GetFloat());
+    case DA_VECTOR:
+    {
+      const Vector p = v.GetVector();
+      return "[" + host::FloatToSceneText(p.x) + ", " + host::FloatToSceneText(p.y) + ", " +
+             host::FloatToSceneText(p.z) + "]";
+    }
+    case DA_STRING: return "\"" + v.GetString() + "\"";
+    default: return String();
+  }
+}
+
+Int32 Describe(const String& typeText, Terminal& terminal)
+{
+  // By id or by the name a scene file writes.
+  const host::PluginEntry* plugin = nullptr;
+  Int32 id = 0;
+  const auto [end, ec] = std::from_chars(typeText.data(), typeText.data() + typeText.size(), id);
+  for (const host::PluginEntry* e : host::GetPlugins())
+    if (IsNodePlugin(*e) && ((ec == std::errc() && end == typeText.data() + typeText.size() && e->id == id) ||
+                             (e->description.IsPopulated() && e->description == typeText)))
+      plugin = e;
+  if (!plugin)
+  {
+    terminal.Error("--describe: no object, tag or shader type \"" + typeText + "\" (ogx-host --list-types lists them)");
+    return EXIT_UNUSABLE;
+  }
+  Result<host::DescriptionPtr> described = host::DescribeNodeType(plugin->id);
+  if (described.IsError())
+  {
+    terminal.Error("--describe: " + described.GetError().GetText());
+    return EXIT_UNUSABLE;
+  }
+  const Description& d = *described.GetValue();
+
+  // Names shared by two parameters are written with their group's name before them.
+  std::map<String, Int> named;
+  for (Int32 i = 0; i < d.GetEntryCount(); ++i)
+    if (host::IsValueEntry(*d.GetEntry(i)))
+      ++named[d.GetEntry(i)->attributes.GetString(DESC_NAME)];
+  const auto nameOf = [&](const DescriptionEntry& e) {
+    const String name = e.attributes.GetString(DESC_NAME);
+    const DescriptionEntry* group = d.FindEntry(e.parent);
+    return named[name] > 1 && group ? group->attributes.GetString(DESC_NAME) + "/" + name : name;
+  };
+  std::size_t nameWidth = 4;
+  for (Int32 i = 0; i < d.GetEntryCount(); ++i)
+    if (host::IsValueEntry(*d.GetEntry(i)))
+      nameWidth = std::max(nameWidth, nameOf(*d.GetEntry(i)).size());
+
+  std::printf("%s (\"type\": \"%s\" or %d, %s)\n", DisplayName(plugin->name).c_str(), plugin->description.c_str(),
+              plugin->id, KindText(plugin->type));
+  std::printf("Parameters a scene writes in \"params\", by id or by name:\n");
+  const DescriptionEntry* lastGroup = nullptr;
+  Bool first = true;
+  for (Int32 i = 0; i < d.GetEntryCount(); ++i)
+  {
+    const DescriptionEntry& e = *d.GetEntry(i);
+    if (!host::IsValueEntry(e))
+      continue;
+    const DescriptionEntry* group = d.FindEntry(e.parent);
+    if (group != lastGroup || first)
+    {
+      // The chain of groups, outermost first (a few levels at most; a description naming its groups in
+      // a circle stops there).
+      String path;
+      Int levels = 0;
+      for (const DescriptionEntry* g = group; g && levels < 16; g = d.FindEntry(g->parent), ++levels)
+        path = g->attributes.GetString(DESC_NAME) + (path.IsEmpty() ? "" : " / ") + path;
+      std::printf("\n%s\n", path.IsEmpty() ? "(no group)" : path.c_str());
+      lastGroup = group;
+      first = false;
+    }
+    String line = "  " + Padded(String::IntToString(e.id.id), 9) + Padded(nameOf(e), nameWidth + 2) +
+                  Padded(host::SceneValueTypeName(e.id.dtype), 9);
+    const BaseContainer* cycle = e.attributes.GetContainerInstance(DESC_CYCLE);
+    if (const GeData* def = e.attributes.GetDataPointer(DESC_DEFAULT))
+      if (const String text = ValueText(*def, e.id.dtype); text.IsPopulated())
+      {
+        line += " default " + text;
+        if (cycle && def->GetType() == DA_LONG && cycle->GetString(def->GetInt32()).IsPopulated())
+          line += " (\"" + cycle->GetString(def->GetInt32()) + "\")";
+      }
+    const GeData* lo = e.attributes.GetDataPointer(DESC_MIN);
+    const GeData* hi = e.attributes.GetDataPointer(DESC_MAX);
+    if (lo || hi)
+      line += " range " + (lo ? ValueText(*lo, e.id.dtype) : String("..")) + " to " +
+              (hi ? ValueText(*hi, e.id.dtype) : String(".."));
+    if (cycle)
+    {
+      String values;
+      for (const BaseContainer::Entry& c : *cycle)
+        if (c.data.GetString().IsPopulated())
+          values += (values.IsEmpty() ? "" : ", ") + String::IntToString(c.id) + " \"" + c.data.GetString() + "\"";
+      line += " values: " + values;
+    }
+    while (line.ends_with(" "))
+      line.pop_back();
+    std::printf("%s\n", line.c_str());
+  }
+  std::printf("\nA value is plain JSON read as the parameter's type (a number, true/false, [x, y, z], text, or\n"
+              "one of the named values), or typed as in {\"Float\": 1.5}; other types are written typed.\n");
+  return EXIT_OK;
+}
 } // namespace
 
 String UsageText()
 {
   return "Usage: ogx-host SCENE --out DIR [options]\n"
+         "       ogx-host --list-types | --describe TYPE [--module PATH]\n"
          "\n"
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
@@ -421,15 +718,19 @@ String UsageText()
          "shaded top view).\n"
          "\n"
          "Options:\n"
-         "  --out DIR       the output folder (made when missing)\n"
-         "  --slope         export the slope map instead of the height map\n"
-         "  --lod F         the level-of-detail factor of the build (above 0; default 1)\n"
-         "  --threads N     worker threads, 1 to 1024 (default: one per hardware thread)\n"
-         "  --module PATH   the module file (default: $OGX_MODULE, else orogenix.so beside ogx-host)\n"
-         "  --quiet         print errors only\n"
-         "  --help          show this text\n"
+         "  --out DIR        the output folder (made when missing)\n"
+         "  --slope          export the slope map instead of the height map\n"
+         "  --maps-only      write the maps only (no mesh, no top view)\n"
+         "  --lod F          the level-of-detail factor of the build (above 0; default 1)\n"
+         "  --threads N      worker threads, 1 to 1024 (default: one per hardware thread)\n"
+         "  --module PATH    the module file (default: $OGX_MODULE, else orogenix.so beside ogx-host)\n"
+         "  --quiet          print errors and warnings only\n"
+         "  --list-types     list the types a scene may hold\n"
+         "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
+         "  --help           show this text\n"
          "\n"
-         "Exit status: 0 all written, 1 a terrain object failed, 2 nothing could be done.\n";
+         "Exit status: 0 all written, 1 a terrain object failed, 2 nothing could be done,\n"
+         "130 interrupted (Ctrl-C).\n";
 }
 
 Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
@@ -478,6 +779,11 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
       HOST_TRY(flag());
       options.slope = true;
     }
+    else if (arg == "--maps-only")
+    {
+      HOST_TRY(flag());
+      options.mapsOnly = true;
+    }
     else if (arg == "--lod")
       options.lod = HOST_TRY(ParseFloat(arg, HOST_TRY(value())));
     else if (arg == "--threads")
@@ -494,6 +800,18 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
       HOST_TRY(flag());
       options.quiet = true;
     }
+    else if (arg == "--list-types")
+    {
+      HOST_TRY(flag());
+      options.listTypes = true;
+    }
+    else if (arg == "--describe")
+    {
+      const String type = HOST_TRY(value());
+      if (type.IsEmpty())
+        return IllegalArgumentError("--describe: the type is empty");
+      options.describe = type;
+    }
     else if (arg.rfind("-", 0) == 0 && arg != "-")
       return IllegalArgumentError(arg + ": unknown option");
     else
@@ -506,6 +824,15 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
   }
   if (options.help)
     return options;
+  if (options.listTypes || options.describe)
+  {
+    if (options.listTypes && options.describe)
+      return IllegalArgumentError("--list-types and --describe: give one of them");
+    if (haveScene || haveOut)
+      return IllegalArgumentError(String(options.listTypes ? "--list-types" : "--describe") +
+                                  ": lists what a scene may hold; give no scene or --out with it");
+    return options;
+  }
   if (!haveScene)
     return IllegalArgumentError("no scene given");
   if (!haveOut)
@@ -550,13 +877,16 @@ String SafeFileName(const String& name)
 
 Int32 RunFrontEnd(const FrontEndOptions& options)
 {
-  Terminal terminal(options.quiet);
+  // Listings print only themselves: the module's start-up lines would be in their way.
+  const Bool listing = options.listTypes || options.describe.has_value();
+  Terminal terminal(options.quiet || listing);
 
-  if (const Result<void> dir = PrepareOutputDirectory(options.outDir); dir.IsError())
-  {
-    terminal.Error(dir.GetError().GetText());
-    return EXIT_UNUSABLE;
-  }
+  if (!listing)
+    if (const Result<void> dir = PrepareOutputDirectory(options.outDir); dir.IsError())
+    {
+      terminal.Error(dir.GetError().GetText());
+      return EXIT_UNUSABLE;
+    }
   if (options.threads == 1)
     SetParallelEnabled(false);
   else if (options.threads > 1)
@@ -568,6 +898,10 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
     terminal.Error(module.GetError().GetText());
     return EXIT_UNUSABLE;
   }
+  if (options.listTypes)
+    return ListTypes();
+  if (options.describe)
+    return Describe(*options.describe, terminal);
 
   DocumentHolder document;
   Result<BaseDocument*> loaded = LoadDocument(options.scene);
@@ -590,13 +924,47 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
   HierarchyContext hh(document.doc, options.lod, &thread, BUILDFLAGS::NONE);
   InterruptScope interrupt(&thread);
   TerrainExporter exporter(options, terminal);
-  Bool ok = true;
-  for (BaseObject* op : terrains)
+  std::vector<String> failed;     // "Terrain "X": why"
+  std::vector<String> undone;     // "Terrain "X": the map, the top view" / "Terrain "Y": not built"
+  for (std::size_t i = 0; i < terrains.size(); ++i)
   {
-    ok = exporter.Export(op, hh) && ok;
-    if (thread.TestBreak())
+    BaseObject* op = terrains[i];
+    const ObjectOutcome outcome = exporter.Export(op, hh);
+    if (!outcome.failures.empty())
+    {
+      String why;
+      for (const String& f : outcome.failures)
+        why += (why.IsEmpty() ? "" : "; ") + f;
+      failed.push_back(ObjectLabel(op) + ": " + why);
+    }
+    if (!outcome.undone.empty() || Interrupted())
+    {
+      String left;
+      for (const String& u : outcome.undone)
+        left += (left.IsEmpty() ? "" : ", ") + u;
+      if (left.IsPopulated())
+        undone.push_back(ObjectLabel(op) + ": " + left);
+      for (std::size_t k = i + 1; k < terrains.size(); ++k)
+        undone.push_back(ObjectLabel(terrains[k]) + ": not built");
       break;
+    }
   }
-  return ok ? EXIT_OK : EXIT_OBJECT_FAILED;
+
+  // The summary: shown also with --quiet, since it says why the exit code is not 0.
+  if (!failed.empty())
+  {
+    terminal.Error(String::IntToString(static_cast<Int>(failed.size())) + " of " +
+                   String::IntToString(static_cast<Int>(terrains.size())) + " terrain objects failed:");
+    for (const String& f : failed)
+      terminal.Error("  " + f);
+  }
+  if (Interrupted())
+  {
+    terminal.Error("interrupted; left undone:");
+    for (const String& u : undone)
+      terminal.Error("  " + u);
+    return EXIT_INTERRUPTED;
+  }
+  return failed.empty() ? EXIT_OK : EXIT_OBJECT_FAILED;
 }
 } // namespace host::app

@@ -1,11 +1,18 @@
 // The host front end: `ogx-host SCENE --out DIR` loads the module, opens the scene document, builds
 // every terrain object in it and writes, per terrain object, its mesh (DIR/<name>.obj), its height or
 // slope map as the object's own export button writes it (a TIFF named by the object), and a shaded top
-// view (DIR/<name>.png). The console lines, diagnostics and status bar the module writes are shown as
-// they come.
+// view (DIR/<name>.png); `--maps-only` writes the maps alone. The console lines, diagnostics and status
+// bar the module writes are shown as they come. `--list-types` and `--describe TYPE` list what a scene
+// may hold and write, from the registered plug-ins and their descriptions.
+//
+// Every output name is made by one rule (SafeFileName, then a number where this run already wrote the
+// name); every file is written under a temporary name and renamed when complete, and only files
+// actually written are reported. A failed object says why, in the summary too (also with --quiet).
 //
 // Exit codes: 0 everything written; 1 a terrain object could not be built or written (the others still
-// are); 2 the command line, the module, the scene or the output folder is unusable (nothing is built).
+// are); 2 the command line, the module, the scene or the output folder is unusable (nothing is built);
+// 130 interrupted (Ctrl-C): what was left undone is listed and temporary files are removed. A second
+// Ctrl-C ends the run at once, still removing the file being written.
 #pragma once
 
 #include <optional>
@@ -19,16 +26,20 @@ namespace host::app
 inline constexpr Int32 EXIT_OK = 0;
 inline constexpr Int32 EXIT_OBJECT_FAILED = 1;
 inline constexpr Int32 EXIT_UNUSABLE = 2;
+inline constexpr Int32 EXIT_INTERRUPTED = 130;   // 128 + SIGINT, as shells report it
 
 struct FrontEndOptions
 {
   Url scene;
   Url outDir;
   Bool slope = false;
+  Bool mapsOnly = false;   // no mesh file and no top view
   Float lod = 1.0;
   Int threads = 0;   // 0: the machine's hardware threads
   Bool quiet = false;
   Bool help = false;
+  Bool listTypes = false;
+  std::optional<String> describe;   // a type's id or description name
   std::optional<Url> module;   // else $OGX_MODULE, else orogenix.so beside the executable
 };
 
@@ -39,8 +50,10 @@ String UsageText();
 Result<FrontEndOptions> ParseArguments(const std::vector<String>& args);
 // The module file: the option's, else $OGX_MODULE's, else orogenix.so in the executable's folder.
 Url FindModuleFile(const FrontEndOptions& options);
-// A file name part made from an object name: separators, control characters and characters that are
-// awkward in file names become '_', a leading '.' too; an empty name gives "Terrain".
+// A file name part made from a name (an object's, or the name an export proposes): separators, control
+// characters (NUL included) and characters that are awkward in file names become '_', a leading '.'
+// too; cut to at most 200 bytes at a character boundary, so that a suffix and a number still fit the
+// file system's 255; an empty name gives "Terrain".
 String SafeFileName(const String& name);
 // Runs the front end; answers the exit code.
 Int32 RunFrontEnd(const FrontEndOptions& options);

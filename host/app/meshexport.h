@@ -27,14 +27,33 @@ struct ObjStatistics
 {
   Int points = 0;
   Int polygons = 0;
-  Int uvs = 0;   // texture coordinates written (0 when no part has a UVW tag)
+  Int uvs = 0;         // texture coordinates written (0 when no part has a UVW tag)
+  Int normals = 0;     // vertex normals written (0 when no part has phong shading)
+  Int notFinite = 0;   // points with a coordinate that is not a finite number
 };
 
-// Writes the parts as one OBJ file: per part an "o" group with its points (in the root's space), its
-// texture coordinates (one per polygon corner, from the part's UVW tag when it has one with an entry per
-// polygon) and its faces (triangles where the polygon's last two corners are the same). The host's UV
-// space has v growing downwards and OBJ's upwards, so v is written as 1 - v. A large mesh takes a while:
-// progress, when given, is called with the percent of the lines written, each time it grows.
+struct ObjWriteOptions
+{
+  // Called with the percent of the lines written, each time it grows (from whichever thread writes).
+  std::function<void(Int32 percent)> progress;
+  // Asked between pieces of the file; true stops the write (the file is not written).
+  std::function<Bool()> cancelled;
+};
+
+// Writes the parts as one OBJ file, per part an "o" group with:
+//  - its points ("v", in the root's space);
+//  - its texture coordinates ("vt", from the part's UVW tag when it has one with an entry per polygon),
+//    each written once and shared by the faces that use it: one per point when the corners at a point
+//    agree (a terrain plane), and one more for each other value a corner has. The host's UV space has
+//    v growing downwards and OBJ's upwards, so v is written as 1 - v;
+//  - where the part has phong shading (a phong tag), one vertex normal per point ("vn"): the normalised
+//    sum of the normals of its polygons, weighted by their area and turned by their corner order as OBJ
+//    readers turn them (counter-clockwise is the front); a point whose polygons have no area points up;
+//  - its faces ("f", triangles where the polygon's last two corners are the same).
+// Numbers are the shortest text that reads back the same (normals as 32-bit floats). Pieces of the file
+// are formatted on all threads and written in order, so the file is the same for a given mesh whatever
+// the threads. Error "<file>: writing was cancelled" when options.cancelled says so, and the errors of
+// WriteFileAtomically.
 Result<ObjStatistics> WriteObj(const std::vector<MeshPart>& parts, const String& name, const Url& file,
-                               const std::function<void(Int32 percent)>& progress = {});
+                               const ObjWriteOptions& options = {});
 } // namespace host::app

@@ -1,6 +1,5 @@
-// A minimal PNG writer for the front end's previews: 8-bit RGBA, no interlace, every row with the
-// "up" filter (neighbouring terrain rows are alike, so the differences compress well), one zlib stream
-// in one IDAT chunk. Any PNG reader opens the files.
+// The PNG writer of the front end's previews: 8-bit RGBA, written with libpng (its simplified writer
+// chooses the row filters and compression). Any PNG reader opens the files.
 #pragma once
 
 #include <vector>

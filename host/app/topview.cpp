@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <new>
 
+#include "host/core/basearray.h"
 #include "host/core/parallel.h"
 
 namespace host::app
@@ -14,11 +17,16 @@ namespace
 {
 constexpr Int32 TOPVIEW_MAX_SIZE = 16384;
 constexpr Int LOOP_GRANULARITY = 16;
+// Points or polygons per index of the loops over them: large enough that an index is worth a chunk's
+// hand-over.
+constexpr Int ITEMS_PER_CHUNK = 2048;
 
 // Towards the light: from the north-west (-X, +Z), 45 degrees above the horizon; unit length.
 constexpr Vector LIGHT_DIRECTION{-0.5, 0.7071067811865476, 0.5};
 // Light that reaches even faces turned away, so steep shadowed slopes keep their tint.
 constexpr Float AMBIENT = 0.35;
+// A slope steeper than this is shaded as this steep; it keeps the normal's squares finite.
+constexpr Float MAX_SLOPE = 1e150;
 
 struct RampStop
 {
@@ -49,14 +57,126 @@ Vector Tint(Float t)
   return {last.r, last.g, last.b};
 }
 
-struct Triangle
-{
-  UInt32 a, b, c;
-};
-
 UChar ToByte(Float v)
 {
   return static_cast<UChar>(std::clamp(std::lround(v), 0L, 255L));
+}
+
+Bool IsFinite(const Vector& p)
+{
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// Every point or polygon of every part, by chunks, read in place (corners in the root's space).
+class Chunks
+{
+public:
+  // Chunks of the parts' polygons, or of their points.
+  Chunks(const std::vector<MeshPart>& parts, Bool points) : _parts(parts)
+  {
+    Int chunks = 0;
+    for (const MeshPart& part : parts)
+    {
+      _firstChunk.push_back(chunks);
+      const Int items = points ? part.object->GetPointCount() : part.object->GetPolygonCount();
+      chunks += (items + ITEMS_PER_CHUNK - 1) / ITEMS_PER_CHUNK;
+    }
+    _firstChunk.push_back(chunks);
+  }
+
+  Int GetCount() const { return _firstChunk.back(); }
+
+  // Calls point(p) for every point of the chunk.
+  template <typename Point>
+  void ForEachPoint(Int chunk, Point&& point) const
+  {
+    const Span s = Locate(chunk, _parts[PartOf(chunk)].object->GetPointCount());
+    const Vector* points = s.part->object->GetPointR();
+    for (Int i = s.first; i < s.last; ++i)
+      point(s.moved ? s.part->toRoot * points[i] : points[i]);
+  }
+
+  // Calls polygon(corners, count) for every polygon of the chunk, count 3 or 4 (quads are the two
+  // triangles a-b-c and a-c-d).
+  template <typename Polygon>
+  void ForEachPolygon(Int chunk, Polygon&& polygon) const
+  {
+    const Span s = Locate(chunk, _parts[PartOf(chunk)].object->GetPolygonCount());
+    const Vector* points = s.part->object->GetPointR();
+    const CPolygon* polys = s.part->object->GetPolygonR();
+    const auto at = [&](Int32 i) { return s.moved ? s.part->toRoot * points[i] : points[i]; };
+    for (Int i = s.first; i < s.last; ++i)
+    {
+      const CPolygon& q = polys[i];
+      const Int count = q.IsTriangle() ? 3 : 4;
+      const Vector corners[4] = {at(q.a), at(q.b), at(q.c), count == 4 ? at(q.d) : Vector()};
+      polygon(corners, count);
+    }
+  }
+
+private:
+  struct Span
+  {
+    const MeshPart* part;
+    Bool moved;
+    Int first, last;
+  };
+  std::size_t PartOf(Int chunk) const
+  {
+    return static_cast<std::size_t>(std::upper_bound(_firstChunk.begin(), _firstChunk.end(), chunk) -
+                                    _firstChunk.begin() - 1);
+  }
+  Span Locate(Int chunk, Int items) const
+  {
+    const std::size_t p = PartOf(chunk);
+    const Int first = (chunk - _firstChunk[p]) * ITEMS_PER_CHUNK;
+    return Span{&_parts[p], _parts[p].toRoot != Matrix(), first, std::min<Int>(first + ITEMS_PER_CHUNK, items)};
+  }
+
+  const std::vector<MeshPart>& _parts;
+  std::vector<Int> _firstChunk;   // per part, its first chunk's index; then the total
+};
+
+struct Bounds
+{
+  Vector lo{MAXVALUE_FLOAT};
+  Vector hi{-MAXVALUE_FLOAT};
+  Bool any = false;
+
+  void Add(const Vector& p)
+  {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    any = true;
+  }
+  void Add(const Bounds& o)
+  {
+    if (o.any)
+    {
+      Add(o.lo);
+      Add(o.hi);
+    }
+  }
+};
+
+// A larger surface height wins; the compare-and-swap loop makes concurrent writers agree without a
+// lock, and the maximum does not depend on the order they come in.
+void RaiseTo(Float& cell, Float y)
+{
+  std::atomic_ref<Float> ref(cell);
+  Float current = ref.load(std::memory_order_relaxed);
+  while (y > current && !ref.compare_exchange_weak(current, y, std::memory_order_relaxed))
+  {
+  }
+}
+
+template <typename T>
+Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
+{
+  if (Result<void> r = array.Resize(count); r.IsError())
+    return OutOfMemoryError("Not enough memory for the top view");
+  std::fill(array.GetFirst(), array.GetFirst() + count, value);
+  return OK;
 }
 } // namespace
 
@@ -65,115 +185,103 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
   if (maxSize < 1 || maxSize > TOPVIEW_MAX_SIZE)
     return IllegalArgumentError("The top view's size must lie between 1 and " + String::IntToString(TOPVIEW_MAX_SIZE));
 
-  // Every point in the root's space, and the triangles over them (quads split along a-c).
-  Int total = 0;
-  for (const MeshPart& part : parts)
-    total += part.object->GetPointCount();
-  if (total > static_cast<Int>(std::numeric_limits<UInt32>::max()))
-    return IllegalArgumentError("The mesh has too many points for the top view");
-  std::vector<Vector> points;
-  std::vector<Triangle> triangles;
-  points.reserve(static_cast<std::size_t>(total));
-  for (const MeshPart& part : parts)
-  {
-    const auto base = static_cast<UInt32>(points.size());
-    const Vector* src = part.object->GetPointR();
-    for (Int32 i = 0; i < part.object->GetPointCount(); ++i)
-      points.push_back(part.toRoot * src[i]);
-    const CPolygon* polys = part.object->GetPolygonR();
-    for (Int32 i = 0; i < part.object->GetPolygonCount(); ++i)
-    {
-      const CPolygon& q = polys[i];
-      triangles.push_back({base + static_cast<UInt32>(q.a), base + static_cast<UInt32>(q.b), base + static_cast<UInt32>(q.c)});
-      if (!q.IsTriangle())
-        triangles.push_back({base + static_cast<UInt32>(q.a), base + static_cast<UInt32>(q.c), base + static_cast<UInt32>(q.d)});
-    }
-  }
+  // The image frames the mesh's finite points, per chunk (so the result does not hang on the threads'
+  // order).
+  const Chunks pointChunks(parts, true);
+  BaseArray<Bounds> chunkBounds;
+  HOST_TRY(Allocate(chunkBounds, pointChunks.GetCount(), Bounds()));
+  HOST_TRY(ParallelFor(
+    0, pointChunks.GetCount(),
+    [&](Int chunk) {
+      Bounds& b = chunkBounds[chunk];
+      pointChunks.ForEachPoint(chunk, [&b](const Vector& p) {
+        if (IsFinite(p))
+          b.Add(p);
+      });
+    },
+    0, 1));
+  Bounds bounds;
+  for (Int i = 0; i < pointChunks.GetCount(); ++i)
+    bounds.Add(chunkBounds[i]);
+  chunkBounds.Reset();
 
   RgbaImage image;
-  if (triangles.empty())
+  const auto allocateImage = [&image](Int32 w, Int32 h) -> Result<void> {
+    image.width = w;
+    image.height = h;
+    try
+    {
+      if (host::AllocationShouldFail())
+        throw std::bad_alloc();
+      image.pixels.assign(static_cast<std::size_t>(w) * h * 4, 0);
+    }
+    catch (const std::bad_alloc&)
+    {
+      return OutOfMemoryError("Not enough memory for the top view");
+    }
+    return OK;
+  };
+  if (!bounds.any)
   {
-    image.width = image.height = maxSize;
-    image.pixels.assign(static_cast<std::size_t>(maxSize) * maxSize * 4, 0);
+    HOST_TRY(allocateImage(maxSize, maxSize));
     return image;
   }
 
-  Vector lo(MAXVALUE_FLOAT);
-  Vector hi(-MAXVALUE_FLOAT);
-  for (const Triangle& t : triangles)
-    for (const UInt32 i : {t.a, t.b, t.c})
-    {
-      const Vector& p = points[i];
-      lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-      hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
-    }
+  // Everything below works in half units: halves of finite doubles never overflow when subtracted or
+  // averaged, so a mesh reaching towards the largest doubles still maps into the image. Halving is
+  // exact, so any other mesh gives the very values full units would.
+  const Vector lo = bounds.lo * 0.5;
+  const Vector hi = bounds.hi * 0.5;
   const Float extentX = hi.x - lo.x;
   const Float extentZ = hi.z - lo.z;
   Int32 width = maxSize;
   Int32 height = maxSize;
   if (extentX > extentZ)
-    height = std::max<Int32>(1, static_cast<Int32>(std::lround(maxSize * extentZ / extentX)));
+    height = std::max<Int32>(1, static_cast<Int32>(std::lround(maxSize * (extentZ / extentX))));
   else if (extentZ > extentX)
-    width = std::max<Int32>(1, static_cast<Int32>(std::lround(maxSize * extentX / extentZ)));
-  // World units per pixel; a mesh without extent along an axis still maps onto one pixel.
+    width = std::max<Int32>(1, static_cast<Int32>(std::lround(maxSize * (extentX / extentZ))));
+  // (Half) world units per pixel; a mesh without extent along an axis still maps onto one pixel.
   const Float cellX = extentX > 0.0 ? extentX / width : 1.0;
   const Float cellZ = extentZ > 0.0 ? extentZ / height : 1.0;
 
   // Image coordinates: u to the east, v to the south, pixel centres at half steps.
-  const auto toU = [&](const Vector& p) { return (p.x - lo.x) / cellX; };
-  const auto toV = [&](const Vector& p) { return (hi.z - p.z) / cellZ; };
-
-  // Rows each triangle may cover (the rows whose centre lies within its extent in v), as a counting
-  // sort: rowStart[r]..rowStart[r+1] index the triangles of row r.
-  const auto rowRange = [&](const Triangle& t, Int32& first, Int32& last) {
-    const Float v0 = toV(points[t.a]), v1 = toV(points[t.b]), v2 = toV(points[t.c]);
-    const Float vmin = std::min({v0, v1, v2});
-    const Float vmax = std::max({v0, v1, v2});
+  const Float pixelsPerX = extentX > 0.0 ? width / extentX : 1.0;
+  const Float pixelsPerZ = extentZ > 0.0 ? height / extentZ : 1.0;
+  struct ImagePoint
+  {
+    Float u, v, h;   // h: the height in half units
+  };
+  const auto toImage = [&](const Vector& p) {
+    return ImagePoint{(p.x * 0.5 - lo.x) * pixelsPerX, (hi.z - p.z * 0.5) * pixelsPerZ, p.y * 0.5};
+  };
+  // The rows whose centre lies between two v (none when first > last).
+  const auto rowsBetween = [height](Float vmin, Float vmax, Int32& first, Int32& last) {
     first = static_cast<Int32>(std::clamp(std::ceil(vmin - 0.5), 0.0, static_cast<Float>(height)));
     last = static_cast<Int32>(std::clamp(std::floor(vmax - 0.5), -1.0, static_cast<Float>(height - 1)));
   };
-  std::vector<UInt32> rowStart(static_cast<std::size_t>(height) + 1, 0);
-  for (const Triangle& t : triangles)
-  {
-    Int32 first, last;
-    rowRange(t, first, last);
-    for (Int32 r = first; r <= last; ++r)
-      ++rowStart[static_cast<std::size_t>(r) + 1];
-  }
-  for (Int32 r = 0; r < height; ++r)
-    rowStart[static_cast<std::size_t>(r) + 1] += rowStart[static_cast<std::size_t>(r)];
-  std::vector<UInt32> rowTriangles(rowStart.back());
-  {
-    std::vector<UInt32> fill(rowStart.begin(), rowStart.end() - 1);
-    for (std::size_t i = 0; i < triangles.size(); ++i)
-    {
-      Int32 first, last;
-      rowRange(triangles[i], first, last);
-      for (Int32 r = first; r <= last; ++r)
-        rowTriangles[fill[static_cast<std::size_t>(r)]++] = static_cast<UInt32>(i);
-    }
-  }
 
-  // The highest surface under each pixel centre; -infinity where nothing covers it.
+  // The highest surface under each pixel centre (in half units); -infinity where nothing covers it.
   const Float EMPTY = -std::numeric_limits<Float>::infinity();
-  std::vector<Float> surface(static_cast<std::size_t>(width) * height, EMPTY);
-  const auto rasteriseRow = [&](Int row) {
-    const Float pv = static_cast<Float>(row) + 0.5;
-    Float* out = surface.data() + static_cast<std::size_t>(row) * width;
-    for (UInt32 k = rowStart[static_cast<std::size_t>(row)]; k < rowStart[static_cast<std::size_t>(row) + 1]; ++k)
+  BaseArray<Float> surface;
+  HOST_TRY(Allocate(surface, static_cast<Int>(width) * height, EMPTY));
+  Float* const cells = surface.GetFirst();
+  const auto rasterise = [&](const ImagePoint& p0, const ImagePoint& p1, const ImagePoint& p2) {
+    const Float u0 = p0.u, v0 = p0.v, u1 = p1.u, v1 = p1.v, u2 = p2.u, v2 = p2.v;
+    Int32 firstRow, lastRow;
+    rowsBetween(std::min({v0, v1, v2}), std::max({v0, v1, v2}), firstRow, lastRow);
+    if (firstRow > lastRow)
+      return;
+    const Float area = (u1 - u0) * (v2 - v0) - (u2 - u0) * (v1 - v0);
+    if (area == 0.0)
+      return;   // seen edge-on from above: covers nothing
+    const Float h0 = p0.h, h1 = p1.h, h2 = p2.h;
+    const Float us[3] = {u0, u1, u2};
+    const Float vs[3] = {v0, v1, v2};
+    for (Int32 row = firstRow; row <= lastRow; ++row)
     {
-      const Triangle& t = triangles[rowTriangles[k]];
-      const Vector& p0 = points[t.a];
-      const Vector& p1 = points[t.b];
-      const Vector& p2 = points[t.c];
-      const Float u0 = toU(p0), v0 = toV(p0), u1 = toU(p1), v1 = toV(p1), u2 = toU(p2), v2 = toV(p2);
-      const Float area = (u1 - u0) * (v2 - v0) - (u2 - u0) * (v1 - v0);
-      if (area == 0.0)
-        continue;   // seen edge-on from above: covers nothing
+      const Float pv = static_cast<Float>(row) + 0.5;
       // The span of this row inside the triangle: intersect the row line with its three edges.
       Float umin = MAXVALUE_FLOAT, umax = -MAXVALUE_FLOAT;
-      const Float us[3] = {u0, u1, u2};
-      const Float vs[3] = {v0, v1, v2};
       for (int e = 0; e < 3; ++e)
       {
         Float ua = us[e], va = vs[e], ub = us[(e + 1) % 3], vb = vs[(e + 1) % 3];
@@ -200,6 +308,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
       }
       const Int32 first = static_cast<Int32>(std::clamp(std::ceil(umin - 0.5), 0.0, static_cast<Float>(width)));
       const Int32 last = static_cast<Int32>(std::clamp(std::floor(umax - 0.5), -1.0, static_cast<Float>(width - 1)));
+      Float* out = cells + static_cast<std::size_t>(row) * width;
       for (Int32 col = first; col <= last; ++col)
       {
         const Float pu = static_cast<Float>(col) + 0.5;
@@ -207,21 +316,36 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
         const Float w1 = std::clamp(((pu - u0) * (v2 - v0) - (u2 - u0) * (pv - v0)) / area, 0.0, 1.0);
         const Float w2 = std::clamp(((u1 - u0) * (pv - v0) - (pu - u0) * (v1 - v0)) / area, 0.0, 1.0);
         const Float w0 = std::max(0.0, 1.0 - w1 - w2);
-        const Float y = w0 * p0.y + w1 * p1.y + w2 * p2.y;
-        if (y > out[col])
-          out[col] = y;
+        RaiseTo(out[col], w0 * h0 + w1 * h1 + w2 * h2);
       }
     }
   };
-  HOST_TRY(ParallelFor(0, height, rasteriseRow, 0, LOOP_GRANULARITY));
+  const auto drawPolygon = [&](const Vector (&c)[4], Int count) {
+    // Most polygons of a large mesh lie between two rows' centres and cover no pixel at all: that is
+    // settled from v alone. A v that is not finite (a corner that is not) goes on to the full test.
+    const Float v[4] = {toImage(c[0]).v, toImage(c[1]).v, toImage(c[2]).v, count == 4 ? toImage(c[3]).v : toImage(c[2]).v};
+    if (std::isfinite(v[0] + v[1] + v[2] + v[3]))
+    {
+      Int32 firstRow, lastRow;
+      rowsBetween(std::min({v[0], v[1], v[2], v[3]}), std::max({v[0], v[1], v[2], v[3]}), firstRow, lastRow);
+      if (firstRow > lastRow)
+        return;
+    }
+    // A triangle with a corner that is not finite is a hole: no such point ever becomes a pixel index.
+    const Bool acFinite = IsFinite(c[0]) && IsFinite(c[2]);
+    if (acFinite && IsFinite(c[1]))
+      rasterise(toImage(c[0]), toImage(c[1]), toImage(c[2]));
+    if (count == 4 && acFinite && IsFinite(c[3]))
+      rasterise(toImage(c[0]), toImage(c[2]), toImage(c[3]));
+  };
+  const Chunks polygonChunks(parts, false);
+  HOST_TRY(ParallelFor(0, polygonChunks.GetCount(), [&](Int chunk) { polygonChunks.ForEachPolygon(chunk, drawPolygon); }, 0, 1));
 
   // Hillshade from the surface's slopes (central differences, one-sided at edges and next to empty
   // pixels), tinted by height.
-  image.width = width;
-  image.height = height;
-  image.pixels.assign(static_cast<std::size_t>(width) * height * 4, 0);
+  HOST_TRY(allocateImage(width, height));
   const Float heightRange = hi.y - lo.y;
-  const auto at = [&](Int32 x, Int32 y) { return surface[static_cast<std::size_t>(y) * width + x]; };
+  const auto at = [&](Int32 x, Int32 y) { return cells[static_cast<std::size_t>(y) * width + x]; };
   const auto shadeRow = [&](Int row) {
     const auto y = static_cast<Int32>(row);
     UChar* out = image.pixels.data() + static_cast<std::size_t>(y) * width * 4;
@@ -241,9 +365,11 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
       const Float south = hasSouth ? at(x, y + 1) : h;
       const Float stepsX = (hasWest ? 1.0 : 0.0) + (hasEast ? 1.0 : 0.0);
       const Float stepsZ = (hasNorth ? 1.0 : 0.0) + (hasSouth ? 1.0 : 0.0);
-      const Float dhdx = stepsX > 0.0 ? (east - west) / (stepsX * cellX) : 0.0;
-      const Float dhdz = stepsZ > 0.0 ? (north - south) / (stepsZ * cellZ) : 0.0;   // +Z is north (up the image)
-      const Vector normal = Vector(-dhdx, 1.0, -dhdz).GetNormalized();
+      // Halves again: the difference of two half heights stays finite.
+      const Float dhdx = stepsX > 0.0 ? (east * 0.5 - west * 0.5) / (stepsX * cellX * 0.5) : 0.0;
+      const Float dhdz = stepsZ > 0.0 ? (north * 0.5 - south * 0.5) / (stepsZ * cellZ * 0.5) : 0.0;   // +Z is north
+      const Vector normal =
+        Vector(-std::clamp(dhdx, -MAX_SLOPE, MAX_SLOPE), 1.0, -std::clamp(dhdz, -MAX_SLOPE, MAX_SLOPE)).GetNormalized();
       const Float light = AMBIENT + (1.0 - AMBIENT) * std::max(0.0, Dot(normal, LIGHT_DIRECTION));
       const Vector tint = Tint(heightRange > 0.0 ? (h - lo.y) / heightRange : 0.5);
       out[x * 4 + 0] = ToByte(tint.x * light);

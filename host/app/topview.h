@@ -2,10 +2,14 @@
 // seen from above (+Y), north (+Z) at the top and east (+X) to the right, as the exported height maps
 // are laid out. Each pixel shows the highest surface under its centre, tinted by its height (low green
 // to high white) and lit like a hillshade from the north-west at 45 degrees. Pixels no polygon covers
-// are transparent.
+// are transparent, and so are the holes left by triangles with a corner that is not a finite number
+// (such a point never decides a pixel, nor the image's frame, which holds the mesh's finite points);
+// meshes reaching towards the largest doubles are drawn without overflowing.
 //
-// Threads: rows are rasterised and shaded in the host's parallel loop (all threads, granularity 16);
-// every row writes only its own pixels.
+// The mesh is read where it lies (nothing is copied): points and then polygons are visited in chunks on
+// all threads of the host's parallel loop, each polygon raising the pixels it covers to its height (a
+// maximum, so the image does not depend on the threads' order); rows are then shaded in parallel. Out
+// of memory is an error.
 #pragma once
 
 #include "meshexport.h"

@@ -320,8 +320,8 @@ Result<LineObject*> BuildIsoparmGeometry(const Grid2D<Float>& terrain, Int32 cou
   const Int inner = count > 0 ? count : 0;
   // At least 1 each, since inner >= 0 and w, h >= 1: a grid one cell wide or high has a single line in
   // that direction.
-  const Int lines1 = std::min<Int>(inner, w - 2) + 2;
-  const Int lines2 = std::min<Int>(inner, h - 2) + 2;
+  const Int lines1 = std::min<Int>(inner, h - 2) + 2;   // rows: as many as the grid has rows
+  const Int lines2 = std::min<Int>(inner, w - 2) + 2;   // columns
   const Int pointCount = lines1 * w + lines2 * h;
   if (pointCount > std::numeric_limits<Int32>::max())
     return OutOfMemoryError("Could not allocate isoparm LineObject!");

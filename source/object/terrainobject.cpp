@@ -68,6 +68,14 @@ Bool ToResolution(Float v, Int32& out)
   return true;
 }
 
+// Records the pair a cell density is taken from, and the density itself.
+void RecordDensity(Int32 resolution, Float size, Int32& recordedResolution, Float& recordedSize, Float& density)
+{
+  recordedResolution = resolution;
+  recordedSize = size;
+  density = static_cast<Float>(resolution) / size;
+}
+
 // The cache build's way out: the error on the console, no mesh.
 BaseObject* FailBuild(const Error& error)
 {
@@ -297,9 +305,9 @@ void TerrainObject::UpdateCellDensities(const BaseContainer& data)
   const Float sizeX = data.GetFloat(TERRAINOBJECT_SIZE_X, BUILD_DEFAULT_SIZE);
   const Float sizeZ = data.GetFloat(TERRAINOBJECT_SIZE_Z, BUILD_DEFAULT_SIZE);
   if (sizeX > 0.0)
-    cellDensityX = static_cast<Float>(data.GetInt32(TERRAINOBJECT_RESOLUTION_X)) / sizeX;
+    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX, cellDensityX);
   if (sizeZ > 0.0)
-    cellDensityZ = static_cast<Float>(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z)) / sizeZ;
+    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ, cellDensityZ);
 }
 
 void TerrainObject::ApplyParameterChange(BaseContainer& data, Int32 id)
@@ -325,14 +333,16 @@ void TerrainObject::ApplyParameterChange(BaseContainer& data, Int32 id)
         return;
       }
       if (cellDensityX == 0.0 && sizeX > 0.0)
-        cellDensityX = static_cast<Float>(data.GetInt32(TERRAINOBJECT_RESOLUTION_X)) / sizeX;
+        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX, cellDensityX);
       if (cellDensityZ == 0.0 && sizeZ > 0.0)
-        cellDensityZ = static_cast<Float>(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z)) / sizeZ;
+        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ, cellDensityZ);
       // Only a size above 0 and a finite product make a resolution; anything else keeps the old one.
       Int32 resolution = 0;
-      if (sizeX > 0.0 && ToResolution(cellDensityX * sizeX, resolution))
+      if (sizeX > 0.0 && densitySizeX > 0.0 &&
+          ToResolution(static_cast<Float>(densityResolutionX) * sizeX / densitySizeX, resolution))
         data.SetInt32(TERRAINOBJECT_RESOLUTION_X, resolution);
-      if (sizeZ > 0.0 && ToResolution(sizeZ * cellDensityZ, resolution))
+      if (sizeZ > 0.0 && densitySizeZ > 0.0 &&
+          ToResolution(static_cast<Float>(densityResolutionZ) * sizeZ / densitySizeZ, resolution))
         data.SetInt32(TERRAINOBJECT_RESOLUTION_Z, resolution);
       return;
     }

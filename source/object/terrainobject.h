@@ -130,6 +130,13 @@ private:
   EvaluationQueue queue;
   Float cellDensityX = 0.0;
   Float cellDensityZ = 0.0;
+  // The resolution and size each density was taken from. Keep density works from this pair rather than
+  // from the quotient, so coming back to the recorded size gives back the recorded resolution exactly
+  // (29 / 700 x 700 is 28.999999999999996 in doubles).
+  Int32 densityResolutionX = 0;
+  Int32 densityResolutionZ = 0;
+  Float densitySizeX = 0.0;
+  Float densitySizeZ = 0.0;
   BaseArray<Int32> borderRing;
   PointIndex cellIndex;
   CoreLock cellIndexLock;

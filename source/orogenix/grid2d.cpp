@@ -94,9 +94,7 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
 template <typename T>
 Result<void> Grid2D<T>::Init(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
 {
-  // Written as "not above 0" so that a NaN size is refused too.
-  if (newWidth < 0 || newHeight < 0 || !(newSizeX > 0.0) || !(newSizeY > 0.0))
-    return IllegalArgumentError("Invalid grid initialization arguments!");
+  HOST_TRY(CheckInitArguments(newWidth, newHeight, newSizeX, newSizeY));
   return Shape(newWidth, newHeight, newSizeX, newSizeY);
 }
 

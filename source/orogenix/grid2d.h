@@ -134,6 +134,14 @@ public:
   // unwritten when new. For computations that write every cell themselves (the filter operators), which
   // would otherwise pay one more pass over the whole grid for zeros they overwrite at once.
   Result<void> InitLikeForOverwrite(const Grid2D& other);
+  // The arguments Init accepts: "Invalid grid initialization arguments!" for a negative width or height
+  // or a size that is not above 0 (NaN included). Defined here, so the error names the grid header.
+  static Result<void> CheckInitArguments(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY)
+  {
+    if (newWidth < 0 || newHeight < 0 || !(newSizeX > 0.0) || !(newSizeY > 0.0))
+      return IllegalArgumentError("Invalid grid initialization arguments!");
+    return OK;
+  }
   // Back to the empty shape: all counts and sizes 0, cells freed, min/max reset.
   void Reset();
   // Copies cells and every header field. Copying a grid onto itself changes nothing.

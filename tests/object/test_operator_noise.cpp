@@ -7,7 +7,6 @@
 #include <random>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "common/ogx_icons.h"
@@ -207,33 +206,8 @@ Matrix Rotation(Float angle, const Vector& scale, const Vector& off)
 
 TEST_F(NoiseOperatorTest, RegistersAsAGeneratorWithItsIconAndDescription)
 {
-  ASSERT_EQ(g_operatorRegistry.GetCount(), 1);
-  EXPECT_EQ(g_operatorRegistry[0].id, 1054566);
-  EXPECT_EQ(g_operatorRegistry[0].name, String("Noise"));
-  EXPECT_EQ(g_operatorRegistry[0].flags, static_cast<Int32>(TERRAINOPERATORFLAGS::TYPE_GENERATOR));
-  EXPECT_TRUE(host::Console().Contains("Registered generator operator: Noise"));
-
-  const host::PluginEntry* entry = host::FindPlugin(ID_OGX_NOISEOPERATOR);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->name, String("#$21Noise"));
-  EXPECT_EQ(entry->description, String("onoiseoperator"));
-  EXPECT_EQ(entry->diskLevel, 1);
-  EXPECT_TRUE(entry->hasIcon);
-
-  // The icon is the main sheet's cell at (64, 0).
-  IconData icon;
-  ASSERT_TRUE(GetIcon(ID_OGX_NOISEOPERATOR, &icon));
-  EXPECT_EQ(icon.w, 64);
-  EXPECT_EQ(icon.h, 64);
-  BaseBitmap* sheet = MainIconSheet();
-  ASSERT_NE(sheet, nullptr);
-  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{63, 0}, std::pair{17, 41}, std::pair{63, 63}})
-  {
-    UInt16 r1, g1, b1, r2, g2, b2;
-    icon.bmp->GetPixel(x, y, &r1, &g1, &b1);
-    sheet->GetPixel(64 + x, y, &r2, &g2, &b2);
-    EXPECT_EQ(std::tuple(r1, g1, b1), std::tuple(r2, g2, b2)) << x << "," << y;
-  }
+  ExpectRegisteredOperator({1054566, "Noise", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
+                            "Registered generator operator: Noise", "#$21Noise", "onoiseoperator", 64, 0});
 }
 
 TEST_F(NoiseOperatorTest, RegistrationFailsWithoutTheIconSheet)

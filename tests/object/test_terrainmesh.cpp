@@ -549,8 +549,9 @@ TEST_F(TerrainMeshTest, HullFailures)
 std::vector<std::vector<Int>> ExpectedIsoparmCells(Int w, Int h, Int count)
 {
   const Int inner = std::max<Int>(count, 0);
-  const Int k1 = std::min(inner, w - 2) + 2;
-  const Int k2 = std::min(inner, h - 2) + 2;
+  // Rows are bounded by the rows there are, columns by the columns.
+  const Int k1 = std::min(inner, h - 2) + 2;
+  const Int k2 = std::min(inner, w - 2) + 2;
   auto at = [](Int i, Int k, Int extent) {
     const Float f = k <= 1 ? 0.0 : static_cast<Float>(i) / static_cast<Float>(k - 1);
     return std::clamp<Int>(static_cast<Int>(f * static_cast<Float>(extent)), 0, extent - 1);
@@ -633,6 +634,14 @@ TEST_F(TerrainMeshTest, IsoparmRows)
     const Grid2D<Float> grid = MakeGrid(c.w, c.h, 10.0, 10.0, [](Int i) { return static_cast<Float>(i); });
     CheckIsoparms(grid, c.count, PlanetRecord());
   }
+  // Worked by hand: 6 x 4 cells with count 10 has rows 0, 1, 2, 3 (no row twice) and columns 0 to 5
+  // (none missing).
+  const std::vector<std::vector<Int>> wide = ExpectedIsoparmCells(6, 4, 10);
+  ASSERT_EQ(wide.size(), 10u);
+  for (Int r = 0; r < 4; ++r)
+    EXPECT_EQ(wide[static_cast<std::size_t>(r)][0], r * 6);
+  for (Int c = 0; c < 6; ++c)
+    EXPECT_EQ(wide[static_cast<std::size_t>(4 + c)][0], c);
   // A negative count gives the two border lines per direction, as 0 does.
   Result<LineObject*> negative = BuildIsoparmGeometry(
     MakeGrid(9, 9, 1.0, 1.0, [](Int) { return 0.0; }), -4, PlanetRecord());

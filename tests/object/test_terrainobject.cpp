@@ -776,6 +776,46 @@ TEST_F(TerrainObjectTest, ParameterChanges)
   EXPECT_EQ(t->GetCellDensityX(), 0.25);
 }
 
+TEST_F(TerrainObjectTest, KeepDensityComesBackToTheRecordedResolution)
+{
+  // 29 / 700 x 700 is 28.999999999999996 in doubles: a density kept as the quotient loses a cell when
+  // the same size is entered again. Each step sets size X and expects resolution X.
+  struct Step
+  {
+    Float size;
+    Int32 resolution;
+  };
+  struct Case
+  {
+    const char* name;
+    Int32 resolution;
+    Float size;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+    {"the same size again", 29, 700.0, {{700.0, 29}, {700.0, 29}}},
+    {"away and back", 29, 700.0, {{100.0, 4}, {700.0, 29}, {1400.0, 58}, {700.0, 29}}},
+    {"the exact quotient truncated", 3, 10.0, {{7.0, 2}, {33.0, 9}, {10.0, 3}}},
+    {"sizes that do not divide", 1000, 3000.0, {{1000.0, 333}, {3000.0, 1000}, {2999.0, 999}}},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    Data().SetBool(TERRAINOBJECT_KEEP_DENSITY, false);
+    Data().SetFloat(TERRAINOBJECT_SIZE_X, c.size);
+    Data().SetInt32(TERRAINOBJECT_RESOLUTION_X, c.resolution);
+    ASSERT_TRUE(SendPostSet(TERRAINOBJECT_RESOLUTION_X));
+    Data().SetBool(TERRAINOBJECT_KEEP_DENSITY, true);
+    ASSERT_TRUE(SendPostSet(TERRAINOBJECT_KEEP_DENSITY));
+    for (const Step& step : c.steps)
+    {
+      Data().SetFloat(TERRAINOBJECT_SIZE_X, step.size);
+      ASSERT_TRUE(SendPostSet(TERRAINOBJECT_SIZE_X));
+      EXPECT_EQ(Data().GetInt32(TERRAINOBJECT_RESOLUTION_X), step.resolution) << "size " << step.size;
+    }
+  }
+}
+
 TEST_F(TerrainObjectTest, PlanetRadiusFollowsTheSize)
 {
   struct Case

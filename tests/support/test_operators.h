@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
+#include "common/ogx_icons.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
 #include "host/gui/icons.h"
@@ -197,5 +201,51 @@ protected:
 inline OGX::BaseTerrainOperatorData* OperatorData(BaseObject* op)
 {
   return op->GetNodeData<OGX::BaseTerrainOperatorData>();
+}
+
+// What the registration of one of the module's operators leaves behind, for an operator registered
+// alone (registry entry 0) from the loaded main icon sheet.
+struct ExpectedRegistration
+{
+  Int32 id;
+  const char* name;
+  TERRAINOPERATORFLAGS flags;
+  const char* consoleLine;
+  const char* menuName;
+  const char* description;
+  Int32 iconX;
+  Int32 iconY;
+};
+
+// The registry entry, the console line, the host plug-in (generator info, the description, the disk
+// level the host stores) and the icon, which must be the main sheet's 64 x 64 cell at (iconX, iconY).
+inline void ExpectRegisteredOperator(const ExpectedRegistration& want)
+{
+  ASSERT_EQ(g_operatorRegistry.GetCount(), 1);
+  EXPECT_EQ(g_operatorRegistry[0].id, want.id);
+  EXPECT_EQ(g_operatorRegistry[0].name, String(want.name));
+  EXPECT_EQ(g_operatorRegistry[0].flags, static_cast<Int32>(want.flags));
+  EXPECT_TRUE(host::Console().Contains(want.consoleLine));
+
+  const host::PluginEntry* entry = host::FindPlugin(want.id);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->name, String(want.menuName));
+  EXPECT_EQ(entry->description, String(want.description));
+  EXPECT_EQ(entry->diskLevel, 1);
+  EXPECT_TRUE(entry->hasIcon);
+
+  IconData icon;
+  ASSERT_TRUE(GetIcon(want.id, &icon));
+  EXPECT_EQ(icon.w, 64);
+  EXPECT_EQ(icon.h, 64);
+  BaseBitmap* sheet = MainIconSheet();
+  ASSERT_NE(sheet, nullptr);
+  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{63, 0}, std::pair{17, 41}, std::pair{63, 63}})
+  {
+    UInt16 r1, g1, b1, r2, g2, b2;
+    icon.bmp->GetPixel(x, y, &r1, &g1, &b1);
+    sheet->GetPixel(want.iconX + x, want.iconY + y, &r2, &g2, &b2);
+    EXPECT_EQ(std::tuple(r1, g1, b1), std::tuple(r2, g2, b2)) << x << "," << y;
+  }
 }
 } // namespace ogx_test

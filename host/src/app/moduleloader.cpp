@@ -2,9 +2,13 @@
 #include "host/app/moduleloader.h"
 
 #include <dlfcn.h>
+#include <elf.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "host/core/log.h"
 #include "host/scene/plugins.h"
@@ -18,6 +22,51 @@ String DlErrorText()
 {
   const char* text = dlerror();
   return text ? String(text) : String("unknown reason");
+}
+
+// The dynamic loader maps a shared library's segments straight from the file: a part that lies past the
+// end of a cut-short file is a mapping with nothing behind it, and touching it ends the process with
+// SIGBUS inside dlopen. So the header, the program and section header tables and every segment's bytes
+// are checked to lie inside the file first. Answers why the file cannot be loaded, or nothing.
+std::optional<String> IncompleteSharedLibrary(const std::filesystem::path& file)
+{
+  std::ifstream in(file, std::ios::binary);
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (!in || ec)
+    return String("it cannot be read");
+  const auto read = [&in](std::uint64_t offset, void* out, std::size_t bytes) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(static_cast<char*>(out), static_cast<std::streamsize>(bytes));
+    return static_cast<std::size_t>(in.gcount()) == bytes;
+  };
+  const auto inside = [size](std::uint64_t offset, std::uint64_t count, std::uint64_t each) {
+    return offset <= size && (each == 0 || count <= (size - offset) / each);
+  };
+
+  Elf64_Ehdr header{};
+  if (size < sizeof header || !read(0, &header, sizeof header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+    return String("it is not a shared library (no ELF header)");
+  if (header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != ELFDATA2LSB)
+    return String("it is not a 64-bit little-endian shared library");
+  if (header.e_type != ET_DYN)
+    return String("it is not a shared library (ELF type " + std::to_string(header.e_type) + ")");
+  if (header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum == 0 ||
+      !inside(header.e_phoff, header.e_phnum, sizeof(Elf64_Phdr)))
+    return String("the file is incomplete (its program headers lie outside it)");
+  if (header.e_shoff != 0 && (header.e_shentsize != sizeof(Elf64_Shdr) ||
+                              !inside(header.e_shoff, header.e_shnum, sizeof(Elf64_Shdr))))
+    return String("the file is incomplete (its section headers lie outside it)");
+  for (std::uint16_t i = 0; i < header.e_phnum; ++i)
+  {
+    Elf64_Phdr segment{};
+    if (!read(header.e_phoff + std::uint64_t{i} * sizeof segment, &segment, sizeof segment))
+      return String("the file is incomplete (its program headers cannot be read)");
+    if (segment.p_filesz > 0 && !inside(segment.p_offset, segment.p_filesz, 1))
+      return String("the file is incomplete (segment " + std::to_string(i) + " lies outside it)");
+  }
+  return std::nullopt;
 }
 } // namespace
 
@@ -39,6 +88,8 @@ Result<std::unique_ptr<ModuleLibrary>> ModuleLibrary::Open(const Url& file)
     return IllegalArgumentError("Cannot open the module " + name + ": no such file");
   if (path.IsDirectory())
     return IllegalArgumentError("Cannot open the module " + name + ": it is a directory");
+  if (const std::optional<String> why = IncompleteSharedLibrary(path.GetPath()))
+    return IllegalArgumentError("Cannot open the module " + name + ": " + *why);
 
   // The module's static initialisation runs inside dlopen and may publish its record: look at what was
   // published by this open only.

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <new>
 #include <unordered_set>
 
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include "host/core/alloc.h"
+#include "host/core/partialfile.h"
 
 namespace
 {
@@ -31,6 +35,45 @@ UInt16 Planar(TIFF* tif)
   UInt16 planar = PLANARCONFIG_CONTIG;
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   return planar;
+}
+
+// No codec a TIFF file may use decodes one stored byte into more than this many (LZW's longest string
+// per 9 bits stays below it; deflate's ratio is about 1032, PackBits' 64).
+constexpr UInt64 TIFF_MAX_EXPANSION = 4096;
+
+// Whether the image the header declares can come from what the file holds, checked before anything is
+// allocated: every strip or tile lies inside the file, and the pixels declared are no more than the
+// stored bytes can decode into (as stored when uncompressed, at the largest expansion of any codec
+// otherwise). A header claiming 20000 x 20000 pixels in a file of a few hundred bytes is refused here
+// rather than by allocating gigabytes first.
+Bool DeclaredSizeFitsFile(TIFF* tif, UInt32 w, UInt32 h, UInt16 bps, UInt16 spp)
+{
+  struct stat st{};
+  if (fstat(TIFFFileno(tif), &st) != 0 || st.st_size <= 0)
+    return false;
+  const auto fileSize = static_cast<UInt64>(st.st_size);
+  const Bool tiled = TIFFIsTiled(tif);
+  const UInt64 pieces = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  UInt64* offsets = nullptr;
+  UInt64* counts = nullptr;
+  if (pieces == 0 || !TIFFGetField(tif, tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS, &offsets) ||
+      !TIFFGetField(tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !offsets || !counts)
+    return false;
+  UInt64 stored = 0;
+  for (UInt64 i = 0; i < pieces; ++i)
+  {
+    if (offsets[i] > fileSize || counts[i] > fileSize - offsets[i])
+      return false;
+    stored += counts[i];
+  }
+  UInt16 compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  // w and h are at most 65536 and bps x spp at most 2^32, so the product cannot overflow.
+  const UInt64 declaredBits = static_cast<UInt64>(w) * h * static_cast<UInt64>(std::max<UInt16>(bps, 1)) *
+                              std::max<UInt16>(spp, 1);
+  const UInt64 declared = (declaredBits + 7) / 8;
+  const UInt64 limit = compression == COMPRESSION_NONE ? stored : stored * TIFF_MAX_EXPANSION;
+  return declared <= limit;
 }
 
 UChar ClampByte(Float v)
@@ -354,8 +397,13 @@ IMAGERESULT BaseBitmap::Save(const Url& file, Int32 format, Int32) const
     return IMAGERESULT::WRONGTYPE;
   if (_width <= 0 || _height <= 0)
     return IMAGERESULT::PARAM_ERROR;
+  // Written whole under a temporary name beside the target and renamed over it once complete, so a
+  // full disk or an interrupted write never leaves a truncated map under the name asked for.
+  std::filesystem::path temp = file.GetPath();
+  temp += ".tmp-" + std::to_string(static_cast<long>(getpid()));
+  const host::PartialFile partial(temp);
   TiffSilencer silence;
-  TIFF* tif = TIFFOpen(file.GetString().c_str(), "w");
+  TIFF* tif = TIFFOpen(temp.c_str(), "w");
   if (!tif)
     return IMAGERESULT::FILEERROR;
 
@@ -392,9 +440,17 @@ IMAGERESULT BaseBitmap::Save(const Url& file, Int32 format, Int32) const
       }
     ok = TIFFWriteScanline(tif, row.data(), static_cast<UInt32>(y), 0) == 1;
   }
-  ok = ok && TIFFWriteDirectory(tif) == 1;
+  ok = ok && TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
   TIFFClose(tif);
-  return ok ? IMAGERESULT::OK : IMAGERESULT::FILEERROR;
+  std::error_code ec;
+  if (ok)
+    std::filesystem::rename(temp, file.GetPath(), ec);
+  if (!ok || ec)
+  {
+    std::filesystem::remove(temp, ec);
+    return IMAGERESULT::FILEERROR;
+  }
+  return IMAGERESULT::OK;
 }
 
 IMAGERESULT BaseBitmap::Init(const Url& file)
@@ -444,7 +500,7 @@ IMAGERESULT BaseBitmap::DecodeTiff(TIFF* tif)
   const Bool contiguous = Planar(tif) == PLANARCONFIG_CONTIG;
   const Bool tiled = TIFFIsTiled(tif);
 
-  if (w == 0 || h == 0 || w > 65536 || h > 65536)
+  if (w == 0 || h == 0 || w > 65536 || h > 65536 || !DeclaredSizeFitsFile(tif, w, h, bps, spp))
     return IMAGERESULT::FILESTRUCTURE;
 
   if (contiguous && !tiled && bps == 32 && spp == 1 && fmt == SAMPLEFORMAT_IEEEFP)
@@ -476,7 +532,8 @@ IMAGERESULT BaseBitmap::DecodeTiff(TIFF* tif)
       TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
       TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
       const tmsize_t tileBytes = TIFFTileSize(tif);
-      if (tw == 0 || th == 0 || tileBytes < static_cast<tmsize_t>(tw) * th * spp)
+      // A tile reaches at most one tile size (a multiple of 16) past the image's edge.
+      if (tw == 0 || th == 0 || tw > w + 16 || th > h + 16 || tileBytes < static_cast<tmsize_t>(tw) * th * spp)
         return IMAGERESULT::FILESTRUCTURE;
       std::vector<UChar> tile(static_cast<std::size_t>(tileBytes));
       for (UInt32 ty = 0; ty < h; ty += th)

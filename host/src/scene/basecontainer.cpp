@@ -12,9 +12,13 @@ const GeData& NilData()
 }
 } // namespace
 
-BaseContainer::BaseContainer(const BaseContainer& o) : _id(o._id), _entries(o._entries) {}
+BaseContainer::BaseContainer(const BaseContainer& o) : _id(o._id), _entries(o._entries)
+{
+  Reindex();
+}
 
-BaseContainer::BaseContainer(BaseContainer&& o) noexcept : _id(o._id), _entries(std::move(o._entries))
+BaseContainer::BaseContainer(BaseContainer&& o) noexcept
+  : _id(o._id), _entries(std::move(o._entries)), _index(std::move(o._index))
 {
   o._entries.clear();
   // The moved entries' sub-containers were bound to o's node; this copy belongs to no node.
@@ -29,10 +33,13 @@ BaseContainer& BaseContainer::operator=(const BaseContainer& o)
     return *this;
   _id = o._id;
   _entries = o._entries;
+  Reindex();
   Bind(_owner);
   Touch();
   return *this;
 }
+
+BaseContainer::~BaseContainer() = default;
 
 BaseContainer& BaseContainer::operator=(BaseContainer&& o) noexcept
 {
@@ -40,7 +47,9 @@ BaseContainer& BaseContainer::operator=(BaseContainer&& o) noexcept
     return *this;
   _id = o._id;
   _entries = std::move(o._entries);
+  _index = std::move(o._index);
   o._entries.clear();
+  o._index.reset();
   o.Touch();
   Bind(_owner);
   Touch();
@@ -67,24 +76,39 @@ void BaseContainer::Touch()
     _owner->SetDirty(DIRTYFLAGS::DATA);
 }
 
+void BaseContainer::Reindex()
+{
+  // No index is always a correct state (look-ups then search the entries), so it is dropped before a
+  // new one is built: running out of memory half-way leaves none rather than a wrong one.
+  _index.reset();
+  if (_entries.size() < INDEX_FROM)
+    return;
+  auto index = std::make_unique<Index>();
+  index->reserve(_entries.size());
+  for (std::size_t i = 0; i < _entries.size(); ++i)
+    index->emplace(_entries[i].id, i);
+  _index = std::move(index);
+}
+
 BaseContainer::Entry* BaseContainer::Find(Int32 id)
 {
-  for (Entry& e : _entries)
-    if (e.id == id)
-      return &e;
-  return nullptr;
+  const Int32 i = FindIndex(id);
+  return i < 0 ? nullptr : &_entries[static_cast<std::size_t>(i)];
 }
 
 const BaseContainer::Entry* BaseContainer::Find(Int32 id) const
 {
-  for (const Entry& e : _entries)
-    if (e.id == id)
-      return &e;
-  return nullptr;
+  const Int32 i = FindIndex(id);
+  return i < 0 ? nullptr : &_entries[static_cast<std::size_t>(i)];
 }
 
 Int32 BaseContainer::FindIndex(Int32 id) const
 {
+  if (_index)
+  {
+    const auto it = _index->find(id);
+    return it == _index->end() ? -1 : static_cast<Int32>(it->second);
+  }
   for (std::size_t i = 0; i < _entries.size(); ++i)
     if (_entries[i].id == id)
       return static_cast<Int32>(i);
@@ -220,6 +244,20 @@ GeData* BaseContainer::SetData(Int32 id, GeData&& v)
   else
   {
     _entries.push_back(Entry{id, std::move(v)});
+    try
+    {
+      if (_index)
+        _index->emplace(id, _entries.size() - 1);
+      else if (_entries.size() >= INDEX_FROM)
+        Reindex();
+    }
+    catch (...)
+    {
+      // An entry the index cannot find must not stay.
+      _entries.pop_back();
+      _index.reset();
+      throw;
+    }
     e = &_entries.back();
   }
   if (BaseContainer* sub = e->data.GetContainer())
@@ -234,6 +272,7 @@ Bool BaseContainer::RemoveData(Int32 id)
   if (index < 0)
     return false;
   _entries.erase(_entries.begin() + index);
+  Reindex();
   Touch();
   return true;
 }
@@ -241,6 +280,7 @@ Bool BaseContainer::RemoveData(Int32 id)
 void BaseContainer::FlushAll()
 {
   _entries.clear();
+  _index.reset();
   Touch();
 }
 

@@ -141,6 +141,16 @@ const BuiltinType* FindBuiltinType(Int32 type)
   return nullptr;
 }
 
+std::vector<const BuiltinType*> GetBuiltinTypes()
+{
+  BuiltinTable& t = Builtins();
+  std::lock_guard lock(t.mutex);
+  std::vector<const BuiltinType*> out;
+  for (const BuiltinType& e : t.types)
+    out.push_back(&e);
+  return out;
+}
+
 BaseList2D* AllocBuiltinNode(Int32 type)
 {
   const BuiltinType* bt = FindBuiltinType(type);

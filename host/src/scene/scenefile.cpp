@@ -2,15 +2,20 @@
 // unit: its exceptions are caught here and turned into errors that name the file and the place.
 #include "host/scene/scenefile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <mutex>
+#include <new>
 #include <set>
-#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -19,6 +24,7 @@
 #include "host/scene/hyperfile.h"
 #include "host/scene/messages.h"
 #include "internal.h"
+#include "jsondoc.h"
 #include "jsontext.h"
 
 using ojson = nlohmann::ordered_json;
@@ -126,6 +132,219 @@ const char* KindName(NODEKIND kind)
   }
   return "a node";
 }
+
+// ---------------------------------------------------------------------------------------------------
+// Parameters as a node's description gives them (format 2)
+
+using host::DescriptionPtr;
+
+String EntryName(const DescriptionEntry& e)
+{
+  return e.attributes.GetString(DESC_NAME);
+}
+
+// "a Float", "an Int32" ... for messages about a value of that type.
+String WithArticle(const String& typeName)
+{
+  const Bool vowel = typeName.IsPopulated() && String("AEIOU").find(typeName[0]) != String::npos;
+  return (vowel ? "an " : "a ") + typeName;
+}
+
+// A value written as an object with one member naming its type ({"Float": 1.5}), as opposed to a plain
+// JSON value read as the parameter's type.
+Bool IsTypedValue(const host::json::Value& j)
+{
+  static const std::set<std::string_view, std::less<>> TYPES = {"Int32", "Int64", "Float", "Bool", "String", "Vector",
+                                                                 "Matrix", "None", "Link", "Container", "Custom"};
+  return j.IsObject() && j.Size() == 1 && TYPES.count((*j.begin()).Key()) != 0;
+}
+
+// Why a value cannot be the parameter's, or nothing when its type fits: the value's type is the entry's
+// data type; a Bool parameter holds an Int32 of 0 or 1 (how Bools are stored); a static text a String.
+std::optional<String> WrongType(const DescriptionEntry& entry, const GeData& value)
+{
+  const Int32 dtype = entry.id.dtype;
+  const Int32 type = value.GetType();
+  if (dtype == DTYPE_BOOL)
+  {
+    if (type == DA_LONG && (value.GetInt32() == 0 || value.GetInt32() == 1))
+      return std::nullopt;
+    return "expected a Bool (got " +
+           (type == DA_LONG ? String("an Int32 other than 0 or 1") : WithArticle(host::SceneValueTypeName(type))) + ")";
+  }
+  const Int32 wanted = dtype == DTYPE_STATIC ? DA_STRING : dtype;
+  if (type == wanted)
+    return std::nullopt;
+  return "expected " + WithArticle(host::SceneValueTypeName(wanted)) + " (got " +
+         WithArticle(host::SceneValueTypeName(type)) + ")";
+}
+
+// Why a value lies outside the entry's hard range (attributes DESC_MIN and DESC_MAX), or nothing. Only
+// Int32 and Float values are compared; a slider's range is no limit (the module itself writes values
+// beyond it).
+std::optional<String> OutsideRange(const DescriptionEntry& entry, const GeData& value)
+{
+  if (value.GetType() != DA_LONG && value.GetType() != DA_REAL)
+    return std::nullopt;
+  const GeData* lo = entry.attributes.GetDataPointer(DESC_MIN);
+  const GeData* hi = entry.attributes.GetDataPointer(DESC_MAX);
+  const auto numeric = [](const GeData* d) { return d && (d->GetType() == DA_LONG || d->GetType() == DA_REAL); };
+  const Bool hasLo = numeric(lo);
+  const Bool hasHi = numeric(hi);
+  if (!hasLo && !hasHi)
+    return std::nullopt;
+  const Float v = value.GetFloat();
+  // NaN lies inside no range.
+  if ((!hasLo || v >= lo->GetFloat()) && (!hasHi || v <= hi->GetFloat()))
+    return std::nullopt;
+  const auto text = [](const GeData& d) {
+    return d.GetType() == DA_LONG ? String::IntToString(d.GetInt32()) : host::FloatToSceneText(d.GetFloat());
+  };
+  String range;
+  if (hasLo && hasHi)
+    range = text(*lo) + " to " + text(*hi);
+  else if (hasLo)
+    range = "minimum " + text(*lo);
+  else
+    range = "maximum " + text(*hi);
+  return "value " + text(value) + " is out of range (" + range + ")";
+}
+
+// One node type's description, with its parameters by name.
+class Schema
+{
+public:
+  // The node's description as the host builds it for the interface; null when the node has none.
+  static Result<std::unique_ptr<Schema>> Of(BaseList2D* node)
+  {
+    DescriptionPtr description(Description::Alloc());
+    if (!description)
+      return OutOfMemoryError("could not allocate a description");
+    DESCFLAGS_DESC flags = DESCFLAGS_DESC::NONE;
+    if (!node->GetDescription(description.get(), flags) || description->GetEntryCount() == 0)
+      return std::unique_ptr<Schema>();
+    const host::PluginEntry* plugin = host::FindPlugin(node->GetType());
+    String typeName = plugin && plugin->description.IsPopulated() ? plugin->description
+                                                                   : "type " + String::IntToString(node->GetType());
+    return std::unique_ptr<Schema>(new Schema(std::move(description), std::move(typeName)));
+  }
+
+  // The entry a key of a params object names: a decimal id, a parameter's name, or a name qualified by
+  // its group's ("Noise/Scale") where two parameters share one. Errors are the message alone.
+  Result<const DescriptionEntry*> Resolve(std::string_view key) const
+  {
+    Int32 id = 0;
+    const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), id);
+    if (ec == std::errc() && end == key.data() + key.size())
+    {
+      if (String::IntToString(id).GetStd() != key)
+        return IllegalArgumentError("not a parameter id (decimal Int32)");
+      const DescriptionEntry* e = _description->FindEntry(id);
+      if (!e)
+        return IllegalArgumentError(_typeName + " has no parameter " + String::IntToString(id));
+      if (!host::IsValueEntry(*e))
+        return IllegalArgumentError(_typeName + "'s " + String::IntToString(id) + " (" + EntryName(*e) +
+                                    ") holds no value (it is a group, button, separator or title)");
+      return e;
+    }
+    const String name(std::string{key});
+    std::vector<const DescriptionEntry*> found = Named(name);
+    if (found.empty())
+      if (const std::size_t slash = name.rfind('/'); slash != String::npos)
+      {
+        const String group(name.substr(0, slash));
+        for (const DescriptionEntry* e : Named(String(name.substr(slash + 1))))
+          if (const DescriptionEntry* parent = _description->FindEntry(e->parent); parent && EntryName(*parent) == group)
+            found.push_back(e);
+      }
+    if (found.size() == 1)
+      return found[0];
+    if (found.empty())
+      return IllegalArgumentError(_typeName + " has no parameter \"" + name + "\"");
+    String candidates;
+    for (const DescriptionEntry* e : found)
+    {
+      const DescriptionEntry* parent = _description->FindEntry(e->parent);
+      candidates += (candidates.IsEmpty() ? "" : ", ") + String::IntToString(e->id.id) +
+                    (parent ? " \"" + EntryName(*parent) + "/" + EntryName(*e) + "\"" : String());
+    }
+    return IllegalArgumentError(_typeName + " has more than one parameter \"" + name + "\" (" + candidates +
+                                "): write the id or the group's name before it");
+  }
+
+  // The value of a cycle's label.
+  Result<Int32> CycleValue(const DescriptionEntry& entry, std::string_view label) const
+  {
+    const BaseContainer* cycle = entry.attributes.GetContainerInstance(DESC_CYCLE);
+    if (!cycle)
+      return IllegalArgumentError("expected an Int32 (got text; " + EntryName(entry) + " has no named values)");
+    String labels;
+    for (const BaseContainer::Entry& c : *cycle)
+    {
+      const String text = c.data.GetString();
+      if (text.IsEmpty())
+        continue;
+      if (text.GetStd() == label)
+        return c.id;
+      labels += (labels.IsEmpty() ? "\"" : ", \"") + text + "\"";
+    }
+    return IllegalArgumentError("\"" + String(std::string{label}) + "\" is not one of " + EntryName(entry) +
+                                "'s values (" + labels + ")");
+  }
+
+  // Whether the entry with that id exists, holds a value and takes this one (for saving).
+  Bool Takes(Int32 id, const GeData& value) const
+  {
+    const DescriptionEntry* e = _description->FindEntry(id);
+    return e && host::IsValueEntry(*e) && !WrongType(*e, value) && !OutsideRange(*e, value);
+  }
+
+private:
+  Schema(DescriptionPtr description, String typeName)
+    : _description(std::move(description)), _typeName(std::move(typeName))
+  {
+    for (Int32 i = 0; i < _description->GetEntryCount(); ++i)
+      if (const DescriptionEntry* e = _description->GetEntry(i); host::IsValueEntry(*e))
+        _byName.emplace(EntryName(*e).GetStd(), e);
+  }
+
+  std::vector<const DescriptionEntry*> Named(const String& name) const
+  {
+    std::vector<const DescriptionEntry*> out;
+    const auto [first, last] = _byName.equal_range(name.GetStd());
+    for (auto it = first; it != last; ++it)
+      out.push_back(it->second);
+    std::sort(out.begin(), out.end(), [](const DescriptionEntry* a, const DescriptionEntry* b) { return a->id.id < b->id.id; });
+    return out;
+  }
+
+  DescriptionPtr _description;
+  String _typeName;
+  std::unordered_multimap<std::string, const DescriptionEntry*> _byName;
+};
+
+// The schemas of one load or save, one per node type (made from the first node of the type met);
+// null for a type without a description (built-in nodes, plug-ins without a resource).
+class SchemaCache
+{
+public:
+  // where names the file and the place for the error.
+  Result<const Schema*> Of(BaseList2D* node, const String& where)
+  {
+    auto it = _schemas.find(node->GetType());
+    if (it == _schemas.end())
+    {
+      Result<std::unique_ptr<Schema>> made = Schema::Of(node);
+      if (made.IsError())
+        return OutOfMemoryError(where + ": " + made.GetError().GetText());
+      it = _schemas.emplace(node->GetType(), std::move(made).GetValue()).first;
+    }
+    return it->second.get();
+  }
+
+private:
+  std::unordered_map<Int32, std::unique_ptr<Schema>> _schemas;
+};
 
 // ---------------------------------------------------------------------------------------------------
 // Writing
@@ -334,15 +553,46 @@ private:
     return arr;
   }
 
-  Result<ojson> Params(const BaseContainer& bc, const String& path, Int32 depth)
+  // The entries of a container for which keep says so (all of them without it), by id.
+  Result<ojson> Params(const BaseContainer& bc, const String& path, Int32 depth,
+                       const std::function<Bool(const BaseContainer::Entry&)>& keep = {})
   {
     ojson j = ojson::object();
+    // Ids are unique in a container: members go straight to the end of the object's list, since the
+    // ordered object's own insertion looks for an equal key first and would make saving quadratic.
+    auto& members = static_cast<ojson::object_t::Container&>(j.get_ref<ojson::object_t&>());
     for (const BaseContainer::Entry& e : bc)
     {
+      if (keep && !keep(e))
+        continue;
       const String key = String::IntToString(e.id);
-      j[key.GetStd()] = HOST_TRY(Value(e.data, Join(path, key), depth));
+      members.emplace_back(key.GetStd(), HOST_TRY(Value(e.data, Join(path, key), depth)));
     }
     return j;
+  }
+
+  // The node's parameters apart from its other entries (status texts, stamps, snapshots): with a
+  // description, "params" holds what the reader's checks take and "state" the rest, so a saved
+  // document always loads again; without one, everything is "params".
+  Result<void> NodeParams(BaseList2D* node, ojson& j, const String& path)
+  {
+    const BaseContainer& bc = *node->GetDataInstance();
+    if (bc.IsEmpty())
+      return OK;
+    const Schema* schema = HOST_TRY(_schemas.Of(node, _source + ": " + path));
+    if (!schema)
+    {
+      j["params"] = HOST_TRY(Params(bc, Join(path, "params"), 0));
+      return OK;
+    }
+    const auto isParameter = [schema](const BaseContainer::Entry& e) { return schema->Takes(e.id, e.data); };
+    ojson params = HOST_TRY(Params(bc, Join(path, "params"), 0, isParameter));
+    ojson state = HOST_TRY(Params(bc, Join(path, "state"), 0, [&](const BaseContainer::Entry& e) { return !isParameter(e); }));
+    if (!params.empty())
+      j["params"] = std::move(params);
+    if (!state.empty())
+      j["state"] = std::move(state);
+    return OK;
   }
 
   Result<ojson> Records(const VariableTag* tag, const String& path)
@@ -434,8 +684,7 @@ private:
     }
     if (node->GetAllBits() != 0)
       j["bits"] = node->GetAllBits();
-    if (!node->GetDataInstance()->IsEmpty())
-      j["params"] = HOST_TRY(Params(*node->GetDataInstance(), Join(path, "params"), 0));
+    HOST_TRY(NodeParams(node, j, path));
     if (hf.GetCount() > 0)
       j["data"] = HOST_TRY(Stream(hf, Join(path, "data"), 0));
     if (const host::BuiltinType* bt = host::FindBuiltinType(node->GetType());
@@ -478,80 +727,13 @@ private:
   String _source;
   std::unordered_map<Int, Int64> _keyOf;
   std::unordered_set<Int64> _referenced;
+  SchemaCache _schemas;
 };
 
 // ---------------------------------------------------------------------------------------------------
 // Reading
 
-// Finds the first member name that appears twice in one JSON object, with its place: the parser
-// keeps only one of them, so without this a repeated parameter would vanish silently.
-class DuplicateFinder
-{
-public:
-  Bool operator()(int, ojson::parse_event_t event, ojson& parsed)
-  {
-    using E = ojson::parse_event_t;
-    switch (event)
-    {
-      case E::object_start:
-        BeginElement();
-        _frames.push_back(Frame{false, -1, {}, {}});
-        break;
-      case E::array_start:
-        BeginElement();
-        _frames.push_back(Frame{true, -1, {}, {}});
-        break;
-      case E::object_end:
-      case E::array_end:
-        if (!_frames.empty())
-          _frames.pop_back();
-        break;
-      case E::key:
-        if (!_frames.empty())
-        {
-          Frame& f = _frames.back();
-          const std::string key = parsed.get<std::string>();
-          if (!f.keys.insert(key).second && _duplicate.IsEmpty())
-          {
-            f.key = key;
-            _duplicate = Path();
-          }
-          f.key = key;
-        }
-        break;
-      case E::value: BeginElement(); break;
-    }
-    return true;
-  }
-
-  const String& GetDuplicate() const { return _duplicate; }
-
-private:
-  struct Frame
-  {
-    Bool isArray;
-    Int index = -1;
-    std::string key;
-    std::set<std::string> keys;
-  };
-
-  void BeginElement()
-  {
-    if (!_frames.empty() && _frames.back().isArray)
-      ++_frames.back().index;
-  }
-
-  String Path() const
-  {
-    String path;
-    for (const Frame& f : _frames)
-      path = f.isArray ? path + "[" + String::IntToString(f.index) + "]" : Join(path, String(f.key));
-    return path;
-  }
-
-  std::vector<Frame> _frames;
-  String _duplicate;
-};
+using JsonValue = host::json::Value;
 
 class Loader
 {
@@ -560,35 +742,36 @@ public:
 
   Result<BaseDocument*> Load(const String& text)
   {
-    ojson root;
-    DuplicateFinder dups;
-    try
+    host::json::Document json;
+    const host::json::ParseResult parsed = json.Parse(text.GetStd(), host::SCENE_MAX_JSON_DEPTH);
+    switch (parsed.status)
     {
-      root = ojson::parse(text.GetStd(), std::ref(dups));
+      case host::json::PARSE::OK: break;
+      case host::json::PARSE::SYNTAX:
+        if (parsed.byte == 0)
+          return Fail("", "not valid JSON (" + String(parsed.message) + ")");
+        return IllegalArgumentError(_source + ": " + Position(text, parsed.byte) + ": not valid JSON (" +
+                                    String(parsed.message) + ")");
+      case host::json::PARSE::TOO_DEEP:
+        return IllegalArgumentError(_source + ": " + Position(text, parsed.byte) + ": nesting deeper than " +
+                                    String::IntToString(static_cast<Int>(host::SCENE_MAX_JSON_DEPTH)) + " levels");
+      case host::json::PARSE::DUPLICATE: return Fail(String(parsed.path), "appears twice in the same object");
+      case host::json::PARSE::OUT_OF_MEMORY: return OutOfMemoryError(_source + ": not enough memory to read the file");
     }
-    catch (const nlohmann::json::parse_error& e)
-    {
-      return ParseFailure(text, e);
-    }
-    catch (const nlohmann::json::exception& e)
-    {
-      // Errors without a position (a number too large for a double ...): keep the parser's words.
-      String reason(e.what());
-      const std::size_t cut = reason.find("] ");
-      return Fail("", "not valid JSON (" + (cut == String::npos ? reason : String(reason.substr(cut + 2))) + ")");
-    }
-    catch (const std::exception& e)
-    {
-      return Fail("", String("could not be read (") + e.what() + ")");
-    }
-    if (dups.GetDuplicate().IsPopulated())
-      return Fail(dups.GetDuplicate(), "appears twice in the same object");
 
     BaseDocument* doc = BaseDocument::Alloc();
     if (!doc)
       return OutOfMemoryError(_source + ": could not allocate the document");
     _doc = doc;
-    Result<void> r = Build(root);
+    Result<void> r = OK;
+    try
+    {
+      r = Build(json.Root());
+    }
+    catch (const std::bad_alloc&)
+    {
+      r = OutOfMemoryError(_source + ": not enough memory to build the document");
+    }
     if (r.IsError())
     {
       BaseDocument::Free(doc);
@@ -600,7 +783,7 @@ public:
 private:
   struct Item
   {
-    const ojson* json;
+    JsonValue json;
     BaseList2D* node;
     String path;
     Int32 level;
@@ -612,10 +795,10 @@ private:
     return IllegalArgumentError(_source + ": " + (path.IsEmpty() ? message : path + ": " + message));
   }
 
-  Error ParseFailure(const String& text, const nlohmann::json::parse_error& e) const
+  // "line L, column C" of a 1-based byte position.
+  static String Position(const String& text, std::size_t byte)
   {
-    // Line and column of the byte the parser stopped at, counted from 1.
-    const std::size_t at = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    const std::size_t at = std::min<std::size_t>(byte > 0 ? byte - 1 : 0, text.size());
     Int line = 1;
     Int column = 1;
     for (std::size_t i = 0; i < at; ++i)
@@ -628,55 +811,50 @@ private:
       else
         ++column;
     }
-    String reason(e.what());
-    const std::size_t cut = reason.find(": ", reason.find("column"));
-    if (cut != String::npos)
-      reason = reason.substr(cut + 2);
-    return IllegalArgumentError(_source + ": line " + String::IntToString(line) + ", column " +
-                                String::IntToString(column) + ": not valid JSON (" + reason + ")");
+    return "line " + String::IntToString(line) + ", column " + String::IntToString(column);
   }
 
-  Result<void> CheckFields(const ojson& j, const String& path, std::initializer_list<const char*> allowed) const
+  Result<void> CheckFields(const JsonValue& j, const String& path, std::initializer_list<const char*> allowed) const
   {
-    for (auto it = j.begin(); it != j.end(); ++it)
+    for (const JsonValue member : j)
     {
       Bool known = false;
       for (const char* a : allowed)
-        known = known || it.key() == a;
+        known = known || member.Key() == a;
       if (!known)
-        return Fail(Join(path, String(it.key())), "unknown field");
+        return Fail(Join(path, String(member.Key())), "unknown field");
     }
     return OK;
   }
 
-  static const char* TypeName(const ojson& j)
+  static const char* TypeName(const JsonValue& j)
   {
-    if (j.is_null())
+    if (j.IsNull())
       return "null";
-    if (j.is_boolean())
+    if (j.IsBool())
       return "a Bool";
-    if (j.is_number())
+    if (j.IsNumber())
       return "a number";
-    if (j.is_string())
+    if (j.IsText())
       return "text";
-    if (j.is_array())
+    if (j.IsArray())
       return "an array";
     return "an object";
   }
 
-  Result<Int64> ReadInteger(const ojson& j, const String& path, Int64 lo, Int64 hi, const char* what) const
+  Result<Int64> ReadInteger(const JsonValue& j, const String& path, Int64 lo, Int64 hi, const char* what) const
   {
     Int64 v = 0;
-    if (j.is_number_unsigned())
+    if (j.IsUnsigned())
     {
-      const UInt64 u = j.get<UInt64>();
+      const UInt64 u = j.GetUInt64();
       if (u > static_cast<UInt64>(std::numeric_limits<Int64>::max()))
         return Fail(path, String("expected ") + what + " (value out of range)");
       v = static_cast<Int64>(u);
     }
-    else if (j.is_number_integer())
-      v = j.get<Int64>();
-    else if (j.is_number_float())
+    else if (j.IsInteger())
+      v = j.GetInt64();
+    else if (j.IsFloat())
       return Fail(path, String("expected ") + what + " (got a number that is not a whole number in range)");
     else
       return Fail(path, String("expected ") + what + " (got " + TypeName(j) + ")");
@@ -685,53 +863,59 @@ private:
     return v;
   }
 
-  Result<Int32> ReadInt32(const ojson& j, const String& path) const
+  Result<Int32> ReadInt32(const JsonValue& j, const String& path) const
   {
     return static_cast<Int32>(HOST_TRY(ReadInteger(j, path, std::numeric_limits<Int32>::min(),
                                                    std::numeric_limits<Int32>::max(), "an Int32")));
   }
 
-  Result<Float> ReadFloat(const ojson& j, const String& path) const
+  Result<Float> ReadFloat(const JsonValue& j, const String& path) const
   {
-    if (j.is_string())
+    if (j.IsText())
     {
-      if (const auto f = host::NonFiniteFloatFromText(j.get_ref<const std::string&>()))
+      if (const auto f = host::NonFiniteFloatFromText(j.GetText()))
         return *f;
       return Fail(path, "expected a Float (text other than \"NaN\", \"Infinity\", \"-Infinity\")");
     }
-    if (!j.is_number())
+    if (!j.IsNumber())
       return Fail(path, String("expected a Float (got ") + TypeName(j) + ")");
-    const Float v = j.get<Float>();
+    const Float v = j.GetFloat();
     if (!std::isfinite(v))
       return Fail(path, "expected a Float (value out of range)");
     return v;
   }
 
-  Result<Bool> ReadBool(const ojson& j, const String& path) const
+  Result<Bool> ReadBool(const JsonValue& j, const String& path) const
   {
-    if (!j.is_boolean())
+    if (!j.IsBool())
       return Fail(path, String("expected a Bool (got ") + TypeName(j) + ")");
-    return j.get<Bool>();
+    return j.GetBool();
   }
 
-  Result<String> ReadText(const ojson& j, const String& path) const
+  Result<String> ReadText(const JsonValue& j, const String& path) const
   {
-    if (!j.is_string())
+    if (!j.IsText())
       return Fail(path, String("expected text (got ") + TypeName(j) + ")");
-    return String(j.get<std::string>());
+    return String(std::string(j.GetText()));
   }
 
-  Result<Vector> ReadVector(const ojson& j, const String& path) const
+  Result<Vector> ReadVector(const JsonValue& j, const String& path) const
   {
-    if (!j.is_array() || j.size() != 3)
+    if (!j.IsArray() || j.Size() != 3)
       return Fail(path, "expected a Vector (an array of 3 numbers)");
-    return Vector(HOST_TRY(ReadFloat(j[0], path + "[0]")), HOST_TRY(ReadFloat(j[1], path + "[1]")),
-                  HOST_TRY(ReadFloat(j[2], path + "[2]")));
+    Float c[3] = {};
+    Int i = 0;
+    for (const JsonValue e : j)
+    {
+      c[i] = HOST_TRY(ReadFloat(e, path + "[" + String::IntToString(i) + "]"));
+      ++i;
+    }
+    return Vector(c[0], c[1], c[2]);
   }
 
-  Result<Matrix> ReadMatrix(const ojson& j, const String& path) const
+  Result<Matrix> ReadMatrix(const JsonValue& j, const String& path) const
   {
-    if (!j.is_object())
+    if (!j.IsObject())
       return Fail(path, "expected a Matrix (an object with off, v1, v2, v3)");
     HOST_TRY(CheckFields(j, path, {"off", "v1", "v2", "v3"}));
     Matrix m;
@@ -739,21 +923,22 @@ private:
     const char* names[] = {"off", "v1", "v2", "v3"};
     for (int i = 0; i < 4; ++i)
     {
-      if (!j.contains(names[i]))
+      const JsonValue part = j.Find(names[i]);
+      if (!part.IsValid())
         return Fail(path, String("missing field \"") + names[i] + "\"");
-      *parts[i] = HOST_TRY(ReadVector(j[names[i]], Join(path, names[i])));
+      *parts[i] = HOST_TRY(ReadVector(part, Join(path, names[i])));
     }
     return m;
   }
 
-  Result<GeData> ReadValue(const ojson& j, const String& path, Int32 depth)
+  Result<GeData> ReadValue(const JsonValue& j, const String& path, Int32 depth)
   {
     if (depth > host::SCENE_MAX_DEPTH)
       return Fail(path, "nesting deeper than " + String::IntToString(host::SCENE_MAX_DEPTH) + " levels");
-    if (!j.is_object() || j.size() != 1)
+    if (!j.IsObject() || j.Size() != 1)
       return Fail(path, "expected a value: an object with one member naming its type, such as {\"Float\": 1.5}");
-    const std::string type = j.begin().key();
-    const ojson& v = j.begin().value();
+    const JsonValue v = *j.begin();
+    const std::string_view type = v.Key();
     if (type == "Int32")
       return GeData(HOST_TRY(ReadInt32(v, path)));
     if (type == "Int64")
@@ -771,13 +956,13 @@ private:
       return GeData(HOST_TRY(ReadMatrix(v, path)));
     if (type == "None")
     {
-      if (!v.is_null())
+      if (!v.IsNull())
         return Fail(path, "expected null for None");
       return GeData();
     }
     if (type == "Link")
     {
-      if (v.is_null())
+      if (v.IsNull())
         return GeData(BaseLink());
       const Int64 key = HOST_TRY(ReadInteger(v, path, std::numeric_limits<Int64>::min(),
                                              std::numeric_limits<Int64>::max(), "a node key"));
@@ -790,32 +975,33 @@ private:
     }
     if (type == "Container")
     {
-      if (!v.is_object())
+      if (!v.IsObject())
         return Fail(path, "expected a Container (an object with id and params)");
       const String cpath = Join(path, "Container");
       HOST_TRY(CheckFields(v, cpath, {"id", "params"}));
       BaseContainer bc;
-      if (v.contains("id"))
-        bc.SetId(HOST_TRY(ReadInt32(v["id"], Join(cpath, "id"))));
-      if (v.contains("params"))
-        HOST_TRY(ReadParams(v["params"], bc, Join(cpath, "params"), depth + 1));
+      if (const JsonValue id = v.Find("id"); id.IsValid())
+        bc.SetId(HOST_TRY(ReadInt32(id, Join(cpath, "id"))));
+      if (const JsonValue params = v.Find("params"); params.IsValid())
+        HOST_TRY(ReadParams(params, bc, Join(cpath, "params"), depth + 1));
       return GeData(bc);
     }
     if (type == "Custom")
     {
-      if (!v.is_object())
+      if (!v.IsObject())
         return Fail(path, "expected Custom data (an object with type and data)");
       const String cpath = Join(path, "Custom");
       HOST_TRY(CheckFields(v, cpath, {"type", "data"}));
-      if (!v.contains("type"))
+      const JsonValue typeField = v.Find("type");
+      if (!typeField.IsValid())
         return Fail(cpath, "missing field \"type\"");
-      const Int32 ctype = HOST_TRY(ReadInt32(v["type"], Join(cpath, "type")));
+      const Int32 ctype = HOST_TRY(ReadInt32(typeField, Join(cpath, "type")));
       const host::CustomDataAllocator alloc = FindCustomType(ctype);
       if (!alloc)
         return Fail(cpath, "unknown custom data type " + String::IntToString(ctype));
       std::vector<GeData> values;
-      if (v.contains("data"))
-        values = HOST_TRY(ReadStream(v["data"], Join(cpath, "data"), depth + 1));
+      if (const JsonValue data = v.Find("data"); data.IsValid())
+        values = HOST_TRY(ReadStream(data, Join(cpath, "data"), depth + 1));
       std::unique_ptr<CustomDataType> cd = alloc();
       if (!cd)
         return OutOfMemoryError(_source + ": " + cpath + ": could not allocate custom data");
@@ -824,35 +1010,111 @@ private:
         return Fail(cpath, "custom data type " + String::IntToString(ctype) + " could not read its data");
       return GeData(std::move(cd));
     }
-    return Fail(path, "unknown value type \"" + String(type) + "\"");
+    return Fail(path, "unknown value type \"" + String(std::string(type)) + "\"");
   }
 
-  Result<std::vector<GeData>> ReadStream(const ojson& j, const String& path, Int32 depth)
+  Result<std::vector<GeData>> ReadStream(const JsonValue& j, const String& path, Int32 depth)
   {
-    if (!j.is_array())
+    if (!j.IsArray())
       return Fail(path, String("expected an array of values (got ") + TypeName(j) + ")");
     std::vector<GeData> out;
-    out.reserve(j.size());
-    for (std::size_t i = 0; i < j.size(); ++i)
-      out.push_back(HOST_TRY(ReadValue(j[i], path + "[" + String::IntToString(static_cast<Int>(i)) + "]", depth)));
+    out.reserve(j.Size());
+    Int i = 0;
+    for (const JsonValue e : j)
+      out.push_back(HOST_TRY(ReadValue(e, path + "[" + String::IntToString(i++) + "]", depth)));
     return out;
   }
 
-  Result<void> ReadParams(const ojson& j, BaseContainer& bc, const String& path, Int32 depth)
+  // A parameter id as files spell it: the id's own decimal text, so "1003" and "01003" cannot both
+  // name 1003.
+  static std::optional<Int32> ParameterIdFromKey(std::string_view key)
   {
-    if (!j.is_object())
+    Int32 id = 0;
+    const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), id);
+    if (ec != std::errc() || end != key.data() + key.size() || String::IntToString(id).GetStd() != key)
+      return std::nullopt;
+    return id;
+  }
+
+  // Entries by id with typed values, as version 1 writes every node's parameters and version 2 its
+  // state and the parameters of nodes without a description. Nothing is checked against a description.
+  Result<void> ReadParams(const JsonValue& j, BaseContainer& bc, const String& path, Int32 depth)
+  {
+    if (!j.IsObject())
       return Fail(path, String("expected an object of parameters (got ") + TypeName(j) + ")");
-    for (auto it = j.begin(); it != j.end(); ++it)
+    for (const JsonValue member : j)
     {
-      const std::string& key = it.key();
-      Int32 id = 0;
-      const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), id);
-      // The decimal text must be the id's own spelling, so "1003" and "01003" cannot both name 1003.
-      if (ec != std::errc() || end != key.data() + key.size() || String::IntToString(id) != key)
-        return Fail(Join(path, String(key)), "not a parameter id (decimal Int32)");
-      bc.SetData(id, HOST_TRY(ReadValue(it.value(), Join(path, String(key)), depth)));
+      const String key(std::string(member.Key()));
+      const std::optional<Int32> id = ParameterIdFromKey(member.Key());
+      if (!id)
+        return Fail(Join(path, key), "not a parameter id (decimal Int32)");
+      bc.SetData(*id, HOST_TRY(ReadValue(member, Join(path, key), depth)));
     }
     return OK;
+  }
+
+  // A node's parameters in format 2, each checked against the node's description: the key is an id or
+  // a name, the value typed or plain (read as the parameter's type), of the parameter's type and inside
+  // its hard range.
+  Result<void> ReadDescribedParams(const JsonValue& j, BaseContainer& bc, const String& path, const Schema& schema)
+  {
+    if (!j.IsObject())
+      return Fail(path, String("expected an object of parameters (got ") + TypeName(j) + ")");
+    std::unordered_map<Int32, std::string_view> written;
+    for (const JsonValue member : j)
+    {
+      const String ppath = Join(path, String(std::string(member.Key())));
+      Result<const DescriptionEntry*> found = schema.Resolve(member.Key());
+      if (found.IsError())
+        return Fail(ppath, found.GetError().GetText());
+      const DescriptionEntry& entry = *found.GetValue();
+      if (const auto [at, inserted] = written.emplace(entry.id.id, member.Key()); !inserted)
+        return Fail(ppath, "parameter " + String::IntToString(entry.id.id) + " is written twice (also as \"" +
+                             String(std::string(at->second)) + "\")");
+      bc.SetData(entry.id.id, HOST_TRY(ReadDescribedValue(member, ppath, schema, entry)));
+    }
+    return OK;
+  }
+
+  Result<GeData> ReadDescribedValue(const JsonValue& j, const String& path, const Schema& schema,
+                                    const DescriptionEntry& entry)
+  {
+    GeData value;
+    if (IsTypedValue(j))
+    {
+      value = HOST_TRY(ReadValue(j, path, 0));
+      if (const std::optional<String> wrong = WrongType(entry, value))
+        return Fail(path, *wrong);
+    }
+    else
+    {
+      switch (entry.id.dtype)
+      {
+        case DTYPE_LONG:
+          if (j.IsText())
+          {
+            Result<Int32> labelled = schema.CycleValue(entry, j.GetText());
+            if (labelled.IsError())
+              return Fail(path, labelled.GetError().GetText());
+            value = GeData(labelled.GetValue());
+          }
+          else
+            value = GeData(HOST_TRY(ReadInt32(j, path)));
+          break;
+        case DTYPE_REAL: value = GeData(HOST_TRY(ReadFloat(j, path))); break;
+        case DTYPE_BOOL: value = GeData(HOST_TRY(ReadBool(j, path))); break;
+        case DTYPE_VECTOR: value = GeData(HOST_TRY(ReadVector(j, path))); break;
+        case DTYPE_STRING:
+        case DTYPE_STATIC: value = GeData(HOST_TRY(ReadText(j, path))); break;
+        default:
+          return Fail(path, "expected " + host::SceneValueTypeName(entry.id.dtype) +
+                              " written as an object naming its type, such as {\"Custom\": {\"type\": " +
+                              String::IntToString(entry.id.dtype) + ", \"data\": [...]}}");
+      }
+    }
+    if (const std::optional<String> outside = OutsideRange(entry, value))
+      return Fail(path, *outside);
+    return value;
   }
 
   struct ResolvedType
@@ -863,12 +1125,12 @@ private:
     Int32 diskLevel;
   };
 
-  Result<ResolvedType> ResolveType(const ojson& j, const String& path, NODEKIND listKind) const
+  Result<ResolvedType> ResolveType(const JsonValue& j, const String& path, NODEKIND listKind) const
   {
     Int32 type = 0;
-    if (j.is_string())
+    if (j.IsText())
     {
-      const String name(j.get<std::string>());
+      const String name(std::string(j.GetText()));
       for (const host::PluginEntry* e : host::GetPlugins())
         if (e->description.IsPopulated() && e->description == name)
           type = e->id;
@@ -914,24 +1176,25 @@ private:
     return node;
   }
 
-  Result<void> ReadRecords(const ojson& j, VariableTag* tag, const String& path) const
+  Result<void> ReadRecords(const JsonValue& j, VariableTag* tag, const String& path) const
   {
     const host::BuiltinType* bt = host::FindBuiltinType(tag->GetType());
-    if (!j.is_array())
+    if (!j.IsArray())
       return Fail(path, String("expected an array of records (got ") + TypeName(j) + ")");
-    if (j.size() > static_cast<std::size_t>(std::numeric_limits<Int32>::max()) ||
-        !tag->Resize(static_cast<Int32>(j.size())))
+    if (j.Size() > static_cast<std::size_t>(std::numeric_limits<Int32>::max()) ||
+        !tag->Resize(static_cast<Int32>(j.Size())))
       return Fail(path, "too many records");
     auto* bytes = static_cast<unsigned char*>(tag->GetLowlevelDataAddressW());
-    for (std::size_t r = 0; r < j.size(); ++r)
+    std::size_t r = 0;
+    for (const JsonValue rec : j)
     {
       const String rpath = path + "[" + String::IntToString(static_cast<Int>(r)) + "]";
-      const ojson& rec = j[r];
-      if (!rec.is_array() || rec.size() != bt->recordFields.size())
+      if (!rec.IsArray() || rec.Size() != bt->recordFields.size())
         return Fail(rpath, "expected a record of " + String::IntToString(static_cast<Int>(bt->recordFields.size())) +
                              " fields");
       unsigned char* out = bytes + r * static_cast<std::size_t>(bt->recordSize);
-      for (std::size_t f = 0; f < rec.size(); ++f)
+      std::size_t f = 0;
+      for (const JsonValue value : rec)
       {
         const String fpath = rpath + "[" + String::IntToString(static_cast<Int>(f)) + "]";
         const host::RecordField& field = bt->recordFields[f];
@@ -939,24 +1202,26 @@ private:
         {
           case host::FIELDKIND::FLOAT64:
           {
-            const Float v = HOST_TRY(ReadFloat(rec[f], fpath));
+            const Float v = HOST_TRY(ReadFloat(value, fpath));
             std::memcpy(out + field.offset, &v, sizeof v);
             break;
           }
           case host::FIELDKIND::INT32:
           {
-            const Int32 v = HOST_TRY(ReadInt32(rec[f], fpath));
+            const Int32 v = HOST_TRY(ReadInt32(value, fpath));
             std::memcpy(out + field.offset, &v, sizeof v);
             break;
           }
           case host::FIELDKIND::BOOL:
           {
-            const Bool v = HOST_TRY(ReadBool(rec[f], fpath));
+            const Bool v = HOST_TRY(ReadBool(value, fpath));
             std::memcpy(out + field.offset, &v, sizeof v);
             break;
           }
         }
+        ++f;
       }
+      ++r;
     }
     return OK;
   }
@@ -1009,15 +1274,16 @@ private:
     return OK;
   }
 
-  Result<void> ReadNodeList(const ojson& j, const String& path, host::ListHead& head, NODEKIND kind, Int32 depth,
+  Result<void> ReadNodeList(const JsonValue& j, const String& path, host::ListHead& head, NODEKIND kind, Int32 depth,
                             std::unordered_map<BaseTag*, String>* tagPaths = nullptr)
   {
-    if (!j.is_array())
+    if (!j.IsArray())
       return Fail(path, String("expected an array of nodes (got ") + TypeName(j) + ")");
-    for (std::size_t i = 0; i < j.size(); ++i)
+    Int i = 0;
+    for (const JsonValue e : j)
     {
-      const String npath = path + "[" + String::IntToString(static_cast<Int>(i)) + "]";
-      BaseList2D* node = HOST_TRY(ReadNode(j[i], npath, head, kind, depth));
+      const String npath = path + "[" + String::IntToString(i++) + "]";
+      BaseList2D* node = HOST_TRY(ReadNode(e, npath, head, kind, depth));
       if (tagPaths)
         (*tagPaths)[static_cast<BaseTag*>(node)] = npath;
     }
@@ -1025,14 +1291,14 @@ private:
   }
 
   // A node's own fields (not its lists); kept out of ReadNode so that the recursion's frames stay small.
-  [[gnu::noinline]] Result<BaseList2D*> ReadOwnFields(const ojson& j, const String& path, host::ListHead& head,
+  [[gnu::noinline]] Result<BaseList2D*> ReadOwnFields(const JsonValue& j, const String& path, host::ListHead& head,
                                                      NODEKIND kind)
   {
-    if (!j.is_object())
+    if (!j.IsObject())
       return Fail(path, String("expected a node (an object) (got ") + TypeName(j) + ")");
-    if (!j.contains("type"))
+    if (!j.Contains("type"))
       return Fail(path, "missing field \"type\"");
-    const ResolvedType t = HOST_TRY(ResolveType(j["type"], Join(path, "type"), kind));
+    const ResolvedType t = HOST_TRY(ResolveType(j.Find("type"), Join(path, "type"), kind));
     if (t.kind != kind)
       return Fail(Join(path, "type"), "type " + String::IntToString(t.type) + " is " + KindName(t.kind) + ", not " +
                                          KindName(kind));
@@ -1040,25 +1306,27 @@ private:
     {
       case NODEKIND::OBJECT:
         HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "matrix", "enabled", "editorMode", "renderMode",
-                                       "bits", "params", "data", "tags", "shaders", "children"}));
+                                       "bits", "params", "data", "tags", "shaders", "children", StateField()}));
         break;
       case NODEKIND::SHADER:
-        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", "children"}));
+        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", "children",
+                                       StateField()}));
         break;
       case NODEKIND::TAG:
-        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", "records"}));
+        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", "records",
+                                       StateField()}));
         break;
       default:
-        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders"}));
+        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", StateField()}));
         break;
     }
 
     Int32 level = 0;
     if (t.plugin)
     {
-      if (!j.contains("level"))
+      if (!j.Contains("level"))
         return Fail(path, "missing field \"level\" (the plug-in's disk level)");
-      level = HOST_TRY(ReadInt32(j["level"], Join(path, "level")));
+      level = HOST_TRY(ReadInt32(j.Find("level"), Join(path, "level")));
       if (level < 0)
         return Fail(Join(path, "level"), "a disk level cannot be negative");
       if (level > t.diskLevel)
@@ -1067,14 +1335,14 @@ private:
     }
     else
     {
-      if (j.contains("level"))
+      if (j.Contains("level"))
         return Fail(Join(path, "level"), "type " + String::IntToString(t.type) + " is not a registered plug-in");
-      if (j.contains("data"))
+      if (j.Contains("data"))
         return Fail(Join(path, "data"), "only plug-in nodes have data");
     }
     const host::BuiltinType* bt = t.plugin ? nullptr : host::FindBuiltinType(t.type);
     const Bool isVariableTag = bt && bt->recordSize > 0 && kind == NODEKIND::TAG;
-    if (j.contains("records") && !isVariableTag)
+    if (j.Contains("records") && !isVariableTag)
       return Fail(Join(path, "records"), "only variable tags have records");
 
     BaseList2D* node = HOST_TRY(Allocate(t, path));
@@ -1084,33 +1352,33 @@ private:
       host::FreeNode(node);
       return Fail(path, "could not insert the node");
     }
-    _items.push_back(Item{&j, node, path, level, {}});
+    _items.push_back(Item{j, node, path, level, {}});
 
-    if (j.contains("key"))
+    if (j.Contains("key"))
     {
-      const Int64 key = HOST_TRY(ReadInteger(j["key"], Join(path, "key"), std::numeric_limits<Int64>::min(),
+      const Int64 key = HOST_TRY(ReadInteger(j.Find("key"), Join(path, "key"), std::numeric_limits<Int64>::min(),
                                              std::numeric_limits<Int64>::max(), "a node key"));
       if (!_keys.emplace(key, node).second)
         return Fail(Join(path, "key"), "key " + String::IntToString(key) + " is used by another node too");
     }
-    if (j.contains("name"))
-      node->SetName(HOST_TRY(ReadText(j["name"], Join(path, "name"))));
-    if (j.contains("bits"))
-      node->SetAllBits(HOST_TRY(ReadInt32(j["bits"], Join(path, "bits"))));
-    if (isVariableTag && j.contains("records"))
-      HOST_TRY(ReadRecords(j["records"], static_cast<VariableTag*>(node), Join(path, "records")));
+    if (j.Contains("name"))
+      node->SetName(HOST_TRY(ReadText(j.Find("name"), Join(path, "name"))));
+    if (j.Contains("bits"))
+      node->SetAllBits(HOST_TRY(ReadInt32(j.Find("bits"), Join(path, "bits"))));
+    if (isVariableTag && j.Contains("records"))
+      HOST_TRY(ReadRecords(j.Find("records"), static_cast<VariableTag*>(node), Join(path, "records")));
 
     if (kind == NODEKIND::OBJECT)
     {
       BaseObject* op = static_cast<BaseObject*>(node);
-      if (j.contains("matrix"))
-        op->SetMl(HOST_TRY(ReadMatrix(j["matrix"], Join(path, "matrix"))));
-      if (j.contains("enabled"))
-        op->SetEnabled(HOST_TRY(ReadBool(j["enabled"], Join(path, "enabled"))));
+      if (j.Contains("matrix"))
+        op->SetMl(HOST_TRY(ReadMatrix(j.Find("matrix"), Join(path, "matrix"))));
+      if (j.Contains("enabled"))
+        op->SetEnabled(HOST_TRY(ReadBool(j.Find("enabled"), Join(path, "enabled"))));
       for (const char* field : {"editorMode", "renderMode"})
-        if (j.contains(field))
+        if (j.Contains(field))
         {
-          const Int64 mode = HOST_TRY(ReadInteger(j[field], Join(path, field), 0, 1, "a mode (0 on, 1 off)"));
+          const Int64 mode = HOST_TRY(ReadInteger(j.Find(field), Join(path, field), 0, 1, "a mode (0 on, 1 off)"));
           if (String(field) == "editorMode")
             op->SetEditorMode(static_cast<MODE>(mode));
           else
@@ -1120,72 +1388,78 @@ private:
     return node;
   }
 
-  [[gnu::noinline]] Result<void> ReadTags(const ojson& j, BaseObject* op, const String& path, Int32 depth)
+  [[gnu::noinline]] Result<void> ReadTags(const JsonValue& j, BaseObject* op, const String& path, Int32 depth)
   {
     std::unordered_map<BaseTag*, String> tagPaths;
-    if (j.contains("tags"))
-      HOST_TRY(ReadNodeList(j["tags"], Join(path, "tags"), HostNodeAccess::Tags(op), NODEKIND::TAG, depth,
+    if (j.Contains("tags"))
+      HOST_TRY(ReadNodeList(j.Find("tags"), Join(path, "tags"), HostNodeAccess::Tags(op), NODEKIND::TAG, depth,
                             &tagPaths));
     return CheckPointObject(op, path, tagPaths);
   }
 
-  Result<BaseList2D*> ReadNode(const ojson& j, const String& path, host::ListHead& head, NODEKIND kind, Int32 depth)
+  Result<BaseList2D*> ReadNode(const JsonValue& j, const String& path, host::ListHead& head, NODEKIND kind, Int32 depth)
   {
     if (depth > host::SCENE_MAX_DEPTH)
       return Fail(path, "nesting deeper than " + String::IntToString(host::SCENE_MAX_DEPTH) + " levels");
     BaseList2D* node = HOST_TRY(ReadOwnFields(j, path, head, kind));
     if (kind == NODEKIND::OBJECT)
       HOST_TRY(ReadTags(j, static_cast<BaseObject*>(node), path, depth));
-    if (j.contains("shaders"))
-      HOST_TRY(ReadNodeList(j["shaders"], Join(path, "shaders"), HostNodeAccess::Shaders(node), NODEKIND::SHADER,
+    if (j.Contains("shaders"))
+      HOST_TRY(ReadNodeList(j.Find("shaders"), Join(path, "shaders"), HostNodeAccess::Shaders(node), NODEKIND::SHADER,
                             depth + 1));
-    if (j.contains("children"))
-      HOST_TRY(ReadNodeList(j["children"], Join(path, "children"), HostNodeAccess::Children(node), kind, depth + 1));
+    if (j.Contains("children"))
+      HOST_TRY(ReadNodeList(j.Find("children"), Join(path, "children"), HostNodeAccess::Children(node), kind, depth + 1));
     return node;
   }
 
-  Result<void> Build(const ojson& root)
+  Result<void> Build(const JsonValue& root)
   {
-    if (!root.is_object())
+    if (!root.IsObject())
       return Fail("", "expected a JSON object at the top");
     HOST_TRY(CheckFields(root, "", {"format", "version", "params", "objects", "materials"}));
-    if (!root.contains("format"))
+    if (!root.Contains("format"))
       return Fail("", "missing field \"format\"");
-    if (!root["format"].is_string() || root["format"].get<std::string>() != FORMAT_NAME)
+    if (!root.Find("format").IsText() || root.Find("format").GetText() != FORMAT_NAME)
       return Fail("format", String("not a scene file (expected \"") + FORMAT_NAME + "\")");
-    if (!root.contains("version"))
+    if (!root.Contains("version"))
       return Fail("", "missing field \"version\"");
-    const Int32 version = HOST_TRY(ReadInt32(root["version"], "version"));
-    if (version < 1 || version > host::SCENE_FORMAT_VERSION)
-      return Fail("version", "format version " + String::IntToString(version) + " cannot be read (this host reads " +
+    _version = HOST_TRY(ReadInt32(root.Find("version"), "version"));
+    if (_version < 1 || _version > host::SCENE_FORMAT_VERSION)
+      return Fail("version", "format version " + String::IntToString(_version) + " cannot be read (this host reads 1 to " +
                                String::IntToString(host::SCENE_FORMAT_VERSION) + ")");
-    if (!root.contains("objects"))
+    if (!root.Contains("objects"))
       return Fail("", "missing field \"objects\"");
 
     // 1. The trees, with each node's own fields.
-    HOST_TRY(ReadNodeList(root["objects"], "objects", HostNodeAccess::Objects(_doc), NODEKIND::OBJECT, 0));
-    if (root.contains("materials"))
-      HOST_TRY(ReadNodeList(root["materials"], "materials", HostNodeAccess::Materials(_doc), NODEKIND::MATERIAL, 0));
+    HOST_TRY(ReadNodeList(root.Find("objects"), "objects", HostNodeAccess::Objects(_doc), NODEKIND::OBJECT, 0));
+    if (root.Contains("materials"))
+      HOST_TRY(ReadNodeList(root.Find("materials"), "materials", HostNodeAccess::Materials(_doc), NODEKIND::MATERIAL, 0));
 
     // 2. Parameters and plug-in data, now that every link target exists.
-    if (root.contains("params"))
+    if (root.Contains("params"))
     {
       BaseContainer bc;
-      HOST_TRY(ReadParams(root["params"], bc, "params", 0));
+      HOST_TRY(ReadParams(root.Find("params"), bc, "params", 0));
       _doc->GetDataInstance()->MergeContainer(bc);
     }
     for (Item& item : _items)
     {
-      const ojson& j = *item.json;
-      if (j.contains("params"))
+      const JsonValue& j = item.json;
+      // Stored parameters go over what Init set, so parameters newer than the file keep defaults.
+      BaseContainer bc;
+      if (j.Contains("params"))
       {
-        // Stored parameters go over what Init set, so parameters newer than the file keep defaults.
-        BaseContainer bc;
-        HOST_TRY(ReadParams(j["params"], bc, Join(item.path, "params"), 0));
-        item.node->GetDataInstance()->MergeContainer(bc);
+        const Schema* schema = _version >= 2 ? HOST_TRY(_schemas.Of(item.node, _source + ": " + item.path)) : nullptr;
+        if (schema)
+          HOST_TRY(ReadDescribedParams(j.Find("params"), bc, Join(item.path, "params"), *schema));
+        else
+          HOST_TRY(ReadParams(j.Find("params"), bc, Join(item.path, "params"), 0));
       }
-      if (j.contains("data"))
-        item.data = HOST_TRY(ReadStream(j["data"], Join(item.path, "data"), 0));
+      if (j.Contains("state"))
+        HOST_TRY(ReadParams(j.Find("state"), bc, Join(item.path, "state"), 0));
+      item.node->GetDataInstance()->MergeContainer(bc);
+      if (j.Contains("data"))
+        item.data = HOST_TRY(ReadStream(j.Find("data"), Join(item.path, "data"), 0));
     }
 
     // 3. Every plug-in node reads with the level it was stored at.
@@ -1211,15 +1485,80 @@ private:
     return OK;
   }
 
+  // Format 2 keeps a node's container entries that are not parameters apart from them.
+  const char* StateField() const { return _version >= 2 ? "state" : "params"; }
+
   String _source;
   BaseDocument* _doc = nullptr;
+  Int32 _version = 0;
   std::unordered_map<Int64, BaseList2D*> _keys;
   std::vector<Item> _items;
+  SchemaCache _schemas;   // the descriptions parameters are checked against
 };
 } // namespace
 
 namespace host
 {
+String SceneValueTypeName(Int32 dtype)
+{
+  switch (dtype)
+  {
+    case DTYPE_GROUP:
+    case DTYPE_BUTTON:
+    case DTYPE_SEPARATOR:
+    case DTYPE_TITLE: return String();
+    case DA_NIL: return "None";
+    case DA_LONG: return "Int32";
+    case DA_LLONG: return "Int64";
+    case DA_REAL: return "Float";
+    case DTYPE_BOOL: return "Bool";
+    case DA_VECTOR: return "Vector";
+    case DA_MATRIX: return "Matrix";
+    case DA_STRING:
+    case DTYPE_STATIC: return "String";
+    case DA_CONTAINER: return "Container";
+    case DA_ALIASLINK: return "Link";
+    default: return "Custom " + String::IntToString(dtype);
+  }
+}
+
+Bool IsValueEntry(const DescriptionEntry& entry)
+{
+  return SceneValueTypeName(entry.id.dtype).IsPopulated();
+}
+
+String FloatToSceneText(Float v)
+{
+  if (std::isnan(v))
+    return "NaN";
+  if (std::isinf(v))
+    return v > 0 ? "Infinity" : "-Infinity";
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return String(std::string(buf, r.ptr));
+}
+
+Result<DescriptionPtr> DescribeNodeType(Int32 type)
+{
+  const PluginEntry* plugin = FindPlugin(type);
+  if (!plugin || (plugin->type != PLUGINTYPE::OBJECT && plugin->type != PLUGINTYPE::SHADER &&
+                  plugin->type != PLUGINTYPE::TAG))
+    return IllegalArgumentError("type " + String::IntToString(type) + " is no registered object, tag or shader");
+  BaseList2D* node = AllocPluginNode(type);
+  if (!node)
+    return OutOfMemoryError("could not create a node of type " + String::IntToString(type) +
+                            " (the plug-in's allocation or Init failed)");
+  DescriptionPtr description(Description::Alloc());
+  DESCFLAGS_DESC flags = DESCFLAGS_DESC::NONE;
+  const Bool described = description && node->GetDescription(description.get(), flags);
+  FreeNode(node);
+  if (!description)
+    return OutOfMemoryError("could not allocate a description");
+  if (!described)
+    return IllegalStateError("type " + String::IntToString(type) + " could not build its description");
+  return description;
+}
+
 Bool RegisterCustomDataType(Int32 type, CustomDataAllocator alloc)
 {
   if (!alloc)
@@ -1289,10 +1628,31 @@ Result<BaseDocument*> LoadDocument(const Url& file)
   std::ifstream in(file.GetPath(), std::ios::binary);
   if (!in)
     return IllegalArgumentError(name + ": cannot open the file");
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  // Read straight into the text (one copy of a large file, not three).
+  String text;
+  try
+  {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(file.GetPath(), ec);
+    if (ec)
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    else
+    {
+      text.resize(static_cast<std::size_t>(size));
+      in.read(text.data(), static_cast<std::streamsize>(size));
+      text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+  }
+  catch (const std::bad_alloc&)
+  {
+    return OutOfMemoryError(name + ": not enough memory to read the file");
+  }
+  catch (const std::length_error&)
+  {
+    return OutOfMemoryError(name + ": not enough memory to read the file");
+  }
   if (in.bad())
     return IllegalArgumentError(name + ": cannot read the file");
-  return LoadDocumentFromText(String(buffer.str()), name);
+  return LoadDocumentFromText(text, name);
 }
 } // namespace host

@@ -2,18 +2,31 @@
 // hand-worked result or an independent decoder, and the ogx-host executable itself, run as a user
 // would run it (its error exits, and a full export compared with the same scene built in this process).
 #include <gtest/gtest.h>
-#include <zlib.h>
+#include <png.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <set>
+#include <random>
+#include <numeric>
+#include <functional>
+#include <csignal>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "frontend.h"
 #include "host/app/moduleloader.h"
+#include "host/core/alloc.h"
 #include "host/core/log.h"
 #include "host/core/parallel.h"
 #include "host/core/thread.h"
@@ -26,6 +39,7 @@
 #include "meshexport.h"
 #include "pngwriter.h"
 #include "topview.h"
+#include "support/file_size_cap.h"
 
 namespace fs = std::filesystem;
 using namespace host::app;
@@ -58,87 +72,29 @@ void WriteText(const fs::path& file, const std::string& text)
 }
 
 // ---------------------------------------------------------------------------------------------------
-// A PNG decoder written apart from the writer: chunk walk with CRC checks, inflate, and all five row
-// filters undone.
+// PNG files read back with libpng's own reader (a path of the library apart from the one that writes).
 
-UInt32 BigEndian(const std::string& s, std::size_t at)
-{
-  return (UInt32(UChar(s[at])) << 24) | (UInt32(UChar(s[at + 1])) << 16) | (UInt32(UChar(s[at + 2])) << 8) |
-         UInt32(UChar(s[at + 3]));
-}
-
-UChar Paeth(int a, int b, int c)
-{
-  const int p = a + b - c;
-  const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc)
-    return UChar(a);
-  return pb <= pc ? UChar(b) : UChar(c);
-}
-
-// The RGBA image of an 8-bit RGBA PNG; fails the test on anything malformed.
+// The RGBA image of a PNG file; fails the test on anything malformed.
 RgbaImage DecodePng(const std::string& file)
 {
   RgbaImage image;
-  const std::string signature("\x89PNG\r\n\x1a\n", 8);
-  EXPECT_EQ(file.substr(0, 8), signature);
-  std::string idat;
-  std::size_t at = 8;
-  Bool ended = false;
-  while (at + 12 <= file.size() && !ended)
+  png_image png;
+  std::memset(&png, 0, sizeof png);
+  png.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&png, file.data(), file.size()))
   {
-    const UInt32 length = BigEndian(file, at);
-    const std::string type = file.substr(at + 4, 4);
-    const std::string data = file.substr(at + 8, length);
-    const UInt32 crc = BigEndian(file, at + 8 + length);
-    const std::string typed = type + data;
-    EXPECT_EQ(crc, crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))) << type;
-    if (type == "IHDR")
-    {
-      image.width = static_cast<Int32>(BigEndian(data, 0));
-      image.height = static_cast<Int32>(BigEndian(data, 4));
-      EXPECT_EQ(UChar(data[8]), 8);   // bit depth
-      EXPECT_EQ(UChar(data[9]), 6);   // RGBA
-      EXPECT_EQ(UChar(data[12]), 0);  // no interlace
-    }
-    else if (type == "IDAT")
-      idat += data;
-    else if (type == "IEND")
-      ended = true;
-    at += 12 + length;
+    ADD_FAILURE() << "not a PNG file: " << png.message;
+    return image;
   }
-  EXPECT_TRUE(ended);
-  EXPECT_EQ(at, file.size());
-  const std::size_t stride = static_cast<std::size_t>(image.width) * 4;
-  std::vector<UChar> raw((stride + 1) * static_cast<std::size_t>(image.height));
-  uLongf rawSize = raw.size();
-  EXPECT_EQ(uncompress(raw.data(), &rawSize, reinterpret_cast<const Bytef*>(idat.data()), idat.size()), Z_OK);
-  EXPECT_EQ(rawSize, raw.size());
-  image.pixels.assign(stride * static_cast<std::size_t>(image.height), 0);
-  for (Int32 y = 0; y < image.height; ++y)
-  {
-    const UChar filter = raw[y * (stride + 1)];
-    const UChar* in = &raw[y * (stride + 1) + 1];
-    UChar* out = &image.pixels[y * stride];
-    const UChar* up = y > 0 ? &image.pixels[(y - 1) * stride] : nullptr;
-    for (std::size_t i = 0; i < stride; ++i)
-    {
-      const int a = i >= 4 ? out[i - 4] : 0;
-      const int b = up ? up[i] : 0;
-      const int c = (up && i >= 4) ? up[i - 4] : 0;
-      int v = in[i];
-      switch (filter)
-      {
-        case 0: break;
-        case 1: v += a; break;
-        case 2: v += b; break;
-        case 3: v += (a + b) / 2; break;
-        case 4: v += Paeth(a, b, c); break;
-        default: ADD_FAILURE() << "filter " << int(filter); break;
-      }
-      out[i] = UChar(v);
-    }
-  }
+  // What the writer promises: 8-bit RGBA, no colour map.
+  EXPECT_EQ(png.format, static_cast<png_uint_32>(PNG_FORMAT_RGBA));
+  png.format = PNG_FORMAT_RGBA;
+  image.width = static_cast<Int32>(png.width);
+  image.height = static_cast<Int32>(png.height);
+  image.pixels.assign(PNG_IMAGE_SIZE(png), 0);
+  if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr))
+    ADD_FAILURE() << "the PNG data does not decode: " << png.message;
+  png_image_free(&png);
   return image;
 }
 
@@ -336,7 +292,10 @@ TEST(ObjWriterTest, PointsUvsAndFacesOfEveryPart)
   ASSERT_TRUE(stats.IsOk()) << stats.GetError().GetText();
   EXPECT_EQ(stats.GetValue().points, 7);
   EXPECT_EQ(stats.GetValue().polygons, 3);
-  EXPECT_EQ(stats.GetValue().uvs, 7);
+  // One texture coordinate per point, where its corners agree; the triangle's corner at point 3 (the
+  // third point, index 2) differs from the quad's and gets one of its own.
+  EXPECT_EQ(stats.GetValue().uvs, 5);
+  EXPECT_EQ(stats.GetValue().normals, 0);
   EXPECT_EQ(ReadText(dir / "t.obj"), "# Terrain, written by ogx-host\n"
                                      "o Terrain\n"
                                      "v 0 0 0\n"
@@ -347,11 +306,9 @@ TEST(ObjWriterTest, PointsUvsAndFacesOfEveryPart)
                                      "vt 1 1\n"
                                      "vt 1 0\n"
                                      "vt 0 0\n"
-                                     "vt 0 1\n"
                                      "vt 0.5 0.75\n"
-                                     "vt 0 0\n"
                                      "f 1/1 2/2 3/3 4/4\n"
-                                     "f 1/5 3/6 4/7\n"
+                                     "f 1/1 3/5 4/4\n"
                                      "o Terrain_Hull\n"
                                      "v 0 -3 0\n"
                                      "v 1 -3 0\n"
@@ -370,8 +327,9 @@ TEST(ObjWriterTest, ProgressGrowsToAHundredPercent)
     polys[i] = CPolygon(0, 1, 2);
   std::vector<Int32> seen;
   const fs::path dir = TempDir("objprogress");
-  const Result<ObjStatistics> stats =
-    WriteObj(Parts(root.get()), "Big", Url(dir / "big.obj"), [&seen](Int32 percent) { seen.push_back(percent); });
+  ObjWriteOptions options;
+  options.progress = [&seen](Int32 percent) { seen.push_back(percent); };
+  const Result<ObjStatistics> stats = WriteObj(Parts(root.get()), "Big", Url(dir / "big.obj"), options);
   ASSERT_TRUE(stats.IsOk()) << stats.GetError().GetText();
   ASSERT_GE(seen.size(), 3u);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
@@ -501,6 +459,66 @@ TEST(TopViewTest, AGridLeavesNoPixelUncovered)
   }
 }
 
+TEST(TopViewTest, PointsThatAreNotFiniteAreHolesAndHugeOnesStillDraw)
+{
+  constexpr Float NaN = std::numeric_limits<Float>::quiet_NaN();
+  constexpr Float INF = std::numeric_limits<Float>::infinity();
+  const auto opaque = [](const RgbaImage& img) {
+    Int n = 0;
+    for (std::size_t i = 3; i < img.pixels.size(); i += 4)
+      n += img.pixels[i] == 255 ? 1 : 0;
+    return n;
+  };
+  // A 20 x 20 grid with one bad point in the middle: the quads around it are holes, the rest is drawn.
+  for (const Vector bad : {Vector(0, NaN, 0), Vector(0, INF, 0), Vector(-INF, 0, 0), Vector(0, 0, NaN)})
+  {
+    SCOPED_TRACE(bad.x + bad.y + bad.z);
+    MeshPtr grid(MakeGrid(20, 20, 20, 20, 1.0));
+    Vector* points = static_cast<PolygonObject*>(grid.get())->GetPointW();
+    points[10 * 21 + 10] = bad;
+    const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 100);
+    ASSERT_TRUE(image.IsOk()) << image.GetError().GetText();
+    const RgbaImage& img = image.GetValue();
+    EXPECT_EQ(img.width, 100);
+    EXPECT_EQ(img.pixels[(50 * 100 + 50) * 4 + 3], 0);   // the bad point's surroundings are a hole
+    EXPECT_EQ(img.pixels[(5 * 100 + 5) * 4 + 3], 255);
+    EXPECT_GT(opaque(img), 100 * 100 - 4 * 10 * 10);
+  }
+  // Nothing finite at all: a transparent square.
+  MeshPtr lost(MakeMesh("lost", {{NaN, 0, 0}, {1, NaN, 0}, {0, 0, NaN}}, {CPolygon(0, 1, 2)}));
+  const Result<RgbaImage> none = RenderTopView(Parts(lost.get()), 16);
+  ASSERT_TRUE(none.IsOk());
+  EXPECT_EQ(none.GetValue().pixels, std::vector<UChar>(16 * 16 * 4, 0));
+
+  // Heights and positions near the largest doubles: differences overflow in full units, not in halves.
+  MeshPtr huge(MakeGrid(10, 10, 10, 10, 0.0));
+  Vector* hp = static_cast<PolygonObject*>(huge.get())->GetPointW();
+  for (Int32 i = 0; i < 121; ++i)
+    hp[i] = Vector(hp[i].x * 3e306, (i % 2 ? 1.7e308 : -1.7e308), hp[i].z * 3e306);
+  const Result<RgbaImage> wide = RenderTopView(Parts(huge.get()), 32);
+  ASSERT_TRUE(wide.IsOk());
+  EXPECT_EQ(wide.GetValue().width, 32);
+  EXPECT_EQ(opaque(wide.GetValue()), 32 * 32);
+}
+
+TEST(TopViewTest, RunningOutOfMemoryIsAnError)
+{
+  MeshPtr grid(MakeGrid(30, 30, 30, 30, 2.0));
+  Int failures = 0;
+  for (Int n = 1; n <= 3; ++n)
+  {
+    host::ScopedAllocationFailure fail(n);
+    const Result<RgbaImage> image = RenderTopView(Parts(grid.get()), 64);
+    if (image.IsError())
+    {
+      ++failures;
+      EXPECT_EQ(image.GetError().GetKind(), ERRORKIND::OUT_OF_MEMORY);
+      EXPECT_EQ(image.GetError().GetText(), "Not enough memory for the top view");
+    }
+  }
+  EXPECT_EQ(failures, 3);   // the frame, the surface and the image
+}
+
 TEST(TopViewTest, OneThreadAndAllThreadsGiveTheSameImage)
 {
   MeshPtr grid(MakeGrid(40, 40, 40, 40, 4.0));
@@ -511,6 +529,268 @@ TEST(TopViewTest, OneThreadAndAllThreadsGiveTheSameImage)
   ASSERT_TRUE(parallel.IsOk());
   ASSERT_TRUE(serial.IsOk());
   EXPECT_EQ(parallel.GetValue().pixels, serial.GetValue().pixels);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// OBJ files read back
+
+struct ObjCorner
+{
+  Int v = 0, t = 0, n = 0;   // 1-based, 0 when absent
+};
+struct ObjFile
+{
+  std::vector<Vector> v, vt, vn;
+  std::vector<std::vector<ObjCorner>> f;
+};
+
+ObjFile ParseObj(const std::string& text)
+{
+  ObjFile obj;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line))
+  {
+    std::istringstream l(line);
+    std::string kind;
+    l >> kind;
+    Vector p;
+    if (kind == "v")
+      obj.v.push_back((l >> p.x >> p.y >> p.z, p));
+    else if (kind == "vt")
+      obj.vt.push_back((l >> p.x >> p.y, p));
+    else if (kind == "vn")
+      obj.vn.push_back((l >> p.x >> p.y >> p.z, p));
+    else if (kind == "f")
+    {
+      std::vector<ObjCorner> face;
+      std::string corner;
+      while (l >> corner)
+      {
+        ObjCorner c;
+        const std::size_t s1 = corner.find('/');
+        c.v = std::stoll(corner.substr(0, s1));
+        if (s1 != std::string::npos)
+        {
+          const std::size_t s2 = corner.find('/', s1 + 1);
+          const std::string t = corner.substr(s1 + 1, s2 == std::string::npos ? std::string::npos : s2 - s1 - 1);
+          c.t = t.empty() ? 0 : std::stoll(t);
+          if (s2 != std::string::npos)
+            c.n = std::stoll(corner.substr(s2 + 1));
+        }
+        face.push_back(c);
+      }
+      obj.f.push_back(face);
+    }
+  }
+  return obj;
+}
+
+// A UVW tag for the polygons of a grid, from a function of (polygon, corner, point).
+void AddUvs(PolygonObject* op, const std::function<Vector(Int32 poly, Int k, Int32 point)>& uvOf)
+{
+  UVWTag* tag = UVWTag::Alloc(op->GetPolygonCount());
+  ASSERT_NE(tag, nullptr);
+  for (Int32 i = 0; i < op->GetPolygonCount(); ++i)
+  {
+    const CPolygon& q = op->GetPolygonR()[i];
+    tag->SetSlow(i, UVWStruct(uvOf(i, 0, q.a), uvOf(i, 1, q.b), uvOf(i, 2, q.c), uvOf(i, 3, q.d)));
+  }
+  op->InsertTag(tag);
+}
+
+std::string WriteAndRead(const std::vector<MeshPart>& parts, const fs::path& file, ObjStatistics* stats = nullptr)
+{
+  const Result<ObjStatistics> r = WriteObj(parts, "T", Url(file));
+  EXPECT_TRUE(r.IsOk()) << r.GetError().GetText();
+  if (stats && r.IsOk())
+    *stats = r.GetValue();
+  return ReadText(file);
+}
+
+TEST(ObjWriterTest, CornersShareTextureCoordinatesThatMatchTheTag)
+{
+  // Per point where the corners agree (plus a seam down one column whose corners have values of their
+  // own), and by distinct value where a point is not used at all.
+  const fs::path dir = TempDir("objuv");
+  struct Case
+  {
+    const char* name;
+    Bool seam;
+    Bool unusedPoint;
+  };
+  for (const Case& c : {Case{"per point", false, false}, Case{"with a seam", true, false}, Case{"by value", false, true}})
+  {
+    SCOPED_TRACE(c.name);
+    MeshPtr grid(MakeGrid(40, 30, 40, 30, 1.0));
+    auto* poly = static_cast<PolygonObject*>(grid.get());
+    if (c.unusedPoint)
+    {
+      PolygonObject* bigger = PolygonObject::Alloc(poly->GetPointCount() + 1, poly->GetPolygonCount());
+      std::copy_n(poly->GetPointR(), poly->GetPointCount(), bigger->GetPointW());
+      std::copy_n(poly->GetPolygonR(), poly->GetPolygonCount(), bigger->GetPolygonW());
+      grid.reset(bigger);
+      poly = bigger;
+    }
+    const Vector* points = poly->GetPointR();
+    AddUvs(poly, [&](Int32 i, Int, Int32 p) {
+      const Vector uv((points[p].x + 20) / 40, (15 - points[p].z) / 30, 0);
+      return c.seam && i % 40 == 7 ? uv + Vector(0.5, 0, 0) : uv;
+    });
+    ObjStatistics stats;
+    const ObjFile obj = ParseObj(WriteAndRead(Parts(grid.get()), dir / "uv.obj", &stats));
+    EXPECT_EQ(static_cast<Int>(obj.vt.size()), stats.uvs);
+    const Int points41x31 = 41 * 31;
+    // Per point; the seam's two columns of points once more, shifted; or each value once.
+    EXPECT_EQ(stats.uvs, c.seam ? points41x31 + 2 * 31 : points41x31);
+    // Every corner's coordinate is the tag's (v flipped), and no value is written twice where shared.
+    const UVWStruct* uvws = static_cast<const UVWStruct*>(static_cast<UVWTag*>(poly->GetTag(Tuvw))->GetDataAddressR());
+    ASSERT_EQ(obj.f.size(), static_cast<std::size_t>(poly->GetPolygonCount()));
+    for (std::size_t i = 0; i < obj.f.size(); ++i)
+      for (std::size_t k = 0; k < obj.f[i].size(); ++k)
+      {
+        const Vector want = k == 0 ? uvws[i].a : k == 1 ? uvws[i].b : k == 2 ? uvws[i].c : uvws[i].d;
+        const Vector& got = obj.vt[static_cast<std::size_t>(obj.f[i][k].t - 1)];
+        ASSERT_EQ(got.x, want.x) << i << " " << k;
+        ASSERT_EQ(got.y, 1.0 - want.y) << i << " " << k;
+      }
+    if (!c.seam)
+    {
+      std::set<std::pair<Float, Float>> distinct;
+      for (const Vector& t : obj.vt)
+        distinct.insert({t.x, t.y});
+      EXPECT_EQ(distinct.size(), obj.vt.size());
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// Newell's normal of a polygon (twice its vector area), written apart from the writer's diagonals.
+Vector NewellNormal(const std::vector<Vector>& p)
+{
+  Vector n;
+  for (std::size_t i = 0; i < p.size(); ++i)
+  {
+    const Vector& a = p[i];
+    const Vector& b = p[(i + 1) % p.size()];
+    n.x += (a.y - b.y) * (a.z + b.z);
+    n.y += (a.z - b.z) * (a.x + b.x);
+    n.z += (a.x - b.x) * (a.y + b.y);
+  }
+  return n;
+}
+
+TEST(ObjWriterTest, NormalsSumTheFacesAroundEachPoint)
+{
+  // Quads, triangles, a moved part, and the same grid with its points shuffled so that polygons reach
+  // all over the point array (the writer then works the sums out once instead of piece by piece).
+  const fs::path dir = TempDir("objnormals");
+  for (const Bool shuffled : {false, true})
+  {
+    SCOPED_TRACE(shuffled ? "shuffled" : "in rows");
+    MeshPtr grid(MakeGrid(120, 140, 60, 70, 3.0));
+    auto* poly = static_cast<PolygonObject*>(grid.get());
+    if (shuffled)
+    {
+      std::vector<Int32> order(static_cast<std::size_t>(poly->GetPointCount()));
+      std::iota(order.begin(), order.end(), 0);
+      std::mt19937 random(7);
+      std::shuffle(order.begin(), order.end(), random);
+      std::vector<Vector> moved(order.size());
+      for (std::size_t i = 0; i < order.size(); ++i)
+        moved[static_cast<std::size_t>(order[i])] = poly->GetPointR()[i];
+      std::copy(moved.begin(), moved.end(), poly->GetPointW());
+      for (Int32 i = 0; i < poly->GetPolygonCount(); ++i)
+      {
+        CPolygon& q = poly->GetPolygonW()[i];
+        q = CPolygon(order[q.a], order[q.b], order[q.c], order[q.d]);
+      }
+    }
+    // Every third quad as two triangles.
+    for (Int32 i = 0; i < poly->GetPolygonCount(); i += 3)
+      poly->GetPolygonW()[i].d = poly->GetPolygonR()[i].c;
+    poly->MakeTag(Tphong);
+    BaseObject* child = MakeMesh("tri", {{0, 0, 0}, {1, 0, 0}, {0, 0, -1}}, {CPolygon(0, 1, 2)});
+    child->SetMl(Matrix(Vector(5, 1, 0), Vector(0, 1, 0), Vector(-1, 0, 0), Vector(0, 0, 1)));
+    child->MakeTag(Tphong);
+    child->InsertUnder(grid.get());
+
+    ObjStatistics stats;
+    const ObjFile obj = ParseObj(WriteAndRead(Parts(grid.get()), dir / "n.obj", &stats));
+    ASSERT_EQ(static_cast<Int>(obj.vn.size()), stats.normals);
+    ASSERT_EQ(obj.vn.size(), obj.v.size());
+    std::vector<Vector> sums(obj.v.size());
+    for (const std::vector<ObjCorner>& face : obj.f)
+    {
+      std::vector<Vector> corners;
+      for (const ObjCorner& c : face)
+      {
+        ASSERT_EQ(c.n, c.v);   // one normal per point
+        corners.push_back(obj.v[static_cast<std::size_t>(c.v - 1)]);
+      }
+      const Vector n = NewellNormal(corners);
+      for (const ObjCorner& c : face)
+        sums[static_cast<std::size_t>(c.v - 1)] += n;
+    }
+    for (std::size_t i = 0; i < sums.size(); ++i)
+    {
+      // A point no face uses (the triangles leave some out) points up.
+      const Vector want = Dot(sums[i], sums[i]) > 0.0 ? sums[i].GetNormalized() : Vector(0, 1, 0);
+      ASSERT_NEAR(obj.vn[i].x, want.x, 1e-6) << i;
+      ASSERT_NEAR(obj.vn[i].y, want.y, 1e-6) << i;
+      ASSERT_NEAR(obj.vn[i].z, want.z, 1e-6) << i;
+    }
+    // The grid lists its quads clockwise seen from above: as OBJ readers turn them, they face up.
+    for (std::size_t i = 0; i < static_cast<std::size_t>(poly->GetPointCount()); ++i)
+      ASSERT_GT(obj.vn[i].y, 0.0) << i;
+  }
+  fs::remove_all(dir);
+}
+
+TEST(ObjWriterTest, TheFileIsTheSameWithOneThreadOrAll)
+{
+  // Large enough for dozens of pieces per section.
+  MeshPtr grid(MakeGrid(300, 250, 300, 250, 2.0));
+  auto* poly = static_cast<PolygonObject*>(grid.get());
+  const Vector* points = poly->GetPointR();
+  AddUvs(poly, [&](Int32 i, Int, Int32 p) { return Vector(points[p].x / 300 + (i % 97 == 0 ? 0.25 : 0.0), points[p].z / 250, 0); });
+  poly->MakeTag(Tphong);
+  const fs::path dir = TempDir("objthreads");
+  const std::string parallel = WriteAndRead(Parts(grid.get()), dir / "p.obj");
+  host::SetParallelEnabled(false);
+  const std::string serial = WriteAndRead(Parts(grid.get()), dir / "s.obj");
+  host::SetParallelEnabled(true);
+  EXPECT_GT(parallel.size(), 10000000u);
+  EXPECT_TRUE(parallel == serial);
+  fs::remove_all(dir);
+}
+
+TEST(ObjWriterTest, ACancelledOrFailedWriteLeavesNoFile)
+{
+  MeshPtr grid(MakeGrid(200, 200, 200, 200, 2.0));
+  const fs::path dir = TempDir("objcancel");
+  WriteText(dir / "old.obj", "an earlier file\n");
+  ObjWriteOptions options;
+  std::atomic<Int> asked{0};
+  options.cancelled = [&asked] { return asked.fetch_add(1) >= 3; };
+  for (const char* name : {"new.obj", "old.obj"})
+  {
+    SCOPED_TRACE(name);
+    asked = 0;
+    const Result<ObjStatistics> r = WriteObj(Parts(grid.get()), "T", Url(dir / name), options);
+    ASSERT_TRUE(r.IsError());
+    EXPECT_EQ(r.GetError().GetText(), (dir / name).string() + ": writing was cancelled");
+  }
+  // A full disk (a cap on file sizes stands in for it).
+  {
+    FileSizeCap cap(100000);
+    const Result<ObjStatistics> r = WriteObj(Parts(grid.get()), "T", Url(dir / "full.obj"));
+    ASSERT_TRUE(r.IsError());
+    EXPECT_EQ(r.GetError().GetText(), (dir / "full.obj").string() + ": cannot be written: File too large");
+  }
+  EXPECT_EQ(ReadText(dir / "old.obj"), "an earlier file\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -531,9 +811,11 @@ std::string Quote(const std::string& s)
   return q + "'";
 }
 
-RunResult RunHost(const std::vector<std::string>& args, const fs::path& work)
+// limits: shell commands run before the front end starts (such as "ulimit -f 100").
+RunResult RunHost(const std::vector<std::string>& args, const fs::path& work, const std::string& limits = "")
 {
-  std::string command = Quote(OGX_HOST_EXE);
+  std::string command = limits.empty() ? std::string() : limits + "; exec ";
+  command += Quote(OGX_HOST_EXE);
   // Appended piece by piece: g++ 12 sees a false overlap in `" " + Quote(a)` (-Wrestrict).
   for (const std::string& a : args)
   {
@@ -753,4 +1035,299 @@ TEST(FrontEndExecutableTest, ExportsMeshMapAndTopViewOfEveryTerrainObject)
   }
   fs::remove_all(work);
 }
+
+// A scene of terrain objects, each given as (name, params of the terrain, params of one noise operator
+// or empty for none), written as format 2 by names.
+std::string TerrainScene(const std::vector<std::array<std::string, 3>>& terrains)
+{
+  std::string objects;
+  for (const auto& [name, params, noise] : terrains)
+  {
+    objects += (objects.empty() ? "" : ",\n") + std::string(R"(    {"type": "oterrain", "name": )") + name +
+               R"(, "level": 1, "params": {)" + params + "}";
+    if (!noise.empty())
+      objects += R"(, "children": [{"type": "onoiseoperator", "level": 1, "params": {)" + noise + "}}]";
+    objects += "}";
+  }
+  return "{\"format\": \"ogx-scene\", \"version\": 2, \"objects\": [\n" + objects + "\n]}\n";
+}
+
+// What the module is: whether it registers the terrain object, and the words its map names hold.
+struct ModuleFacts
+{
+  Bool hasTerrain = false;
+  std::string heights, slopes;
+};
+
+ModuleFacts ProbeModule()
+{
+  InProcessBuild probe(fs::path(OGX_SOURCE_DIR) / "scenes" / "demo.json");
+  return {probe.HasTerrainObject(), GeLoadString(10030).GetStd(), GeLoadString(10031).GetStd()};
+}
+
+Bool ModuleHasTerrain()
+{
+  return ProbeModule().hasTerrain;
+}
+
+std::vector<std::string> FilesIn(const fs::path& dir)
+{
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(FrontEndExecutableTest, ListsTypesAndDescribesTheirParameters)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  const fs::path work = TempDir("listing");
+  const RunResult types = RunHost({"--list-types"}, work);
+  EXPECT_EQ(types.exit, 0) << types.err;
+  EXPECT_NE(types.out.find("  1054563    oterrain                 object    Terrain\n"), std::string::npos) << types.out;
+  EXPECT_NE(types.out.find("  5140                                object    Null\n"), std::string::npos) << types.out;
+  EXPECT_EQ(types.out.find("Orogenix 1.1.0"), std::string::npos);   // the module's own lines stay out of it
+
+  // Columns are as wide as their longest entry: compared with runs of blanks as one.
+  const auto collapsed = [](const std::string& text) {
+    std::string out;
+    for (const char c : text)
+      if (c != ' ' || out.empty() || out.back() != ' ')
+        out += c;
+    return out;
+  };
+  const RunResult terrain = RunHost({"--describe", "oterrain"}, work);
+  EXPECT_EQ(terrain.exit, 0) << terrain.err;
+  for (const char* line : {"Terrain (\"type\": \"oterrain\" or 1054563, object)\n", "\n 10000 Size X Float default 500\n",
+                           "\n 10018 Tessellation Int32 default 0 (\"Quads\") values: 0 \"Quads\", 1 \"Triangles (1)\", "
+                           "2 \"Triangles (2)\"\n",
+                           "\n 10017 Phong Shading Bool default true\n"})
+    EXPECT_NE(collapsed(terrain.out).find(line), std::string::npos) << line << "\n" << terrain.out;
+  EXPECT_EQ(terrain.out.find("Export..."), std::string::npos);   // buttons hold no value
+
+  // The same by id; a shared name is shown with its group's name, as a scene must write it.
+  const RunResult noise = RunHost({"--describe=1054566"}, work);
+  EXPECT_EQ(noise.exit, 0) << noise.err;
+  EXPECT_NE(noise.out.find(" Noise/Scale "), std::string::npos) << noise.out;
+  EXPECT_NE(noise.out.find(" Distortion/Scale "), std::string::npos) << noise.out;
+
+  const RunResult unknown = RunHost({"--describe", "oterain"}, work);
+  EXPECT_EQ(unknown.exit, 2);
+  EXPECT_EQ(unknown.err, "ogx-host: --describe: no object, tag or shader type \"oterain\" (ogx-host --list-types "
+                         "lists them)\n");
+  const RunResult mixed = RunHost({"--list-types", "scene.json"}, work);
+  EXPECT_EQ(mixed.exit, 2);
+  EXPECT_NE(mixed.err.find("--list-types: lists what a scene may hold; give no scene or --out with it"), std::string::npos);
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, AFailedObjectSaysWhyAndPointsThatAreNotFiniteLeaveHoles)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // A terrain whose build fails (no size), NaN heights, a NaN planet radius, and one that is fine.
+  const fs::path work = TempDir("failures");
+  WriteText(work / "scene.json",
+            TerrainScene({{R"("Flat")", R"("Size X": 0, "Resolution X": 8, "Resolution Z": 8)", ""},
+                          {R"("Nan")", R"("Size X": 100, "Size Z": 100, "Resolution X": 16, "Resolution Z": 16)",
+                           R"("Height": "NaN")"},
+                          {R"("Planet")", R"("Resolution X": 16, "Resolution Z": 16, "Planet": true, "Planet Radius": "NaN")", ""},
+                          {R"("Fine")", R"("Resolution X": 16, "Resolution Z": 16)", R"("Noise Type": "Ridge")"}}));
+  const fs::path out = work / "out";
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string(), "--quiet"}, work);
+  EXPECT_EQ(r.exit, 1) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::string why = "Terrain \"Flat\": the build failed: Invalid grid initialization arguments!";
+  EXPECT_NE(r.err.find("ogx-host: " + why + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ogx-host: 1 of 4 terrain objects failed:\nogx-host:   " + why + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ogx-host: warning: Terrain \"Nan\": 289 points of the mesh are not finite numbers"),
+            std::string::npos) << r.err;
+  // Everything of the other three was written; the top views have holes where the points are lost.
+  EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Fine.obj", "Fine.png", "Nan.obj", "Nan.png", "Planet.obj",
+                                                     "Planet.png", "Terrain_Fine_Heights.tif", "Terrain_Nan_Heights.tif",
+                                                     "Terrain_Planet_Heights.tif"}));
+  const RgbaImage nan = DecodePng(ReadText(out / "Nan.png"));
+  EXPECT_EQ(nan.width, TOPVIEW_DEFAULT_SIZE);
+  EXPECT_EQ(DecodePng(ReadText(out / "Fine.png")).pixels[3], 255);
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, EveryOutputNameFollowsOneRule)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // A name too long for a file name with the export's words around it, and one with a NUL in it.
+  const fs::path work = TempDir("names");
+  const std::string longName(300, 'x');
+  WriteText(work / "scene.json", TerrainScene({{"\"" + longName + "\"", R"("Resolution X": 4, "Resolution Z": 4)", ""},
+                                               {R"("a\u0000b")", R"("Resolution X": 4, "Resolution Z": 4)", ""}}));
+  const fs::path out = work / "out";
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string(), "--quiet"}, work);
+  EXPECT_EQ(r.exit, 0) << r.err;
+  const std::string cut(200, 'x');
+  const std::string mapCut = "Terrain_" + std::string(192, 'x');
+  const std::string heights = ProbeModule().heights;
+  EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Terrain_a_b_" + heights + ".tif", mapCut + ".tif", "a_b.obj",
+                                                     "a_b.png", cut + ".obj", cut + ".png"}));
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, MapsOnlyWritesTheMapsAlone)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  const fs::path work = TempDir("mapsonly");
+  WriteText(work / "scene.json", TerrainScene({{R"("One")", R"("Resolution X": 10, "Resolution Z": 6)", R"("Seed": 9)"},
+                                               {R"("Two")", R"("Resolution X": 6, "Resolution Z": 6)", ""}}));
+  const fs::path out = work / "out";
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string(), "--maps-only", "--slope"}, work);
+  EXPECT_EQ(r.exit, 0) << r.err;
+  const std::string slopes = ProbeModule().slopes;
+  EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"Terrain_One_" + slopes + ".tif", "Terrain_Two_" + slopes + ".tif"}));
+  EXPECT_EQ(r.out.find(".obj"), std::string::npos);
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, AFullDiskReportsOnlyWhatWasWritten)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // Files are capped below the map's size (the disk "fills up" there); the top view still fits.
+  const fs::path work = TempDir("fulldisk");
+  WriteText(work / "scene.json", TerrainScene({{R"("Big")", R"("Resolution X": 150, "Resolution Z": 150)", ""}}));
+  const fs::path out = work / "out";
+  const RunResult r =
+    RunHost({(work / "scene.json").string(), "--out", out.string()}, work, "trap '' XFSZ; ulimit -f 80");
+  EXPECT_EQ(r.exit, 1) << r.err;
+  EXPECT_NE(r.err.find("Big.obj: cannot be written: File too large"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("the map export said: "), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find(".tif"), std::string::npos) << r.out;   // no "Wrote" for a map that was not written
+  EXPECT_EQ(FilesIn(out), std::vector<std::string>{"Big.png"});   // nothing truncated, nothing temporary
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, ACutShortModuleExitsWithTwo)
+{
+  const fs::path work = TempDir("cutmodule");
+  std::ifstream in(OGX_MODULE_FILE, std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ofstream(work / "orogenix.so", std::ios::binary).write(whole.data(), static_cast<std::streamsize>(whole.size() / 2));
+  WriteText(work / "empty.json", EMPTY_SCENE);
+  const RunResult r = RunHost({(work / "empty.json").string(), "--out", (work / "out").string(), "--module",
+                               (work / "orogenix.so").string()},
+                              work);
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_NE(r.err.find("ogx-host: Cannot open the module " + (work / "orogenix.so").string() + ": the file is incomplete"),
+            std::string::npos)
+    << r.err;
+  fs::remove_all(work);
+}
+
+// The front end started in the background, for a signal to reach it.
+pid_t StartHost(const std::vector<std::string>& args, const fs::path& work)
+{
+  const pid_t pid = fork();
+  if (pid == 0)
+  {
+    const int out = open((work / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open((work / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<char*> argv{const_cast<char*>(OGX_HOST_EXE)};
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(OGX_HOST_EXE, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+Bool HoldsTemporaryFile(const fs::path& dir)
+{
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().find(".tmp-") != std::string::npos)
+      return true;
+  return false;
+}
+
+TEST(FrontEndExecutableTest, CtrlCListsWhatWasLeftUndoneAndRemovesTemporaryFiles)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // Three terrains large enough that the first mesh takes a while to write: Ctrl-C once while it is
+  // written, and twice in a row.
+  const fs::path work = TempDir("interrupt");
+  const std::string big = R"("Size X": 1000, "Size Z": 1000, "Resolution X": 700, "Resolution Z": 700)";
+  WriteText(work / "scene.json", TerrainScene({{R"("A")", big, ""}, {R"("B")", big, ""}, {R"("C")", big, ""}}));
+  for (const int signals : {1, 2})
+  {
+    SCOPED_TRACE(signals);
+    const fs::path out = work / ("out" + std::to_string(signals));
+    fs::create_directories(out);
+    const pid_t pid = StartHost({(work / "scene.json").string(), "--out", out.string(), "--quiet"}, work);
+    ASSERT_GT(pid, 0);
+    while (!HoldsTemporaryFile(out))
+    {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before a file was being written";
+      usleep(200);
+    }
+    // Signals sent at once merge into one: the second follows once the first has been taken.
+    for (int i = 0; i < signals; ++i)
+    {
+      if (i > 0)
+        usleep(1000);
+      kill(pid, SIGINT);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_FALSE(HoldsTemporaryFile(out));
+    const std::string err = ReadText(work / "stderr.txt");
+    if (signals == 1)
+    {
+      EXPECT_NE(err.find("ogx-host: interrupted; left undone:\nogx-host:   Terrain \"A\": the mesh, the map, the top "
+                         "view\nogx-host:   Terrain \"B\": not built\nogx-host:   Terrain \"C\": not built\n"),
+                std::string::npos)
+        << err;
+      EXPECT_TRUE(FilesIn(out).empty());
+    }
+    else
+      // Usually the second arrives while the first is still being wound up; the run may have ended by
+      // then. Either way nothing temporary stays.
+      EXPECT_TRUE(err.find("ogx-host: interrupted again: stopped at once\n") != std::string::npos ||
+                  err.find("ogx-host: interrupted; left undone:\n") != std::string::npos)
+        << err;
+    for (const std::string& name : FilesIn(out))
+      EXPECT_EQ(name.rfind(".ogx-export", 0), std::string::npos) << name;   // no scratch folder either
+  }
+  fs::remove_all(work);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(FrontEndExecutableTest, RunningOutOfMemoryIsAnErrorNotAnAbort)
+{
+  if (!ModuleHasTerrain())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  // An address space too small for these terrains: whatever fails to allocate (the module's grids and
+  // mesh, the OBJ writer, the top view) is an error of that object.
+  const fs::path work = TempDir("outofmemory");
+  const std::string big = R"("Size X": 2000, "Size Z": 2000, "Resolution X": 1000, "Resolution Z": 1000)";
+  WriteText(work / "scene.json", TerrainScene({{R"("A")", big, ""}, {R"("B")", big, ""}}));
+  for (const int megabytes : {250, 400, 600})
+  {
+    SCOPED_TRACE(megabytes);
+    const RunResult r = RunHost({(work / "scene.json").string(), "--out", (work / "out").string(), "--quiet"}, work,
+                                "ulimit -v " + std::to_string(megabytes * 1024));
+    EXPECT_TRUE(r.exit == 1 || r.exit == 2) << r.exit << "\n" << r.err;
+    EXPECT_FALSE(HoldsTemporaryFile(work / "out"));
+  }
+  fs::remove_all(work);
+}
+#endif
 } // namespace

@@ -325,6 +325,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1056139, PLUGINTYPE::OBJECT, "#$35" + GeLoadString(10013), 4, "osharpenoperator", 1, true},
     {1054640, PLUGINTYPE::OBJECT, "#$36" + GeLoadString(10009), 4, "omirroroperator", 1, true},
     {1055664, PLUGINTYPE::OBJECT, "#$37" + GeLoadString(10011), 4, "ofoldoperator", 1, true},
+    {1054690, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10012), 4, "oerosionoperator", 1, true},
     {1056548, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10014), 4, "oquantizeoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
     {1054797, PLUGINTYPE::COMMAND, "#$41" + GeLoadString(10034), 0, "", 0, true},
@@ -354,7 +355,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
   EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
   EXPECT_EQ(console[4], GeLoadString(10017, GeLoadString(10003)));
-  const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10014};
+  const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10012, 10014};
   for (std::size_t i = 0; i < std::size(filterNames); ++i)
     EXPECT_EQ(console[5 + i], GeLoadString(10018, GeLoadString(filterNames[i])));
   // The commands' help texts are the second string of each pair.

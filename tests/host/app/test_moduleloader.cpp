@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "host/app/moduleloader.h"
 #include "host/core/log.h"
@@ -194,6 +195,35 @@ TEST_F(ModuleLoaderTest, OpenErrors)
       EXPECT_EQ(loaded.GetError().GetText(), c.error);
   }
   EXPECT_TRUE(ModuleLines().empty());
+  std::filesystem::remove_all(temp);
+}
+
+TEST_F(ModuleLoaderTest, ACutShortModuleIsRefusedBeforeTheDynamicLoaderSeesIt)
+{
+  // A copy of a real module cut at lengths from inside its header to one byte short of its end: each
+  // is refused with a reason (the dynamic loader would map the missing part and die of SIGBUS).
+  const std::filesystem::path temp = std::filesystem::temp_directory_path() / "ogx_loader_cut";
+  std::filesystem::create_directories(temp);
+  std::ifstream in(TEST_MODULE.GetPath(), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(whole.size(), 4096u);
+  for (const std::size_t length : {std::size_t{0}, std::size_t{4}, std::size_t{40}, std::size_t{64}, std::size_t{200},
+                                   std::size_t{4096}, whole.size() / 3, whole.size() / 2, whole.size() - 1})
+  {
+    SCOPED_TRACE(length);
+    const std::filesystem::path cut = temp / ("cut" + std::to_string(length) + ".so");
+    std::ofstream(cut, std::ios::binary).write(whole.data(), static_cast<std::streamsize>(length));
+    Result<std::unique_ptr<host::LoadedModule>> loaded = host::LoadedModule::Load(Url(cut));
+    ASSERT_TRUE(loaded.IsError());
+    const String prefix = "Cannot open the module " + String(cut.string()) + ": ";
+    EXPECT_EQ(loaded.GetError().GetText().substr(0, prefix.size()), prefix);
+  }
+  // The whole copy loads.
+  const std::filesystem::path copy = temp / "whole.so";
+  std::ofstream(copy, std::ios::binary).write(whole.data(), static_cast<std::streamsize>(whole.size()));
+  Result<std::unique_ptr<host::LoadedModule>> loaded = host::LoadedModule::Load(Url(copy));
+  ASSERT_TRUE(loaded.IsOk()) << loaded.GetError().GetText();
+  loaded.GetValue()->Unload();
   std::filesystem::remove_all(temp);
 }
 

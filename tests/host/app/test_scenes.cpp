@@ -1,6 +1,6 @@
 // Every scene document shipped in scenes/ renders through the front end as a user runs it: ogx-host
-// exits with 0 and writes the mesh, the map and the top view of each terrain object. New scenes are
-// picked up without touching this file.
+// exits with 0 and writes the mesh, the map and the top view of each terrain object, and with
+// --maps-only the maps alone. New scenes are picked up without touching this file.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,15 +50,13 @@ class SceneRenderTest : public ::testing::TestWithParam<std::string>
 {
 };
 
-TEST_P(SceneRenderTest, RendersEveryTerrainObject)
+// Runs ogx-host on the scene into out with the extra arguments; fails the test unless it exits with 0.
+void Render(const fs::path& scene, const fs::path& work, const fs::path& out, const std::vector<std::string>& extra)
 {
-  const fs::path scene = fs::path(OGX_SOURCE_DIR) / "scenes" / GetParam();
-  const fs::path work = fs::temp_directory_path() / ("ogx_scene_" + std::to_string(::getpid()) + "_" + scene.stem().string());
-  fs::remove_all(work);
-  fs::create_directories(work);
-  const fs::path out = work / "out";
   std::string command = Quote(OGX_HOST_EXE);
-  for (const std::string& a : {scene.string(), std::string("--out"), out.string()})
+  std::vector<std::string> args = {scene.string(), "--out", out.string()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  for (const std::string& a : args)
   {
     command += ' ';
     command += Quote(a);
@@ -68,18 +67,38 @@ TEST_P(SceneRenderTest, RendersEveryTerrainObject)
   const std::string stderrText = ReadText(work / "stderr.txt");
   ASSERT_TRUE(WIFEXITED(status)) << stdoutText << stderrText;
   ASSERT_EQ(WEXITSTATUS(status), 0) << stdoutText << stderrText;
+}
 
-  // Each terrain object leaves a non-empty mesh and top view.
-  int objs = 0;
-  int pngs = 0;
+// Files of out by suffix.
+std::map<std::string, int> CountBySuffix(const fs::path& out)
+{
+  std::map<std::string, int> counts;
   for (const fs::directory_entry& e : fs::directory_iterator(out))
   {
-    ASSERT_GT(fs::file_size(e.path()), 0u) << e.path();
-    objs += e.path().extension() == ".obj" ? 1 : 0;
-    pngs += e.path().extension() == ".png" ? 1 : 0;
+    EXPECT_GT(fs::file_size(e.path()), 0u) << e.path();
+    ++counts[e.path().extension().string()];
   }
-  EXPECT_GT(pngs, 0) << stdoutText;
-  EXPECT_GE(pngs, objs);
+  return counts;
+}
+
+TEST_P(SceneRenderTest, RendersEveryTerrainObject)
+{
+  const fs::path scene = fs::path(OGX_SOURCE_DIR) / "scenes" / GetParam();
+  const fs::path work = fs::temp_directory_path() / ("ogx_scene_" + std::to_string(::getpid()) + "_" + scene.stem().string());
+  fs::remove_all(work);
+  fs::create_directories(work);
+
+  // Each terrain object leaves a non-empty mesh and top view.
+  const fs::path out = work / "out";
+  ASSERT_NO_FATAL_FAILURE(Render(scene, work, out, {}));
+  std::map<std::string, int> all = CountBySuffix(out);
+  EXPECT_GT(all[".png"], 0) << ReadText(work / "stdout.txt");
+  EXPECT_GE(all[".png"], all[".obj"]);
+
+  // With --maps-only the same maps and nothing else.
+  const fs::path maps = work / "maps";
+  ASSERT_NO_FATAL_FAILURE(Render(scene, work, maps, {"--maps-only"}));
+  EXPECT_EQ(CountBySuffix(maps), (std::map<std::string, int>{{".tif", all[".tif"]}}));
   fs::remove_all(work);
 }
 

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
+#include <sys/resource.h>
 #include <tiffio.h>
 
 #include "host/core/alloc.h"
 #include "host/imaging/bitmap.h"
+#include "support/file_size_cap.h"
 
 namespace
 {
@@ -104,6 +107,38 @@ TEST(BaseBitmap, ColourWithAlphaRoundTripsAndBadPathsFail)
   EXPECT_EQ(back->Init(Url(String("/nonexistent-dir/x.tif"))), IMAGERESULT::NOTEXISTING);
   BaseBitmap::Free(back);
   std::filesystem::remove(path);
+}
+
+TEST(BaseBitmap, ASaveThatRunsOutOfSpaceLeavesNoFileBehind)
+{
+  const auto dir = TempPath("full");
+  std::filesystem::create_directories(dir);
+  BaseBitmap* big = BaseBitmap::Alloc();
+  ASSERT_EQ(big->Init(300, 300, 32, INITBITMAPFLAGS::GRAYSCALE), IMAGERESULT::OK);   // 360 kB of floats
+  BaseBitmap* small = BaseBitmap::Alloc();
+  ASSERT_EQ(small->Init(3, 2, 32, INITBITMAPFLAGS::GRAYSCALE), IMAGERESULT::OK);
+
+  // A new name: nothing appears under it. An existing file: it stays as it was.
+  const auto fresh = dir / "fresh.tif";
+  const auto existing = dir / "existing.tif";
+  ASSERT_EQ(small->Save(Url(existing)), IMAGERESULT::OK);
+  const auto before = std::filesystem::file_size(existing);
+  {
+    FileSizeCap cap(64 * 1024);
+    EXPECT_EQ(big->Save(Url(fresh)), IMAGERESULT::FILEERROR);
+    EXPECT_EQ(big->Save(Url(existing)), IMAGERESULT::FILEERROR);
+  }
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_EQ(std::filesystem::file_size(existing), before);
+  BaseBitmap* back = BaseBitmap::Alloc();
+  EXPECT_EQ(back->Init(Url(existing)), IMAGERESULT::OK);
+  EXPECT_EQ(back->GetBw(), 3);
+  // Only the file saved before the cap is left: no temporary file either.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+  BaseBitmap::Free(back);
+  BaseBitmap::Free(big);
+  BaseBitmap::Free(small);
+  std::filesystem::remove_all(dir);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -410,6 +445,81 @@ TEST_F(BitmapLoad, OnlyAFullyDecodedFileReportsOkAndAFailureKeepsTheBitmap)
   EXPECT_EQ(bmp->GetBw(), 0);
   EXPECT_EQ(bmp->Init(Url(_path)), IMAGERESULT::OK);
   BaseBitmap::Free(bmp);
+}
+
+// A file of a few hundred bytes whose header declares a huge image: one strip of 16 stored bytes.
+Bool WriteClaimingTiff(const std::filesystem::path& path, UInt32 w, UInt32 h, UInt16 bps, UInt16 spp,
+                       UInt16 photometric, UInt16 compression, UInt16 format)
+{
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif)
+    return false;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<UInt16>(PLANARCONFIG_CONTIG));
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+  if (spp == 4)
+  {
+    const UInt16 extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  UChar data[16] = {};
+  const Bool ok = TIFFWriteRawStrip(tif, 0, data, sizeof data) == static_cast<tmsize_t>(sizeof data) &&
+                  TIFFWriteDirectory(tif) == 1;
+  TIFFClose(tif);
+  return ok;
+}
+
+Int PeakResidentKilobytes()
+{
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST_F(BitmapLoad, ADeclaredSizeTheFileCannotHoldIsRefusedBeforeAllocating)
+{
+  // Each decoding path: plain 8-bit colour, 32-bit float grey, libtiff's RGBA reader (16-bit), and a
+  // compressed strip, whose few bytes cannot decode into 20000 x 20000 pixels either.
+  struct Case
+  {
+    const char* name;
+    UInt16 bps, spp, photometric, compression, format;
+  };
+  const Case cases[] = {
+    {"8-bit RGBA", 8, 4, PHOTOMETRIC_RGB, COMPRESSION_NONE, SAMPLEFORMAT_UINT},
+    {"float grey", 32, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, SAMPLEFORMAT_IEEEFP},
+    {"16-bit RGB", 16, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, SAMPLEFORMAT_UINT},
+    {"deflate RGBA", 8, 4, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE, SAMPLEFORMAT_UINT},
+  };
+  const Int peakBefore = PeakResidentKilobytes();
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteClaimingTiff(_path, 20000, 20000, c.bps, c.spp, c.photometric, c.compression, c.format));
+    EXPECT_LT(std::filesystem::file_size(_path), 400u);
+    BaseBitmap* bmp = BaseBitmap::Alloc();
+    EXPECT_EQ(bmp->Init(Url(_path)), IMAGERESULT::FILESTRUCTURE);
+    EXPECT_EQ(bmp->GetBw(), 0);
+    BaseBitmap::Free(bmp);
+  }
+  // Nothing near the 1.2 to 2.4 GB these headers declare was ever taken.
+  EXPECT_LT(PeakResidentKilobytes() - peakBefore, 100 * 1024);
+
+  // A flat image compresses some five hundredfold here, and still loads.
+  const UInt32 side = 1500;
+  ASSERT_TRUE(WriteTiff(_path, {side, side, 4, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE, EXTRASAMPLE_UNASSALPHA, 0},
+                        std::vector<UChar>(static_cast<std::size_t>(side) * side * 4, 0)));
+  EXPECT_LT(std::filesystem::file_size(_path) * 500, static_cast<std::uintmax_t>(side) * side * 4);
+  BaseBitmap* flat = BaseBitmap::Alloc();
+  EXPECT_EQ(flat->Init(Url(_path)), IMAGERESULT::OK);
+  EXPECT_EQ(flat->GetBw(), static_cast<Int32>(side));
+  BaseBitmap::Free(flat);
 }
 
 TEST(BaseBitmap, ClonePartCopiesTheRectangleInTheSameFormat)

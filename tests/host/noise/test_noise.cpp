@@ -22,6 +22,13 @@
 namespace
 {
 std::atomic<Int> g_heapAllocations{0};
+
+// Kept out of line: once a deallocation is inlined next to a `new`, the compiler sees malloc'd memory
+// released by a replaced operator delete and warns of a mismatch that is none (both ends are ours).
+[[gnu::noinline]] void ReleaseBlock(void* p) noexcept
+{
+  std::free(p);
+}
 }
 
 void* operator new(std::size_t size)
@@ -60,35 +67,35 @@ void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_
 }
 void operator delete(void* p) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete[](void* p) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete(void* p, std::size_t) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete[](void* p, std::size_t) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete(void* p, std::align_val_t) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete[](void* p, std::align_val_t) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
 {
-  std::free(p);
+  ReleaseBlock(p);
 }
 
 namespace

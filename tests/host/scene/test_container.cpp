@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -138,6 +139,86 @@ TEST(BaseContainer, KeepsInsertionOrderAndReplacesInPlace)
   EXPECT_EQ(bc.GetIndexId(1), 20);
   bc.FlushAll();
   EXPECT_TRUE(bc.IsEmpty());
+}
+
+TEST(BaseContainer, LargeContainersFindEveryEntryAfterEachKindOfWrite)
+{
+  // Checked against a plain list kept beside it, across the size where the look-up changes its method:
+  // inserts, replacements, removals from the front, middle and end, copies, moves and assignment.
+  BaseContainer bc;
+  std::vector<std::pair<Int32, Int32>> reference;   // (id, value) in insertion order
+  const auto check = [&](const BaseContainer& c, const char* step) {
+    SCOPED_TRACE(step);
+    ASSERT_EQ(c.GetCount(), static_cast<Int32>(reference.size()));
+    for (std::size_t i = 0; i < reference.size(); ++i)
+    {
+      ASSERT_EQ(c.GetIndexId(static_cast<Int32>(i)), reference[i].first);
+      ASSERT_EQ(c.FindIndex(reference[i].first), static_cast<Int32>(i));
+      ASSERT_EQ(c.GetInt32(reference[i].first, -1), reference[i].second);
+    }
+    EXPECT_EQ(c.FindIndex(-77), -1);
+    EXPECT_FALSE(c.Contains(5000001));
+  };
+  const auto set = [&](Int32 id, Int32 value) {
+    bc.SetInt32(id, value);
+    for (auto& [key, v] : reference)
+      if (key == id)
+      {
+        v = value;
+        return;
+      }
+    reference.emplace_back(id, value);
+  };
+  const auto remove = [&](Int32 id) {
+    EXPECT_TRUE(bc.RemoveData(id));
+    reference.erase(std::find_if(reference.begin(), reference.end(), [id](const auto& e) { return e.first == id; }));
+  };
+
+  for (Int32 i = 0; i < 40; ++i)   // grows past the size where an index is kept
+  {
+    set(300000 - i * 7, i);
+    check(bc, "growing");
+  }
+  for (Int32 i = 0; i < 40; i += 3)
+    set(300000 - i * 7, -i);   // replaced in place
+  check(bc, "replaced");
+  while (bc.GetCount() > 10)   // shrinks below it again, from both ends and the middle
+  {
+    remove(reference.front().first);
+    remove(reference[reference.size() / 2].first);
+    remove(reference.back().first);
+    check(bc, "shrinking");
+  }
+  reference.reserve(reference.size() + 80000);
+  for (Int32 i = 0; i < 80000; ++i)   // new ids (the kept ones are all above 200000)
+  {
+    bc.SetInt32(i * 3 + 5, i);
+    reference.emplace_back(i * 3 + 5, i);
+  }
+  check(bc, "large");
+  remove(5);
+  remove(3 * 40000 + 5);
+  check(bc, "removed from a large one");
+
+  const BaseContainer copy(bc);
+  check(copy, "copy");
+  EXPECT_EQ(copy, bc);
+  BaseContainer assigned;
+  assigned.SetInt32(3, 3);
+  assigned = copy;
+  check(assigned, "assigned");
+  BaseContainer moved(std::move(assigned));
+  check(moved, "moved");
+  BaseContainer moveAssigned;
+  moveAssigned = std::move(moved);
+  check(moveAssigned, "move-assigned");
+  moveAssigned.SetInt32(11, 1);
+  EXPECT_NE(moveAssigned, bc);
+  bc.FlushAll();
+  reference.clear();
+  check(bc, "flushed");
+  set(42, 1);
+  check(bc, "after flushing");
 }
 
 TEST(BaseContainer, EqualityComparesContentNotOrder)

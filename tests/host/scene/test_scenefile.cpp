@@ -421,8 +421,8 @@ TEST_F(SceneFileTest, BadFilesGiveAClearErrorAndNoDocument)
     {"not an object", "[]", "scene.json: expected a JSON object at the top"},
     {"other format", R"({"format": "other", "version": 1, "objects": []})",
      "scene.json: format: not a scene file (expected \"ogx-scene\")"},
-    {"newer version", R"({"format": "ogx-scene", "version": 2, "objects": []})",
-     "scene.json: version: format version 2 cannot be read (this host reads 1)"},
+    {"newer version", R"({"format": "ogx-scene", "version": 3, "objects": []})",
+     "scene.json: version: format version 3 cannot be read (this host reads 1 to 2)"},
     {"missing objects", R"({"format": "ogx-scene", "version": 1})", "scene.json: missing field \"objects\""},
     {"unknown top field", R"({"format": "ogx-scene", "version": 1, "objects": [], "extra": 1})",
      "scene.json: extra: unknown field"},
@@ -523,4 +523,309 @@ TEST_F(SceneFileTest, DeepButAllowedNestingLoads)
   DocPtr doc(r.GetValue());
   EXPECT_NE(doc->SearchObject("leaf"), nullptr);
   EXPECT_TRUE(host::SaveDocumentToText(doc.get(), "d").IsOk());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Format 2: parameters checked against the node's description
+
+namespace
+{
+constexpr Int32 ID_DESCRIBED = 1054700;
+constexpr Int32 STAMP = 5000;   // an entry of the container that is no parameter
+
+// A plug-in whose description is built in code: a group of parameters of each type, two parameters
+// sharing a name in two groups, a hard range, a cycle, a curve, and a button.
+class Described : public ObjectData
+{
+public:
+  static NodeData* Alloc() { return NewObj<Described>(); }
+  Bool Init(GeListNode* node) override
+  {
+    BaseContainer* bc = static_cast<BaseList2D*>(node)->GetDataInstance();
+    bc->SetFloat(1001, 10.0);
+    bc->SetInt32(1002, 0);
+    bc->SetString(STAMP, "made by Init");
+    return true;
+  }
+  Bool GetDDescription(GeListNode*, Description* d, DESCFLAGS_DESC& flags) override
+  {
+    const auto add = [d](Int32 id, Int32 dtype, Int32 parent, const char* name, BaseContainer attributes = {}) {
+      attributes.SetString(DESC_NAME, name);
+      d->SetParameter(ParameterId(id, dtype), attributes, parent);
+    };
+    add(100, DTYPE_GROUP, 0, "Main");
+    BaseContainer height;
+    height.SetFloat(DESC_MIN, 0.0);
+    height.SetFloat(DESC_MAX, 100.0);
+    add(1001, DTYPE_REAL, 100, "Height", height);
+    BaseContainer mode;
+    BaseContainer cycle;
+    cycle.SetString(0, "Flat");
+    cycle.SetString(1, "Steep");
+    cycle.SetString(2, "Wild");
+    mode.SetContainer(DESC_CYCLE, cycle);
+    add(1002, DTYPE_LONG, 100, "Mode", mode);
+    add(1003, DTYPE_BOOL, 100, "Invert");
+    add(1004, DTYPE_VECTOR, 100, "Offset");
+    add(1005, DTYPE_STRING, 100, "Label");
+    BaseContainer count;
+    count.SetInt32(DESC_MIN, 1);
+    add(1006, DTYPE_LONG, 100, "Count", count);
+    add(1007, CURVE, 100, "Curve");
+    add(1008, DTYPE_BUTTON, 100, "Press");
+    add(2001, DTYPE_REAL, 100, "Scale");
+    add(200, DTYPE_GROUP, 0, "Extra");
+    add(2002, DTYPE_REAL, 200, "Scale");
+    flags |= DESCFLAGS_DESC::LOADED;
+    return true;
+  }
+};
+
+String Scene2(const String& params, const String& extra = String())
+{
+  return R"({"format": "ogx-scene", "version": 2, "objects": [{"type": 1054700, "level": 0, "params": )" + params +
+         extra + "}]}";
+}
+} // namespace
+
+class DescribedSceneTest : public SceneFileTest
+{
+protected:
+  void SetUp() override
+  {
+    SceneFileTest::SetUp();
+    ASSERT_TRUE(RegisterObjectPlugin(ID_DESCRIBED, "Described", 0, Described::Alloc, "odescribed", nullptr, 0));
+  }
+};
+
+TEST_F(DescribedSceneTest, ParametersByNameOrIdWithPlainOrTypedValues)
+{
+  Result<BaseDocument*> r = host::LoadDocumentFromText(Scene2(R"({
+      "Height": 42, "Mode": "Steep", "Invert": true, "Offset": [1, 2.5, -3], "Label": "hello",
+      "1006": {"Int32": 7}, "Main/Scale": 0.5, "Extra/Scale": "-Infinity",
+      "Curve": {"Custom": {"type": 1099060, "data": [{"Int32": 1}, {"Vector": [0.5, 1, 0]}]}}})"),
+                                                       "scene.json");
+  ASSERT_TRUE(r.IsOk()) << r.GetError().GetText();
+  DocPtr doc(r.GetValue());
+  const BaseContainer& bc = *doc->GetFirstObject()->GetDataInstance();
+  EXPECT_EQ(bc.GetType(1001), DA_REAL);   // a whole number read as the parameter's Float
+  EXPECT_EQ(bc.GetFloat(1001), 42.0);
+  EXPECT_EQ(bc.GetType(1002), DA_LONG);
+  EXPECT_EQ(bc.GetInt32(1002), 1);
+  EXPECT_TRUE(bc.GetBool(1003));
+  EXPECT_EQ(bc.GetVector(1004), Vector(1, 2.5, -3));
+  EXPECT_EQ(bc.GetString(1005), "hello");
+  EXPECT_EQ(bc.GetInt32(1006), 7);
+  EXPECT_EQ(bc.GetFloat(2001), 0.5);
+  EXPECT_EQ(bc.GetFloat(2002), -std::numeric_limits<Float>::infinity());
+  const auto* curve = static_cast<const KnotList*>(bc.GetCustomData(1007, CURVE));
+  ASSERT_NE(curve, nullptr);
+  EXPECT_EQ(curve->knots, std::vector<Vector>{Vector(0.5, 1, 0)});
+  EXPECT_EQ(bc.GetString(STAMP), "made by Init");   // what Init set and the file does not name stays
+}
+
+TEST_F(DescribedSceneTest, WhatTheDescriptionDoesNotTakeIsAnErrorWithThePlace)
+{
+  struct Case
+  {
+    const char* name;
+    String params;
+    String expected;   // after "scene.json: objects[0].params."
+  };
+  const Case cases[] = {
+    {"unknown id", R"({"1030": 1.0})", "1030: odescribed has no parameter 1030"},
+    {"unknown name", R"({"Hieght": 1.0})", "Hieght: odescribed has no parameter \"Hieght\""},
+    {"shared name", R"({"Scale": 1.0})",
+     "Scale: odescribed has more than one parameter \"Scale\" (2001 \"Main/Scale\", 2002 \"Extra/Scale\"): write "
+     "the id or the group's name before it"},
+    {"unknown group", R"({"Other/Scale": 1.0})", "Other/Scale: odescribed has no parameter \"Other/Scale\""},
+    {"a group", R"({"100": 1})", "100: odescribed's 100 (Main) holds no value (it is a group, button, separator or title)"},
+    {"a button", R"({"Press": true})", "Press: odescribed has no parameter \"Press\""},
+    {"id spelt twice", R"({"01001": 1.0})", "01001: not a parameter id (decimal Int32)"},
+    {"typed value of another type", R"({"Height": {"Int32": 3}})", "Height: expected a Float (got an Int32)"},
+    {"plain value of another type", R"({"Height": true})", "Height: expected a Float (got a Bool)"},
+    {"Float for an Int32", R"({"Count": 2.5})",
+     "Count: expected an Int32 (got a number that is not a whole number in range)"},
+    {"text for a Bool", R"({"Invert": "yes"})", "Invert: expected a Bool (got text)"},
+    {"Int32 that is no Bool", R"({"Invert": {"Int32": 2}})", "Invert: expected a Bool (got an Int32 other than 0 or 1)"},
+    {"unknown label", R"({"Mode": "Gentle"})", "Mode: \"Gentle\" is not one of Mode's values (\"Flat\", \"Steep\", \"Wild\")"},
+    {"label without a cycle", R"({"Count": "many"})", "Count: expected an Int32 (got text; Count has no named values)"},
+    {"above the maximum", R"({"Height": 100.5})", "Height: value 100.5 is out of range (0 to 100)"},
+    {"below the minimum", R"({"Count": 0})", "Count: value 0 is out of range (minimum 1)"},
+    {"NaN in a range", R"({"Height": "NaN"})", "Height: value NaN is out of range (0 to 100)"},
+    {"short vector", R"({"Offset": [1, 2]})", "Offset: expected a Vector (an array of 3 numbers)"},
+    {"custom data of another type", R"({"Curve": {"Float": 1.0}})", "Curve: expected a Custom 1099060 (got a Float)"},
+    {"custom data written plain", R"({"Curve": [1, 2]})",
+     "Curve: expected Custom 1099060 written as an object naming its type, such as {\"Custom\": {\"type\": 1099060, "
+     "\"data\": [...]}}"},
+    {"written twice", R"({"Height": 1.0, "1001": 2.0})", "1001: parameter 1001 is written twice (also as \"Height\")"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    Result<BaseDocument*> r = host::LoadDocumentFromText(Scene2(c.params), "scene.json");
+    ASSERT_TRUE(r.IsError());
+    EXPECT_EQ(r.GetError().GetText(), "scene.json: objects[0].params." + c.expected);
+    EXPECT_EQ(host::GetLiveNodeCount(), _live);
+  }
+  // State entries are not checked; in version 1 nothing is, and there is no "state".
+  Result<BaseDocument*> state = host::LoadDocumentFromText(Scene2(R"({"Height": 1})", R"(, "state": {"1030": {"Int32": 1}, "1001": {"String": "x"}})"), "s");
+  ASSERT_TRUE(state.IsOk()) << state.GetError().GetText();
+  DocPtr stateDoc(state.GetValue());
+  EXPECT_EQ(stateDoc->GetFirstObject()->GetDataInstance()->GetString(1001), "x");
+  const String v1 = R"({"format": "ogx-scene", "version": 1, "objects": [{"type": 1054700, "level": 0, "params": {"1030": {"Int32": 1}, "1001": {"Int32": 500}}}]})";
+  Result<BaseDocument*> old = host::LoadDocumentFromText(v1, "v1");
+  ASSERT_TRUE(old.IsOk()) << old.GetError().GetText();
+  DocPtr oldDoc(old.GetValue());
+  EXPECT_EQ(oldDoc->GetFirstObject()->GetDataInstance()->GetInt32(1030), 1);
+  Result<BaseDocument*> stateInV1 = host::LoadDocumentFromText(
+    R"({"format": "ogx-scene", "version": 1, "objects": [{"type": 1054700, "level": 0, "state": {}}]})", "v1");
+  ASSERT_TRUE(stateInV1.IsError());
+  EXPECT_EQ(stateInV1.GetError().GetText(), "v1: objects[0].state: unknown field");
+}
+
+TEST_F(DescribedSceneTest, ASavedDocumentLoadsAgainWithEveryEntry)
+{
+  // Parameters as they are, and entries the checks would refuse: a value of another type under a
+  // parameter's id, one outside its range, and entries that are no parameters at all.
+  DocPtr doc(BaseDocument::Alloc());
+  BaseObject* op = static_cast<BaseObject*>(AllocPluginNode(ID_DESCRIBED));
+  ASSERT_NE(op, nullptr);
+  doc->InsertObject(op, nullptr, nullptr);
+  BaseContainer& bc = *op->GetDataInstance();
+  bc.SetInt32(1002, 2);
+  bc.SetBool(1003, true);
+  bc.SetInt32(1006, -4);                 // below Count's minimum
+  bc.SetInt32(1005, 9);                  // an Int32 where Label is a String
+  bc.SetFloat(2002, -std::numeric_limits<Float>::infinity());
+  KnotList curve;
+  curve.knots = {Vector(0, 0, 0), Vector(1, 1, 0)};
+  bc.SetData(1007, GeData(curve));
+  BaseContainer snapshot;
+  snapshot.SetFloat(1001, 3.0);
+  bc.SetContainer(6000, snapshot);
+
+  Result<String> text = host::SaveDocumentToText(doc.get(), "s");
+  ASSERT_TRUE(text.IsOk()) << text.GetError().GetText();
+  const std::string& t = text.GetValue().GetStd();
+  EXPECT_NE(t.find(R"("version": 2)"), std::string::npos);
+  const std::size_t params = t.find(R"("params")");
+  const std::size_t state = t.find(R"("state")");
+  ASSERT_NE(params, std::string::npos);
+  ASSERT_NE(state, std::string::npos);
+  for (const char* id : {R"("1001")", R"("1002")", R"("1003")", R"("1007")", R"("2002")"})
+  {
+    const std::size_t at = t.find(id, params);
+    EXPECT_TRUE(at != std::string::npos && at < state) << id << " belongs to the parameters\n" << t;
+  }
+  for (const char* id : {R"("1005")", R"("1006")", R"("5000")", R"("6000")"})
+    EXPECT_NE(t.find(id, state), std::string::npos) << id << " belongs to the state\n" << t;
+
+  Result<BaseDocument*> back = host::LoadDocumentFromText(text.GetValue(), "s");
+  ASSERT_TRUE(back.IsOk()) << back.GetError().GetText();
+  DocPtr backDoc(back.GetValue());
+  EXPECT_EQ(*backDoc->GetFirstObject()->GetDataInstance(), bc);
+  EXPECT_EQ(host::SaveDocumentToText(backDoc.get(), "s").GetValue(), text.GetValue());
+}
+
+TEST_F(SceneFileTest, NestingPastTheCapIsRefusedWhileParsing)
+{
+  // As deep as a hostile file likes, where the reader looks first: the value of "format" and of
+  // "version", arrays and objects; the place named is the bracket that passed the cap (the top-level
+  // object counts). And a repeated member at a depth within the cap.
+  constexpr int LEVELS = 100000;
+  const std::string arrays = std::string(LEVELS, '[') + std::string(LEVELS, ']');
+  std::string objects;
+  for (int i = 0; i < LEVELS; ++i)
+    objects += R"({"a":)";
+  objects += '1';
+  objects.append(LEVELS, '}');
+  const std::size_t cap = host::SCENE_MAX_JSON_DEPTH;
+  struct Case
+  {
+    const char* name;
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+    {"arrays as the format", R"({"format": )" + arrays + "}",
+     "d.json: line 1, column " + std::to_string(11 + cap) + ": nesting deeper than 1536 levels"},
+    {"objects as the version", "{\n \"format\": \"ogx-scene\",\n \"version\": " + objects + "}",
+     "d.json: line 3, column " + std::to_string(8 + 5 * cap) + ": nesting deeper than 1536 levels"},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.name);
+    Result<BaseDocument*> r = host::LoadDocumentFromText(String(c.text), "d.json");
+    ASSERT_TRUE(r.IsError());
+    EXPECT_EQ(r.GetError().GetText(), c.expected);
+  }
+
+  // A member named twice 1000 levels down: the place, found at once.
+  std::string deep = R"({"format": "ogx-scene", "version": 2, "objects": [], "params": )";
+  for (int i = 0; i < 1000; ++i)
+    deep += R"({"k":)";
+  deep += R"({"x": 1, "y": 2, "x": 3})" + std::string(1000, '}') + "}";
+  Result<BaseDocument*> twice = host::LoadDocumentFromText(String(deep), "d.json");
+  ASSERT_TRUE(twice.IsError());
+  std::string path = "params";
+  for (int i = 0; i < 1000; ++i)
+    path += ".k";
+  EXPECT_EQ(twice.GetError().GetText(), "d.json: " + path + ".x: appears twice in the same object");
+}
+
+TEST_F(DescribedSceneTest, RunningOutOfMemoryAnywhereIsAnErrorAndFreesEverything)
+{
+  // Every host allocation and every growth of the parsed text, failed in turn.
+  const String text = Scene2(R"({"Height": 42, "Mode": "Wild", "Label": "x"})",
+                             R"(, "children": [{"type": 5140, "params": {"7": {"Container": {"params": {"1": {"Int32": 1}}}}}}])");
+  const Int before = host::GetAllocationCount();
+  {
+    Result<BaseDocument*> clean = host::LoadDocumentFromText(text, "m");
+    ASSERT_TRUE(clean.IsOk()) << clean.GetError().GetText();
+    BaseDocument::Free(clean.GetValue());
+  }
+  const Int needed = host::GetAllocationCount() - before;
+  ASSERT_GT(needed, 5);
+  Int failures = 0;
+  for (Int n = 1; n <= needed; ++n)
+  {
+    SCOPED_TRACE(n);
+    Result<BaseDocument*> r = Result<BaseDocument*>(nullptr);
+    {
+      host::ScopedAllocationFailure fail(n);
+      r = host::LoadDocumentFromText(text, "m");
+    }
+    if (r.IsOk())
+      BaseDocument::Free(r.GetValue());
+    else
+    {
+      ++failures;
+      EXPECT_TRUE(r.GetError().GetText().starts_with("m: ")) << r.GetError().GetText();
+    }
+    EXPECT_EQ(host::GetLiveNodeCount(), _live);
+  }
+  EXPECT_GT(failures, needed / 2);
+}
+
+TEST_F(SceneFileTest, ANodeWithManyParametersLoadsAndSaves)
+{
+  // 80000 parameters on one node: every one arrives and the saved text reads back equal.
+  std::string params;
+  for (int i = 0; i < 80000; ++i)
+    params += (i ? ", \"" : "\"") + std::to_string(i * 7 + 3) + R"(": {"Int32": )" + std::to_string(i) + "}";
+  const std::string text = R"({"format": "ogx-scene", "version": 2, "objects": [{"type": 5140, "params": {)" + params + "}}]}";
+  Result<BaseDocument*> r = host::LoadDocumentFromText(String(text), "many");
+  ASSERT_TRUE(r.IsOk()) << r.GetError().GetText();
+  DocPtr doc(r.GetValue());
+  const BaseContainer& bc = *doc->GetFirstObject()->GetDataInstance();
+  ASSERT_EQ(bc.GetCount(), 80000);
+  for (int i = 0; i < 80000; i += 997)
+    EXPECT_EQ(bc.GetInt32(i * 7 + 3, -1), i);
+  Result<String> saved = host::SaveDocumentToText(doc.get(), "many");
+  ASSERT_TRUE(saved.IsOk());
+  Result<BaseDocument*> back = host::LoadDocumentFromText(saved.GetValue(), "many");
+  ASSERT_TRUE(back.IsOk());
+  DocPtr backDoc(back.GetValue());
+  EXPECT_EQ(*backDoc->GetFirstObject()->GetDataInstance(), bc);
 }

@@ -30,7 +30,9 @@ class ModuleLibrary
 public:
   // Errors (ILLEGAL_ARGUMENT):
   //   "Cannot open the module: no file given"
-  //   "Cannot open the module <file>: <reason>"
+  //   "Cannot open the module <file>: <reason>" (among the reasons: a file that is not a complete
+  //   64-bit shared library, checked before it is handed to the dynamic loader, which would crash on a
+  //   cut-short file)
   //   "<file> is not a module: it has no c4d_main entry"
   //   "The module <file> was refused: its module record: <why>"
   static Result<std::unique_ptr<ModuleLibrary>> Open(const Url& file);

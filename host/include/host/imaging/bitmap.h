@@ -92,6 +92,9 @@ public:
 
   // Saves as an uncompressed TIFF (format FILTER_TIF). Grey float maps are written as one 32-bit IEEE
   // float sample per pixel, colour maps as 8-bit RGB(A). Anything that cannot be written gives FILEERROR.
+  // The file is written under a temporary name beside the target and renamed over it when complete: a
+  // failed save (a full disk) leaves neither a truncated file nor the temporary one, and an existing
+  // file as it was.
   IMAGERESULT Save(const Url& file, Int32 format = FILTER_TIF, Int32 saveFlags = SAVEBIT_NONE) const;
 
 private:

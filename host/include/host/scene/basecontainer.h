@@ -13,8 +13,14 @@
 // writes into sub-containers reached through GetContainerInstance. Changes made in place through a
 // custom-data pointer (GetCustomData) are not seen: store the value back with SetData or raise the
 // count with SetDirty. Not thread-safe: one writer at a time, readers only while nobody writes.
+//
+// Look-ups by id take constant time however many entries there are: past a few dozen entries the
+// container keeps a hash index from id to position beside the entries, built and kept up by the writers
+// (so readers never write). Removing an entry takes time in the number of entries.
 #pragma once
 
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "host/scene/gedata.h"
@@ -36,7 +42,7 @@ public:
   // Assigning replaces id and entries but keeps this container's binding to its node.
   BaseContainer& operator=(const BaseContainer& o);
   BaseContainer& operator=(BaseContainer&& o) noexcept;
-  ~BaseContainer() = default;
+  ~BaseContainer();
 
   Int32 GetId() const { return _id; }
   void SetId(Int32 id);
@@ -55,6 +61,9 @@ public:
   Int64 GetInt64(Int32 id, Int64 def = 0) const;
   Float GetFloat(Int32 id, Float def = 0.0) const;
   Bool GetBool(Int32 id, Bool def = false) const;
+  // Unsigned 32-bit values (seeds) are kept as the Int32 of the same bits, so a LONG description entry
+  // shows and edits them and they round-trip unchanged.
+  UInt32 GetUInt32(Int32 id, UInt32 def = 0) const { return static_cast<UInt32>(GetInt32(id, static_cast<Int32>(def))); }
   Vector GetVector(Int32 id, const Vector& def = Vector()) const;
   Matrix GetMatrix(Int32 id, const Matrix& def = Matrix()) const;
   String GetString(Int32 id, const String& def = String()) const;
@@ -79,6 +88,7 @@ public:
 
   void SetInt32(Int32 id, Int32 v) { SetData(id, GeData(v)); }
   void SetInt64(Int32 id, Int64 v) { SetData(id, GeData(v)); }
+  void SetUInt32(Int32 id, UInt32 v) { SetInt32(id, static_cast<Int32>(v)); }
   void SetFloat(Int32 id, Float v) { SetData(id, GeData(v)); }
   void SetBool(Int32 id, Bool v) { SetData(id, GeData(v)); }
   void SetVector(Int32 id, const Vector& v) { SetData(id, GeData(v)); }
@@ -114,8 +124,15 @@ private:
   void Touch();
   Entry* Find(Int32 id);
   const Entry* Find(Int32 id) const;
+  // Makes the index agree with the entries (built past INDEX_FROM entries, dropped below).
+  void Reindex();
+
+  // Below this many entries a linear search is as quick as hashing and needs no memory.
+  static constexpr std::size_t INDEX_FROM = 32;
+  using Index = std::unordered_map<Int32, std::size_t>;
 
   Int32 _id = 0;
   std::vector<Entry> _entries;
+  std::unique_ptr<Index> _index;   // id -> position in _entries; null for small containers
   BaseList2D* _owner = nullptr;
 };

@@ -6,8 +6,9 @@
 // the entries through GetParameterContainer and SetParameter. The host may build a description for one
 // single parameter (SetSingleId); GetSingleId tells the slot so, and helpers that touch another
 // parameter leave the description alone. Entries keep the order they were first inserted in;
-// replacing an entry keeps its place. The stand-in interprets no attribute: they are stored and read
-// back.
+// replacing an entry keeps its place. Attributes are stored and read back; only the scene reader looks
+// at some of them: the name, the cycle and the hard range (DESC_MIN, DESC_MAX) decide what a scene file
+// may write for a parameter (see scenefile.h).
 //
 // Resource files: <module directory>/res/description/<name>.json, one JSON object:
 //
@@ -58,6 +59,8 @@ inline constexpr Int32 DTYPE_BUTTON = 8;
 
 // Attribute numbers of a description entry's container.
 inline constexpr Int32 DESC_NAME = 1;                     // String
+inline constexpr Int32 DESC_MIN = 3;                      // Int32 or Float: the smallest value it takes
+inline constexpr Int32 DESC_MAX = 4;                      // Int32 or Float: the largest value it takes
 inline constexpr Int32 DESC_DEFAULT = 6;                  // the default value, in the entry's type
 inline constexpr Int32 DESC_ANIMATE = 10;                 // Bool: the parameter can be animated
 inline constexpr Int32 DESC_UNIT = 12;                    // Int32: the unit the value is shown in

@@ -39,6 +39,8 @@ struct BuiltinType
 // False for a type id that is already a built-in type or a registered plug-in.
 Bool RegisterBuiltinType(BuiltinType type);
 const BuiltinType* FindBuiltinType(Int32 type);
+// Every built-in type, in the order they were added.
+std::vector<const BuiltinType*> GetBuiltinTypes();
 // A new node of a built-in type (for a variable tag: zero records); null for an unknown type or a
 // failed allocation.
 BaseList2D* AllocBuiltinNode(Int32 type);

@@ -5,7 +5,7 @@
 //
 //   {
 //     "format": "ogx-scene",              the file kind
-//     "version": 1,                       format version (this host reads 1)
+//     "version": 2,                       format version: this host reads 1 and 2 and writes 2
 //     "params": { ... },                  optional: the document's own parameters (1000 time, 1012 path)
 //     "objects": [ node ... ],            top-level objects in list order
 //     "materials": [ node ... ]           optional
@@ -21,7 +21,8 @@
 //     "matrix": {"off": [x,y,z], "v1": [..], "v2": [..], "v3": [..]}   optional (objects), local matrix
 //     "enabled": true, "editorMode": 0, "renderMode": 0                optional (objects)
 //     "bits": 0,                          optional: state bits (BIT_ACTIVE ...)
-//     "params": { "1003": {"Float": 50.0}, ... },   optional: the node's container
+//     "params": { "Size X": 800, "10002": 400, "1003": {"Float": 50.0}, ... },   optional: parameters
+//     "state": { "1092": {"String": "..."}, ... },   optional (version 2): the node's other entries
 //     "data": [ value ... ],              optional: what the plug-in's Write put in its HyperFile
 //     "records": [ [field, ...], ... ],   variable tags only (points 5600: [x, y, z]; polygons 5604:
 //                                         [a, b, c, d]; segments 5672: [count, closed]): one array per
@@ -37,7 +38,26 @@
 //     {"Container": {"id": 0, "params": { ... }}}  {"Link": 7} (a node key; null: empty link)
 //     {"Custom": {"type": 1009060, "data": [ value ... ]}} (what the type's WriteData wrote)  {"None": null}
 //   Floats that are not finite are written as the strings "NaN", "Infinity", "-Infinity".
-//   Parameter ids are the object keys, decimal Int32 text.
+//
+// Parameters. In version 1, "params" holds the node's whole container by id (decimal Int32 text),
+// every value typed, and nothing is checked against the node's description. In version 2 a node whose
+// type has a description (the one the host builds for its interface) has its "params" checked against
+// it, so a typo is an error with the place rather than a value nobody reads:
+//   - a key is a parameter's id, or its name as the description gives it ("Size X"); where two
+//     parameters share a name, the name of the group holding it goes before it ("Noise/Scale");
+//   - a value is typed as above, or plain JSON read as the parameter's type: a number for Float and
+//     Int32, true/false for Bool, [x, y, z] for Vector, text for String, and for an Int32 with named
+//     values (a cycle) one of its labels ("Tessellation": "Triangles (1)"); other types (custom data
+//     such as curves, containers, links) are written typed;
+//   - the value's type must be the parameter's ("Custom" data of the parameter's own type for a custom
+//     data type; a Bool is stored as an Int32 of 0 or 1), and Int32 and Float values must lie inside the
+//     description's hard range (attributes DESC_MIN, DESC_MAX) where it states one;
+//   - a parameter written twice (by id and by name), an id or name the description does not have, or an
+//     entry that holds no value (a group, a button) is an error.
+// Container entries that are not parameters (status texts, stamps, saved snapshots) are a node's
+// "state", by id and typed, never checked. Saving puts in "params" exactly the entries the checks take
+// and the rest in "state", so a saved document always loads again. Nodes without a description (built-in
+// objects, tags, materials, the document) keep version 1's "params".
 //
 // Loading builds into a fresh document: nodes are allocated (plug-ins through their allocation
 // function and Init), given name, matrix, state and the stored parameters (merged over what Init set,
@@ -46,27 +66,36 @@
 // is sent MSG_DOCUMENTINFO (type MSG_DOCUMENTINFO_TYPE_LOAD). A stored level above the plug-in's
 // registered level is refused. Any error frees the half-built document and names the file and the
 // place, e.g. "scene.json: objects[2].children[0].params.1003: expected a Float (got a Bool)". Besides
-// malformed values this covers broken JSON (with line and column), unknown types and fields, a member
-// named twice in one object, node keys used twice, links to missing keys, polygon indices outside the
-// point array and segments that do not add up to the spline's points. Links cannot make the tree
-// cyclic: the tree is the nesting of the file itself.
+// malformed values this covers broken JSON (with line and column), JSON nested deeper than
+// SCENE_MAX_JSON_DEPTH (found while parsing, so any depth is refused at once), unknown types and
+// fields, a member named twice in one object, node keys used twice, links to missing keys, polygon
+// indices outside the point array and segments that do not add up to the spline's points. Links cannot
+// make the tree cyclic: the tree is the nesting of the file itself. Running out of memory while reading
+// is an OUT_OF_MEMORY error like any other.
 //
 // Saving writes every node with its plug-in's registered level, calls each plug-in's Write, and
 // writes to a temporary file renamed over the target, so a failed save leaves an existing file intact.
 // Scene hooks, caches, undo and node identity values are not stored.
 #pragma once
 
+#include <memory>
+
 #include "host/core/result.h"
 #include "host/core/url.h"
+#include "host/scene/description.h"
 #include "host/scene/document.h"
 
 namespace host
 {
-inline constexpr Int32 SCENE_FORMAT_VERSION = 1;
+inline constexpr Int32 SCENE_FORMAT_VERSION = 2;
 // Deepest nesting of children, shaders and sub-containers a file may have (and a document may have to
 // be saved). It bounds the recursion of reading and writing to a small part of a thread's stack, so a
 // hostile file cannot overflow it.
 inline constexpr Int32 SCENE_MAX_DEPTH = 256;
+// Deepest nesting of JSON arrays and objects a file may have. Each level of children or containers
+// takes two or three JSON levels, so every file within SCENE_MAX_DEPTH stays well inside it; the parse
+// stops the moment it is passed.
+inline constexpr std::size_t SCENE_MAX_JSON_DEPTH = 6 * SCENE_MAX_DEPTH;
 
 Result<void> SaveDocument(BaseDocument* doc, const Url& file);
 // The file's text without writing it (sourceName names the document in errors).
@@ -79,4 +108,23 @@ Result<BaseDocument*> LoadDocumentFromText(const String& text, const String& sou
 // data. Registering the same id with the same function again is accepted; another function is not.
 using CustomDataAllocator = std::unique_ptr<CustomDataType> (*)();
 Bool RegisterCustomDataType(Int32 type, CustomDataAllocator alloc);
+
+// For front ends that list what a file may write.
+// The value type a description data type is written as ("Float", "Int32", "Bool", "Vector", "String",
+// "Custom 1009060" ...); empty for entries that hold no value (groups, buttons, separators, titles).
+String SceneValueTypeName(Int32 dtype);
+// Whether the entry holds a value (files may write it).
+Bool IsValueEntry(const DescriptionEntry& entry);
+// A Float as files spell it: the shortest text that reads back the same, or "NaN", "Infinity",
+// "-Infinity".
+String FloatToSceneText(Float v);
+struct DescriptionDeleter
+{
+  void operator()(Description* d) const { Description::Free(d); }
+};
+using DescriptionPtr = std::unique_ptr<Description, DescriptionDeleter>;
+// The description version 2 files are checked against for nodes of a registered object, tag or shader
+// type: a node of the type is made (allocation and Init), asked for its description as the host's
+// interface would, and freed. Error for any other type, or when the node or description cannot be made.
+Result<DescriptionPtr> DescribeNodeType(Int32 type);
 } // namespace host
