@@ -22,6 +22,7 @@ struct NodeSnapshot
   BaseContainer bc;
   String name;
   Int32 bits = 0;
+  UInt64 nbits = 0;
   Matrix ml;
   Bool enabled = true;
   MODE editorMode = MODE::ON;
@@ -70,6 +71,7 @@ void TakeSnapshot(BaseDocument* doc, host::UndoStep& step)
     s.bc = *n->GetDataInstance();
     s.name = n->GetName();
     s.bits = n->GetAllBits();
+    s.nbits = HostNodeAccess::NBits(n);
     if (n->GetKind() == NODEKIND::OBJECT)
     {
       const BaseObject* op = static_cast<const BaseObject*>(n);
@@ -109,6 +111,7 @@ void RestoreState(BaseList2D* node, const host::NodeSnapshot& s)
     *node->GetDataInstance() = s.bc;
   node->SetName(s.name);
   node->SetAllBits(s.bits);
+  HostNodeAccess::NBits(node) = s.nbits;
   if (node->GetKind() == NODEKIND::OBJECT)
   {
     BaseObject* op = static_cast<BaseObject*>(node);

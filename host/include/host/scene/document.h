@@ -8,7 +8,7 @@
 //
 // Undo: StartUndo/EndUndo bracket a step (nested brackets join the outer step); AddUndo(type, node)
 // records an entry and is refused outside a step. The first entry of a step takes a snapshot of the
-// document: the tree, every node's container, name, bits, matrix, visibility and own data, and a copy
+// document: the tree, every node's container, name, bits, node bits, matrix, visibility and own data, and a copy
 // of every node, so that DoUndo can bring back nodes that were freed meanwhile (under their old
 // identity values, so links to them resolve again). A node named by a NEWOBJ entry (with everything
 // below it) counts as created by the step even when the entry follows its insertion. DoUndo undoes
