@@ -39,6 +39,7 @@
 #include "meshexport.h"
 #include "pngwriter.h"
 #include "topview.h"
+#include "run_host.h"
 #include "support/file_size_cap.h"
 
 namespace fs = std::filesystem;
@@ -57,19 +58,10 @@ fs::path TempDir(const std::string& name)
   return dir;
 }
 
-std::string ReadText(const fs::path& file)
-{
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const fs::path& file, const std::string& text)
-{
-  std::ofstream out(file, std::ios::binary);
-  out << text;
-}
+using host_app_test::ReadText;
+using host_app_test::RunHost;
+using host_app_test::RunResult;
+using host_app_test::WriteText;
 
 // ---------------------------------------------------------------------------------------------------
 // PNG files read back with libpng's own reader (a path of the library apart from the one that writes).
@@ -796,44 +788,6 @@ TEST(ObjWriterTest, ACancelledOrFailedWriteLeavesNoFile)
 // ---------------------------------------------------------------------------------------------------
 // The executable
 
-struct RunResult
-{
-  int exit = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& s)
-{
-  std::string q = "'";
-  for (const char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// limits: shell commands run before the front end starts (such as "ulimit -f 100").
-RunResult RunHost(const std::vector<std::string>& args, const fs::path& work, const std::string& limits = "")
-{
-  std::string command = limits.empty() ? std::string() : limits + "; exec ";
-  command += Quote(OGX_HOST_EXE);
-  // Appended piece by piece: g++ 12 sees a false overlap in `" " + Quote(a)` (-Wrestrict).
-  for (const std::string& a : args)
-  {
-    command += ' ';
-    command += Quote(a);
-  }
-  command += " >";
-  command += Quote((work / "stdout.txt").string());
-  command += " 2>";
-  command += Quote((work / "stderr.txt").string());
-  const int status = std::system(command.c_str());
-  RunResult r;
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadText(work / "stdout.txt");
-  r.err = ReadText(work / "stderr.txt");
-  return r;
-}
-
 const char* EMPTY_SCENE = R"({"format": "ogx-scene", "version": 1, "objects": []})";
 
 TEST(FrontEndExecutableTest, HelpAndUsageErrors)
@@ -1119,7 +1073,7 @@ TEST(FrontEndExecutableTest, ListsTypesAndDescribesTheirParameters)
                          "lists them)\n");
   const RunResult mixed = RunHost({"--list-types", "scene.json"}, work);
   EXPECT_EQ(mixed.exit, 2);
-  EXPECT_NE(mixed.err.find("--list-types: lists what a scene may hold; give no scene or --out with it"), std::string::npos);
+  EXPECT_NE(mixed.err.find("--list-types: lists what a scene may hold; give no scene, --out or document options with it"), std::string::npos);
   fs::remove_all(work);
 }
 
