@@ -163,10 +163,9 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient, group) after noise; the
-// commands (group, ungroup, resolution pair, blend-mode pair) after the command separator; and after
-// the tool separator the channel shader, the preferences page, the help callback, open help, about and
-// the HUD scene hook.
+// their place: the other generator operators (shader, spline, gradient) between noise and group; the
+// channel shader right after the tool separator; and after the preferences page the help callback,
+// open help, about and the HUD scene hook.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
