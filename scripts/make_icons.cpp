@@ -1,6 +1,7 @@
-// Draws the module's two icon sheets and writes them as 8-bit RGBA TIFF files:
+// Draws the module's two icon sheets and its logo and writes them as 8-bit RGBA TIFF files:
 //   orogenix_icons.tif       640 x 192, the plug-in and command icons, 64 x 64 cells
 //   orogenix_blendmodes.tif  640 x 128, the fifteen blend-mode icons, ten in the top row, five below
+//   ogx_logo.tif             256 x 80, the About dialog's logo
 // Usage: ogx_make_icons <output directory>   (the repository's res/ folder)
 //
 // Every picture is drawn procedurally from signed distance functions (pixels, y down, cell origin at
@@ -234,11 +235,13 @@ class Cell
 {
 public:
   Cell(Sheet& sheet, int col, int row) : _sheet(sheet), _ox(col * kCell), _oy(row * kCell) {}
+  // A whole sheet as one drawing area.
+  explicit Cell(Sheet& sheet) : _sheet(sheet), _ox(0), _oy(0), _w(sheet.Width()), _h(sheet.Height()) {}
 
   void Fill(const Sdf& sdf, const Paint& paint)
   {
-    for (int y = 0; y < kCell; ++y)
-      for (int x = 0; x < kCell; ++x)
+    for (int y = 0; y < _h; ++y)
+      for (int x = 0; x < _w; ++x)
       {
         const Vec p{x + 0.5, y + 0.5};
         const double cov = std::clamp(0.5 - sdf(p), 0.0, 1.0);
@@ -263,14 +266,15 @@ public:
   // Per-pixel colours with their own alpha (soft shapes).
   void Field(const Paint& paint)
   {
-    for (int y = 0; y < kCell; ++y)
-      for (int x = 0; x < kCell; ++x)
+    for (int y = 0; y < _h; ++y)
+      for (int x = 0; x < _w; ++x)
         _sheet.Over(_ox + x, _oy + y, paint({x + 0.5, y + 0.5}), 1.0);
   }
 
 private:
   Sheet& _sheet;
   int _ox, _oy;
+  int _w = kCell, _h = kCell;
 };
 
 Paint Vertical(Colour top, Colour bottom, double y0, double y1)
@@ -736,6 +740,30 @@ bool WriteTiff(const Sheet& sheet, const std::string& path)
   return ok;
 }
 
+// The logo: a mountain range in a round emblem, and the letters O, G and X beside it.
+void DrawLogo(Cell& area)
+{
+  const Vec c{40, 40};
+  const Sdf disc = Circle(c, 34);
+  area.Outlined(disc, Vertical(kLightBlue, kWhite, 8, 60));
+  const Sdf far = Polygon({{4, 62}, {16, 36}, {26, 44}, {40, 18}, {54, 38}, {62, 30}, {76, 62}});
+  const Sdf near = Polygon({{4, 74}, {22, 50}, {34, 58}, {50, 40}, {76, 74}});
+  area.Fill(Intersect(far, disc), Vertical(kGrey, kDarkGrey, 18, 62));
+  const Sdf snowLine = [](Vec p) { return p.y - (29.0 + 1.5 * std::sin(p.x * 1.1)); };
+  area.Fill(Intersect(Intersect(far, snowLine), disc), kSnow);
+  area.Fill(Intersect(near, disc), Vertical(kGreen, kDarkGreen, 40, 74));
+  area.Fill(Subtract(Grow(disc, kOutlineWidth), disc), kOutline);
+
+  // The letters as strokes, 40 high, starting at x = 92.
+  const double w = 7.0;
+  const Colour ink = kDarkGrey;
+  area.Outlined(Stroke(Arc({112, 40}, 18, 0.0, 2.0 * kPi, 48), w), ink);
+  area.Outlined(Union(Stroke(Arc({162, 40}, 18, 0.25 * kPi, 1.95 * kPi, 40), w),
+                      Stroke({{163, 42}, {180, 42}, {180, 54}}, w)),
+                ink);
+  area.Outlined(Union(Stroke({{198, 22}, {234, 58}}, w), Stroke({{234, 22}, {198, 58}}, w)), kGreen);
+}
+
 // The main sheet's cells (column, row) with their plug-in ids; the positions are fixed by registration.
 struct MainCell
 {
@@ -797,13 +825,18 @@ int main(int argc, char** argv)
     DrawBlendMode(cell, mode);
   }
 
+  Sheet logo(256, 80);
+  Cell logoArea(logo);
+  DrawLogo(logoArea);
+
   const std::string iconsPath = dir + "/orogenix_icons.tif";
   const std::string modesPath = dir + "/orogenix_blendmodes.tif";
-  if (!WriteTiff(icons, iconsPath) || !WriteTiff(modes, modesPath))
+  const std::string logoPath = dir + "/ogx_logo.tif";
+  if (!WriteTiff(icons, iconsPath) || !WriteTiff(modes, modesPath) || !WriteTiff(logo, logoPath))
   {
-    std::fprintf(stderr, "could not write the icon sheets into %s\n", dir.c_str());
+    std::fprintf(stderr, "could not write the icon sheets and the logo into %s\n", dir.c_str());
     return 1;
   }
-  std::printf("wrote %s and %s\n", iconsPath.c_str(), modesPath.c_str());
+  std::printf("wrote %s, %s and %s\n", iconsPath.c_str(), modesPath.c_str(), logoPath.c_str());
   return 0;
 }

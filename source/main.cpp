@@ -9,11 +9,15 @@
 #include <optional>
 #include <string_view>
 
+#include "command/command_about.h"
 #include "command/command_changeresolution.h"
 #include "command/command_cycleblendmode.h"
 #include "command/command_groupoperators.h"
+#include "command/command_openhelp.h"
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
+#include "common/ogx_python.h"
+#include "common/ogx_version.h"
 #include "host/app/module.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -35,14 +39,10 @@
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
 #include "preferences/ogx_prefsdialog.h"
+#include "scenehook/scenehook_drawterrainhud.h"
 
 namespace
 {
-// What the start line and the About dialog show.
-constexpr const char* OGX_PRODUCT_NAME = "Orogenix";
-constexpr const char* OGX_VERSION = "1.1.0";
-constexpr const char* OGX_BRANCH = "master";
-
 // Module strings.
 constexpr Int32 IDS_STARTUP = 10016;
 
@@ -74,6 +74,8 @@ constexpr Int32 SORT_GROUP_COMMAND = 41;
 constexpr Int32 SORT_UNGROUP_COMMAND = 42;
 constexpr Int32 SORT_RESOLUTION_COMMANDS = 43;   // and 44
 constexpr Int32 SORT_BLENDMODE_COMMANDS = 45;    // and 46
+constexpr Int32 SORT_OPEN_HELP = 52;
+constexpr Int32 SORT_ABOUT = 53;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
 constexpr Int32 ID_OGX_SEPARATOR_GENERATORS = 1054692;
 constexpr Int32 ID_OGX_SEPARATOR_FILTERS = 1054745;
@@ -163,9 +165,8 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient) between noise and group; the
-// channel shader right after the tool separator; and after the preferences page the help callback,
-// open help, about and the HUD scene hook.
+// their place: the other generator operators (shader, spline, gradient) between noise and group, and
+// the channel shader right after the tool separator.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -192,6 +193,10 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode commands", [] { return RegisterCycleBlendmodeCommands(SORT_BLENDMODE_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
   {"preferences page", [] { return RegisterPreferencesPage(); }},
+  {"help callback", [] { return RegisterHelpDelegate(); }},
+  {"open help command", [] { return RegisterOpenHelpCommand(SORT_OPEN_HELP); }},
+  {"about command", [] { return RegisterAboutCommand(SORT_ABOUT); }},
+  {"HUD scene hook", [] { return RegisterTerrainHudDrawSceneHook(); }},
 };
 
 // ---------------------------------------------------------------------------------------------------

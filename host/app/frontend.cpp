@@ -24,10 +24,16 @@
 #include "host/core/partialfile.h"
 #include "host/core/thread.h"
 #include "host/gui/dialogs.h"
+#include "host/gui/gedialog.h"
+#include "host/gui/help.h"
+#include "host/imaging/bitmap.h"
+#include "host/scene/coreevents.h"
+#include "host/scene/execution.h"
 #include "host/scene/description.h"
 #include "host/scene/nodetypes.h"
 #include "host/scene/scene.h"
 #include "host/scene/scenefile.h"
+#include "hudtext.h"
 #include "meshexport.h"
 #include "topview.h"
 
@@ -41,6 +47,8 @@ constexpr Int32 TERRAIN_OBJECT_TYPE = 1054563;
 constexpr Int32 TERRAIN_EXPORT_BUTTON = 10091;
 constexpr Int32 TERRAIN_EXPORT_MODE = 10090;
 constexpr Int32 TERRAIN_EXPORT_MODE_SLOPES = 1;
+// The module's About command.
+constexpr Int32 ABOUT_COMMAND = 1054744;
 
 constexpr const char* MODULE_FILE_NAME = "orogenix.so";
 constexpr const char* MODULE_ENVIRONMENT = "OGX_MODULE";
@@ -354,6 +362,10 @@ private:
       Fail(op, outcome, said.IsEmpty() ? String("the build gave no mesh") : "the build failed: " + said);
       return;
     }
+    // Core events the build posted are delivered now, as the host's event loop would between builds.
+    ProcessCoreEvents();
+    for (const HudText& text : ViewHud(hh.GetDocument(), op, TOPVIEW_DEFAULT_SIZE, TOPVIEW_DEFAULT_SIZE))
+      _terminal.Info("HUD: " + text.text);
     const Result<std::vector<MeshPart>> parts = CollectMeshParts(cache);
     if (parts.IsError())
     {
@@ -369,7 +381,7 @@ private:
     if (after(ExportMap(op, outcome)))
       return;
     if (!_options.mapsOnly)
-      after(WriteTopView(op, parts.GetValue(), outcome));
+      after(WriteTopView(op, hh.GetDocument(), parts.GetValue(), outcome));
   }
 
   Bool WriteMesh(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
@@ -397,10 +409,14 @@ private:
     return true;
   }
 
-  Bool WriteTopView(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
+  Bool WriteTopView(BaseObject* op, BaseDocument* doc, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
   {
     const Url pngFile = _options.outDir.Append(OutputName(op->GetName(), ".png", _used));
-    const Result<RgbaImage> view = RenderTopView(parts);
+    Result<RgbaImage> view = RenderTopView(parts);
+    // The HUD line over the top view, where the viewport would show it.
+    if (view.IsOk())
+      for (const HudText& text : ViewHud(doc, op, view.GetValue().width, view.GetValue().height))
+        DrawText(view.GetValue(), text.x, text.y, text.text);
     const Result<void> written = view.IsOk() ? WritePng(view.GetValue(), pngFile) : Result<void>(view.GetError());
     if (written.IsError())
     {
@@ -742,17 +758,87 @@ Int32 Describe(const String& typeText, Terminal& terminal)
               "one of the named values), or typed as in {\"Float\": 1.5}; other types are written typed.\n");
   return EXIT_OK;
 }
+// ---------------------------------------------------------------------------------------------------
+// --about and --help-page
+
+Int32 ShowAbout(Terminal& terminal)
+{
+  if (!ExecuteCommand(ABOUT_COMMAND, nullptr) || GetOpenDialogs().empty())
+  {
+    terminal.Error("--about: the module's About dialog does not open");
+    return EXIT_OBJECT_FAILED;
+  }
+  const GeDialog* dialog = GetOpenDialogs().back();
+  std::printf("%s\n", dialog->GetTitle().c_str());
+  for (const DialogGadget& g : dialog->GetLayout())
+  {
+    if (g.kind == DialogGadget::KIND::STATIC_TEXT)
+    {
+      String line = g.text;
+      while (line.ends_with(" "))
+        line.pop_back();
+      std::printf("%s\n", line.c_str());
+    }
+    else if (const auto* button = dynamic_cast<const BitmapButtonCustomGui*>(g.gui))
+    {
+      if (const BaseBitmap* image = button->GetImage())
+        std::printf("[logo: %s, %d x %d]\n", button->GetImageFile().GetString().c_str(),
+                    static_cast<int>(image->GetBw()), static_cast<int>(image->GetBh()));
+      else
+        std::printf("[no logo]\n");
+    }
+  }
+  std::fflush(stdout);
+  return EXIT_OK;
+}
+
+Int32 OpenHelpPage(const String& type, const String& property, Terminal& terminal)
+{
+  const Int consoleBefore = Console().GetCount();
+  const Bool handled = RequestHelp(type, String(), String(), property);
+  // What the module said about it (a page it could not open, for one).
+  const std::vector<String> lines = Console().GetLines();
+  for (std::size_t i = static_cast<std::size_t>(consoleBefore); i < lines.size(); ++i)
+    terminal.Warning(lines[i]);
+  const String page = property.IsEmpty() ? type : type + " " + property;
+  if (!handled)
+  {
+    terminal.Error("--help-page: the module has no help for " + page);
+    return EXIT_OBJECT_FAILED;
+  }
+  std::printf("The module opened the help of %s in the web browser.\n", page.c_str());
+  std::fflush(stdout);
+  return EXIT_OK;
+}
 } // namespace
+
+std::vector<HudText> ViewHud(BaseDocument* doc, BaseObject* terrain, Int32 width, Int32 height)
+{
+  if (!doc || !terrain)
+    return {};
+  AtomArray selection;
+  doc->GetActiveObjects(selection, GETACTIVEOBJECTFLAGS::NONE);
+  doc->SetActiveObject(terrain, SELECTION::NEW);
+  ExecuteSceneHooks(doc, nullptr);
+  BaseDraw view(width, height);
+  BaseDrawHelp help(&view, doc);
+  DrawSceneHooks(doc, &view, &help, nullptr, SCENEHOOKDRAW::DRAW_PASS);
+  doc->SetActiveObject(nullptr, SELECTION::NEW);
+  for (Int32 i = 0; i < selection.GetCount(); ++i)
+    if (BaseList2D* node = selection.GetIndex(i); node && node->GetKind() == NODEKIND::OBJECT)
+      doc->SetActiveObject(static_cast<BaseObject*>(node), SELECTION::ADD);
+  return view.GetHudTexts();
+}
 
 String UsageText()
 {
   return "Usage: ogx-host SCENE --out DIR [options]\n"
-         "       ogx-host --list-types | --describe TYPE [--module PATH]\n"
+         "       ogx-host --list-types | --describe TYPE | --about | --help-page TYPE [PARAM] [--module PATH]\n"
          "\n"
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
          "its export button writes it (a 32-bit float TIFF named by the object) and DIR/<name>.png (a\n"
-         "shaded top view).\n"
+         "shaded top view), and prints the HUD line the viewport shows for it (drawn on the top view too).\n"
          "\n"
          "Options:\n"
          "  --out DIR        the output folder (made when missing)\n"
@@ -771,6 +857,10 @@ String UsageText()
          "  --save FILE      save the document as it is at the end of the run\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
+         "  --about          show the texts of the module's About dialog\n"
+         "  --help-page TYPE [PARAM]\n"
+         "                   open the module's help page of TYPE (upper case, such as ONOISEOPERATOR) and\n"
+         "                   PARAM (a parameter name, such as NOISEOPERATOR_SCALE) in the web browser\n"
          "  --help           show this text\n"
          "\n"
          "Exit status: 0 all written and done, 1 a terrain object failed or something asked for could not\n"
@@ -879,6 +969,21 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
         return IllegalArgumentError("--describe: the type is empty");
       options.describe = type;
     }
+    else if (arg == "--about")
+    {
+      HOST_TRY(flag());
+      options.about = true;
+    }
+    else if (arg == "--help-page")
+    {
+      const String type = HOST_TRY(value());
+      if (type.IsEmpty())
+        return IllegalArgumentError("--help-page: the type is empty");
+      options.helpType = type;
+      // The parameter is optional: the next argument when it is no option.
+      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+        options.helpProperty = args[++i];
+    }
     else if (arg.rfind("-", 0) == 0 && arg != "-")
       return IllegalArgumentError(arg + ": unknown option");
     else
@@ -891,14 +996,24 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
   }
   if (options.help)
     return options;
-  if (options.listTypes || options.describe)
+  const Int standalone = (options.listTypes ? 1 : 0) + (options.describe ? 1 : 0) + (options.about ? 1 : 0) +
+                         (options.helpType ? 1 : 0);
+  if (standalone > 0)
   {
-    if (options.listTypes && options.describe)
-      return IllegalArgumentError("--list-types and --describe: give one of them");
-    if (haveScene || haveOut || !options.actions.empty() || !options.presses.empty() || options.save ||
-        !options.preferences.empty())
-      return IllegalArgumentError(String(options.listTypes ? "--list-types" : "--describe") +
-                                  ": lists what a scene may hold; give no scene, --out or document options with it");
+    if (standalone > 1)
+      return IllegalArgumentError("--list-types, --describe, --about and --help-page: give one of them");
+    const char* which = options.listTypes ? "--list-types"
+                        : options.describe ? "--describe"
+                        : options.about    ? "--about"
+                                           : "--help-page";
+    if (haveScene || haveOut)
+    {
+      const char* why = options.listTypes || options.describe ? ": lists what a scene may hold; give no scene or --out with it"
+                                                              : ": give no scene or --out with it";
+      return IllegalArgumentError(String(which) + why);
+    }
+    if (!options.actions.empty() || !options.presses.empty() || options.save || !options.preferences.empty())
+      return IllegalArgumentError(String(which) + ": works on no document; give no --pref, --run, --undo, --press or --save with it");
     return options;
   }
   if (!haveScene)
@@ -945,8 +1060,9 @@ String SafeFileName(const String& name)
 
 Int32 RunFrontEnd(const FrontEndOptions& options)
 {
-  // Listings print only themselves: the module's start-up lines would be in their way.
-  const Bool listing = options.listTypes || options.describe.has_value();
+  // Listings, the About texts and the help page print only themselves: the module's start-up lines would
+  // be in their way.
+  const Bool listing = options.listTypes || options.describe.has_value() || options.about || options.helpType;
   Terminal terminal(options.quiet || listing);
 
   if (!listing)
@@ -970,6 +1086,10 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
     return ListTypes();
   if (options.describe)
     return Describe(*options.describe, terminal);
+  if (options.about)
+    return ShowAbout(terminal);
+  if (options.helpType)
+    return OpenHelpPage(*options.helpType, options.helpProperty, terminal);
 
   // Commands the module does not have and preferences it does not take make the run unusable; the
   // preferences go in before the scene is read, since loading already reads some (the resolution cap).

@@ -5,6 +5,11 @@
 // bar the module writes are shown as they come. `--list-types` and `--describe TYPE` list what a scene
 // may hold and write, from the registered plug-ins and their descriptions.
 //
+// After each build the front end prints the HUD line the viewport shows for that terrain object when
+// it is the selected one ("HUD: ..."), and draws the line onto its top view. `--about` shows the texts of
+// the module's About dialog; `--help-page TYPE [PARAM]` asks the module's help callback for the page of
+// a type (and parameter), which the module opens in the web browser through the host's Python.
+//
 // Every output name is made by one rule (SafeFileName, then a number where this run already wrote the
 // name); every file is written under a temporary name and renamed when complete, and only files
 // actually written are reported. A failed object says why, in the summary too (also with --quiet).
@@ -27,6 +32,7 @@
 #include "docactions.h"
 #include "host/core/result.h"
 #include "host/core/url.h"
+#include "host/gui/basedraw.h"
 
 namespace host::app
 {
@@ -47,6 +53,9 @@ struct FrontEndOptions
   Bool help = false;
   Bool listTypes = false;
   std::optional<String> describe;   // a type's id or description name
+  Bool about = false;
+  std::optional<String> helpType;   // --help-page TYPE [PARAM]
+  String helpProperty;
   std::optional<Url> module;   // else $OGX_MODULE, else orogenix.so beside the executable
   std::vector<PreferenceSetting> preferences;   // --pref, set once the module has started
   std::vector<DocumentAction> actions;          // --run and --undo, in order, before the build
@@ -66,6 +75,9 @@ Url FindModuleFile(const FrontEndOptions& options);
 // too; cut to at most 200 bytes at a character boundary, so that a suffix and a number still fit the
 // file system's 255; an empty name gives "Terrain".
 String SafeFileName(const String& name);
+// What the view shows over a width x height view of doc while terrain is the only selected object: the
+// HUD texts the scene hooks draw after their execution pass. The selection is put back afterwards.
+std::vector<HudText> ViewHud(BaseDocument* doc, BaseObject* terrain, Int32 width, Int32 height);
 // Runs the front end; answers the exit code.
 Int32 RunFrontEnd(const FrontEndOptions& options);
 } // namespace host::app

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "frontend.h"
+#include "host/python/python.h"
 
 int main(int argc, char** argv)
 {
@@ -19,5 +20,8 @@ int main(int argc, char** argv)
     std::fputs(host::app::UsageText().c_str(), stdout);
     return host::app::EXIT_OK;
   }
-  return host::app::RunFrontEnd(options.GetValue());
+  const int code = host::app::RunFrontEnd(options.GetValue());
+  // The module's scripts are done; a request thread one of them left running is not waited for.
+  host::ShutdownPython();
+  return code;
 }

@@ -125,7 +125,10 @@ Result<PolygonObject*> CreatePlaneGeometry(Float sizeX, Float sizeY, Int32 segX,
   if (pointCount > MAX_ELEMENT_COUNT || polygonCount > MAX_ELEMENT_COUNT)
     return IllegalArgumentError("The plane's point or polygon count exceeds the host's limit!");
 
-  PolygonObject* op = PolygonObject::Alloc(static_cast<Int32>(pointCount), static_cast<Int32>(polygonCount));
+  // The rows write every point, polygon and UVW entry, and a plane whose rows did not all run is freed,
+  // so the arrays are not cleared first: for a large terrain that would be a pass over gigabytes.
+  PolygonObject* op = PolygonObject::Alloc(static_cast<Int32>(pointCount), static_cast<Int32>(polygonCount),
+                                           RECORDINIT::UNWRITTEN);
   if (!op)
     return OutOfMemoryError("Could not allocate PolygonObject!");
   auto fail = [&op](Error error) -> Result<PolygonObject*> {
@@ -145,7 +148,8 @@ Result<PolygonObject*> CreatePlaneGeometry(Float sizeX, Float sizeY, Int32 segX,
 
   if (withUVW)
   {
-    job.uvwTag = static_cast<UVWTag*>(op->MakeVariableTag(Tuvw, static_cast<Int32>(polygonCount)));
+    job.uvwTag =
+      static_cast<UVWTag*>(op->MakeVariableTag(Tuvw, static_cast<Int32>(polygonCount), nullptr, RECORDINIT::UNWRITTEN));
     job.uvwHandle = job.uvwTag ? job.uvwTag->GetDataAddressW() : nullptr;
     if (!job.uvwHandle)
       return fail(NullptrError("Could not allocate UVWTag!"));

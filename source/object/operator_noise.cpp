@@ -1,5 +1,6 @@
 #include "object/operator_noise.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -199,37 +200,50 @@ Result<void> NoiseOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   Float* cells = _output.cells.GetFirst();
   const NoiseGenerator* gen = generator.Get();
 
+  // The sample position of a cell at (x, 0, z) in terrain space.
+  auto SamplePosition = [&](Float x, Float z) {
+    Vector p(x, 0.0, z);
+    if (distortion.operatorSpace)
+      p = m * p;
+    p = ApplyDistortion(distortion, p);
+    p += offset;
+    if (!distortion.operatorSpace)
+      p = m * p;
+    p.x = p.x * s;
+    p.z = p.z * s;
+    p.y = p.y * s * HEIGHT_AXIS_SCALE;
+    return p;
+  };
+
   auto SampleNoiseRows = [&](Int j) -> Result<void> {
     // Asked before the row's cells, but the row is still filled: a cancelled grid has no holes in the
     // rows that were started.
     const Bool cancelled = OGX::LoopBreakRequested(j, OGX::BREAKMASK_CELLS, thread);
     const Float z = sizeY * 0.5 - GridFraction(j, height - 1) * sizeY;
     Float* row = cells + j * width;
-    for (Int i = 0; i < width; ++i)
+    // A stretch of positions first, then the noise of each: the positions' arithmetic runs back to
+    // back instead of between two library calls (which clobber every register it would keep).
+    constexpr Int STRETCH = 256;
+    Vector positions[STRETCH];
+    for (Int first = 0; first < width; first += STRETCH)
     {
-      const Float x = GridFraction(i, width - 1) * sizeX - sizeX * 0.5;
-      Vector p(x, 0.0, z);
-      if (distortion.operatorSpace)
-        p = m * p;
-      p = ApplyDistortion(distortion, p);
-      p += offset;
-      if (!distortion.operatorSpace)
-        p = m * p;
-      p.x = p.x * s;
-      p.z = p.z * s;
-      p.y = p.y * s * HEIGHT_AXIS_SCALE;
-
-      Float v;
-      if (type == NOISE_RIDGED_MULTIFRACTAL)
-        v = NoiseLibrary::RidgedMultifractal(gen, p, NOISE_TIME, octaves, RIDGED_OFFSET, RIDGED_GAIN,
-                                             RIDGED_OCTAVE_MASK) *
-            RIDGED_AMPLITUDE;
-      else
-        v = NoiseLibrary::Noise(gen, type, typeFlag, p, NOISE_TIME, octaves, absolute, NOISE_WARP, NOISE_MODULATION,
-                                NOISE_LAYER);
-      if (invert)
-        v = 1.0 - v;
-      row[i] = v;
+      const Int count = std::min(STRETCH, width - first);
+      for (Int k = 0; k < count; ++k)
+        positions[k] = SamplePosition(GridFraction(first + k, width - 1) * sizeX - sizeX * 0.5, z);
+      for (Int k = 0; k < count; ++k)
+      {
+        Float v;
+        if (type == NOISE_RIDGED_MULTIFRACTAL)
+          v = NoiseLibrary::RidgedMultifractal(gen, positions[k], NOISE_TIME, octaves, RIDGED_OFFSET, RIDGED_GAIN,
+                                               RIDGED_OCTAVE_MASK) *
+              RIDGED_AMPLITUDE;
+        else
+          v = NoiseLibrary::Noise(gen, type, typeFlag, positions[k], NOISE_TIME, octaves, absolute, NOISE_WARP,
+                                  NOISE_MODULATION, NOISE_LAYER);
+        if (invert)
+          v = 1.0 - v;
+        row[first + k] = v;
+      }
     }
     if (cancelled)
       return OGX::LoopCancelledError(NOISE_LOOP_NAME);

@@ -406,12 +406,20 @@ BaseObject* TerrainObject::BuildCache(BaseObject* op, HierarchyContext* hh)
   data.SetString(TERRAINOBJECT_INFO, GeLoadString(IDS_EVALUATING));
 
   // A negative resolution, level of detail or cap, and a size that is not above 0, leave nothing to
-  // mesh: the build stops here rather than shaping a grid without cells.
-  terrain.Reset();
+  // mesh: the build stops here rather than shaping a grid without cells, and the grid is left empty.
+  // Otherwise the grid is shaped anew without being emptied first: Init gives it the same header and
+  // zeroed cells either way, but keeps cells of the same count instead of freeing and faulting them
+  // in again at every rebuild.
   if (effX < 0 || effZ < 0)
+  {
+    terrain.Reset();
     return FailBuild(IllegalArgumentError("Invalid grid initialization arguments!"));
+  }
   if (Result<void> shaped = terrain.Init(effX + 1, effZ + 1, sizeX, sizeZ); shaped.IsError())
+  {
+    terrain.Reset();
     return FailBuild(shaped.GetError());
+  }
 
   if (Result<void> evaluated = queue.Evaluate(terrain, context); evaluated.IsError())
     return FailBuild(evaluated.GetError());
@@ -504,8 +512,9 @@ Result<void> TerrainObject::UpdateCellPointIndex(BaseObject* terrainObject)
 
   StatusSetText(GeLoadString(IDS_BUILDING_CELL_INDEX,
                              terrainObject ? terrainObject->GetName() : GeLoadString(IDS_TERRAIN_NAME)));
-  for (Int i = 0; i < terrain.cellCount; ++i)
-    HOST_TRY(cellIndex.Insert(GetCellPosition(terrain, i), i));
+  // Cell i goes in as point i, as one Insert per cell in order would add it; the positions are
+  // worked out on all threads, and Balance builds the tree on all threads too.
+  HOST_TRY(cellIndex.InsertRange(terrain.cellCount, 0, [this](Int i) { return GetCellPosition(terrain, i); }));
   cellIndex.Balance();
   cellIndexKey = key;
   return OK;

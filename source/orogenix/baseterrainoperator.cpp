@@ -16,6 +16,7 @@
 #include "orogenix/blend.h"
 #include "orogenix/masking.h"
 #include "orogenix/ogx_ids.h"
+#include "orogenix/ogx_parallel.h"
 #include "orogenix/operatorregistry.h"
 
 namespace
@@ -583,23 +584,30 @@ Result<void> BaseTerrainOperatorData::FinishOutputLoop(Result<void> loop, const 
 
 Result<void> BaseTerrainOperatorData::BuildDifferenceMap(const Grid2D<Float>& terrain)
 {
-  HOST_TRY(_customOutput.CopyFrom(terrain));
-  if (_customOutput.cellCount != _output.cellCount)
+  if (terrain.cellCount != _output.cellCount)
+  {
+    // The map is left as the copy of the terrain it is made from.
+    HOST_TRY(_customOutput.CopyFrom(terrain));
     return IllegalArgumentError("Cannot merge grids of different sizes!");
-
-  BlendJob job;
-  job.destination = _customOutput.cells.GetFirst();
-  job.layer = _output.cells.GetFirst();
-  job.destinationMin = &_customOutput.min;
-  // DIFFERENCE does not read the range; a terrain without a valid range gives 0 rather than an overflow.
-  job.range = _customOutput.minMaxValid ? _customOutput.max - _customOutput.min : 0.0;
-  job.inverseRange = job.range != 0.0 ? 1.0 / job.range : 0.0;
-  job.mode = static_cast<Int32>(BLENDMODE::DIFFERENCE);
-  job.opacity = 1.0;
-  job.layerScale = 1.0;
-  job.layerOffset = 0.0;
-  job.useMask = false;
-  HOST_TRY(BlendGrids(0, _customOutput.cellCount, job));
+  }
+  // The map is a copy of the terrain with the output blended into it in mode DIFFERENCE (opacity 1,
+  // layer scale 1, offset 0), normalised. The copy and the blend are one pass here: each cell gets
+  // BlendValue of its terrain height and output value, the value BlendGrids writes over the copied
+  // cell, so the map's cells are neither cleared nor copied first. Its minimum and maximum are those
+  // Normalize finds, as after the copy.
+  HOST_TRY(_customOutput.InitLikeForOverwrite(terrain));
+  using blend_detail::BlendValue;
+  constexpr Float opacity = 1.0;
+  constexpr Float layerScale = 1.0;
+  constexpr Float layerOffset = 0.0;
+  const Float* heights = terrain.cells.GetFirst();
+  const Float* layer = _output.cells.GetFirst();
+  Float* map = _customOutput.cells.GetFirst();
+  HOST_TRY(OGX::ParallelForBlocks(0, _customOutput.cellCount, [=](Int begin, Int end) {
+    for (Int i = begin; i < end; ++i)
+      map[i] = BlendValue<BLENDMODE::DIFFERENCE>(heights[i], layer[i] * layerScale + layerOffset, opacity, 0.0, 0.0,
+                                                 0.0);
+  }));
   _customOutput.Normalize(1.0, 0.0);
   return OK;
 }

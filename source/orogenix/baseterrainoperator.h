@@ -164,6 +164,9 @@ protected:
   Int _savedPredecessorDirty = 0;
   Int _currentPredecessorDirty = 0;
   Grid2D<Float> _customOutput;
+  // The mask of the last blend into the terrain (ApplyToTerrain), kept so that its storage serves the
+  // next blend; not part of the operator's state or memory figure.
+  Grid2D<Float> _mask;
 
 private:
   // A filter's difference map: |input - output| of every cell, normalised to [0, 1].

@@ -1,8 +1,7 @@
 #include "orogenix/blend.h"
 
-#include <atomic>
-
 #include "orogenix/ogx_parallel.h"
+#include "orogenix/ogx_simd.h"
 
 namespace
 {
@@ -40,12 +39,9 @@ void BlendBlock(const BlendJob& job, Float destMin, Int begin, Int end)
   BlendLoop<MODE, MASK>(job, destMin, begin, end);
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define OGX_BLEND_AVX2 1
-// The same loop for processors with AVX2, chosen at run time: twice the doubles per instruction,
-// which the normalised modes need to keep up with memory. AVX2 brings no fused multiply-add (that
-// would be the separate FMA extension, which is not enabled here), so every operation is the same
-// IEEE operation as in the portable loop and the values are identical.
+#ifdef OGX_AVX2_DISPATCH
+// The same loop for processors with AVX2, chosen at run time (ogx_simd.h): twice the doubles per
+// instruction, which the normalised modes need to keep up with memory; the values are identical.
 template <BLENDMODE MODE, Bool MASK>
 [[gnu::target("avx2")]] void BlendBlockAvx2(const BlendJob& job, Float destMin, Int begin, Int end)
 {
@@ -53,29 +49,14 @@ template <BLENDMODE MODE, Bool MASK>
 }
 #endif
 
-std::atomic<Bool> g_wideVectors{true};
-
-Bool UseAvx2()
-{
-#ifdef OGX_BLEND_AVX2
-  static const Bool hasAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return hasAvx2 && g_wideVectors.load(std::memory_order_relaxed);
-#else
-  return false;
-#endif
-}
-
 template <BLENDMODE MODE, Bool MASK>
 Result<void> RunBlendBlocks(Int from, Int to, const BlendJob& job, Float destMin, Int threadCount, Int granularity)
 {
   // A per-cell loop written over blocks of cells (OGX::ParallelForBlocks): the host loop hands out one
   // index per body call, which would cost more than the few operations of a cell. Each cell is still
   // blended once and on its own, so the result is that of the per-cell loop with any thread count.
-#ifdef OGX_BLEND_AVX2
-  if (UseAvx2())
+#ifdef OGX_AVX2_DISPATCH
+  if (OGX::UseAvx2())
     return OGX::ParallelForBlocks(
       from, to, [&](Int begin, Int end) { BlendBlockAvx2<MODE, MASK>(job, destMin, begin, end); }, threadCount,
       granularity);
@@ -96,7 +77,7 @@ Result<void> RunBlend(Int from, Int to, const BlendJob& job, Float destMin, Int 
 
 void blend_detail::SetWideVectorsAllowed(Bool allowed)
 {
-  g_wideVectors.store(allowed, std::memory_order_relaxed);
+  OGX::SetWideVectorsAllowed(allowed);
 }
 
 Result<void> BlendGrids(Int from, Int to, const BlendJob& job, Int threadCount, Int granularity)

@@ -6,6 +6,10 @@
 #include <limits>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "host/core/log.h"
 #include "orogenix/ogx_parallel.h"
 
@@ -13,11 +17,16 @@ namespace
 {
 // Below this many cells a min/max pass stays on the calling thread.
 constexpr Int MINMAX_PART_CELLS = 16384;
-// Upper bound of the parts a min/max pass is split into; their results live on the stack.
-constexpr Int MINMAX_MAX_PARTS = 64;
+// Upper bound of the parts a min/max pass is split into; their results live on the stack. Enough parts
+// that each thread's share is several chunks of the loop's granularity, so that threads can take over
+// parts from one that is held up.
+constexpr Int MINMAX_MAX_PARTS = 512;
 // Below this many cells (512 KiB of doubles) a new grid is cleared on the calling thread. Higher than
 // the cell loops' 10000: a clear is one store per cell, so the pool's start-up outweighs it for longer.
 constexpr Int CLEAR_SERIAL_CELLS = 65536;
+// Kept storage serves a shaping up to this fraction (1/n) smaller than it holds; a grid that shrinks
+// further gives the storage back.
+constexpr Int STORAGE_SLACK_DIVISOR = 16;
 
 struct BitmapFree
 {
@@ -46,6 +55,107 @@ Int32 ToChannel(Float v)
 }
 } // namespace
 
+namespace
+{
+// Cells per block of a min/max part: the block's range is found with several accumulators at once,
+// then merged into the part's.
+constexpr Int MINMAX_BLOCK = 2048;
+
+// The lowest and highest of c[0, n) by the strict tests of UpdateMinMax, starting from +inf and -inf:
+// the values a sequential pass finds (a NaN never enters), but not necessarily with the bits of the
+// first of equal values, which only matters for 0.0 against -0.0 (see FloatPartMinMax). Eight
+// accumulators each, so that the comparisons of different cells do not wait on each other: minpd and
+// maxpd are exactly the strict tests (v < m ? v : m, and v > m ? v : m).
+void BlockMinMax(const Float* c, Int n, Float& lo, Float& hi)
+{
+  constexpr Int LANES = 8;
+  constexpr Float inf = std::numeric_limits<Float>::infinity();
+  alignas(16) Float l[LANES];
+  alignas(16) Float h[LANES];
+  Int i = 0;
+#if defined(__SSE2__)
+  __m128d l0 = _mm_set1_pd(inf), l1 = l0, l2 = l0, l3 = l0;
+  __m128d h0 = _mm_set1_pd(-inf), h1 = h0, h2 = h0, h3 = h0;
+  for (; i + LANES <= n; i += LANES)
+  {
+    const __m128d v0 = _mm_loadu_pd(c + i);
+    const __m128d v1 = _mm_loadu_pd(c + i + 2);
+    const __m128d v2 = _mm_loadu_pd(c + i + 4);
+    const __m128d v3 = _mm_loadu_pd(c + i + 6);
+    l0 = _mm_min_pd(v0, l0);
+    l1 = _mm_min_pd(v1, l1);
+    l2 = _mm_min_pd(v2, l2);
+    l3 = _mm_min_pd(v3, l3);
+    h0 = _mm_max_pd(v0, h0);
+    h1 = _mm_max_pd(v1, h1);
+    h2 = _mm_max_pd(v2, h2);
+    h3 = _mm_max_pd(v3, h3);
+  }
+  _mm_store_pd(l, l0);
+  _mm_store_pd(l + 2, l1);
+  _mm_store_pd(l + 4, l2);
+  _mm_store_pd(l + 6, l3);
+  _mm_store_pd(h, h0);
+  _mm_store_pd(h + 2, h1);
+  _mm_store_pd(h + 4, h2);
+  _mm_store_pd(h + 6, h3);
+#else
+  for (Int k = 0; k < LANES; ++k)
+  {
+    l[k] = inf;
+    h[k] = -inf;
+  }
+  for (; i + LANES <= n; i += LANES)
+    for (Int k = 0; k < LANES; ++k)
+    {
+      grid2d_detail::Lower(l[k], c[i + k]);
+      grid2d_detail::Raise(h[k], c[i + k]);
+    }
+#endif
+  for (; i < n; ++i)
+  {
+    grid2d_detail::Lower(l[0], c[i]);
+    grid2d_detail::Raise(h[0], c[i]);
+  }
+  lo = l[0];
+  hi = h[0];
+  for (Int k = 1; k < LANES; ++k)
+  {
+    grid2d_detail::Lower(lo, l[k]);
+    grid2d_detail::Raise(hi, h[k]);
+  }
+}
+
+// The first cell of c[0, n) that equals 0.0 (either sign); the block is known to hold one.
+Float FirstZero(const Float* c, Int n)
+{
+  for (Int i = 0; i < n; ++i)
+    if (c[i] == 0.0)
+      return c[i];
+  return 0.0;
+}
+
+// A part's strict-test range from +inf and -inf, bit-identical to the one-accumulator pass over it:
+// the blocks' ranges are merged in index order with the same strict tests. Equal values differ in bits
+// only as 0.0 and -0.0, and the pass keeps the first of them: when a block's lowest (highest) value is
+// a zero that replaces the part's, the part takes the block's first zero, found by a scan of that one
+// block. This happens at most once per part and bound (a bound only moves one way, past zero once).
+void FloatPartMinMax(const Float* c, Int n, Float& lo, Float& hi)
+{
+  for (Int begin = 0; begin < n; begin += MINMAX_BLOCK)
+  {
+    const Int count = std::min(MINMAX_BLOCK, n - begin);
+    Float blockLo;
+    Float blockHi;
+    BlockMinMax(c + begin, count, blockLo, blockHi);
+    if (blockLo < lo)
+      lo = blockLo == 0.0 ? FirstZero(c + begin, count) : blockLo;
+    if (blockHi > hi)
+      hi = blockHi == 0.0 ? FirstZero(c + begin, count) : blockHi;
+  }
+}
+} // namespace
+
 template <typename T>
 Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear)
 {
@@ -61,12 +171,15 @@ Result<void> Grid2D<T>::Shape(Int newWidth, Int newHeight, Float newSizeX, Float
   }
   const Int count = newWidth * newHeight;
   // An operator's output grid is reshaped to the same size at every computation: its cells are kept
-  // and only cleared. Otherwise the old cells go first, so reshaping a large grid never holds two
-  // arrays at once. The header is written only once the new cells exist; any failure leaves the grid
-  // empty.
+  // and only cleared, as is the storage an emptied grid kept (ResetKeepingStorage) for a count (about)
+  // this large. Otherwise the old cells go first, so reshaping a large grid never holds two arrays at
+  // once. The header is written only once the new cells exist; any failure leaves the grid empty.
+  const Int capacity = cells.GetCapacity();
+  const Bool reuse = cells.IsEmpty() && count <= capacity && capacity - count <= capacity / STORAGE_SLACK_DIVISOR;
   if (count != cells.GetCount())
   {
-    cells.Reset();
+    if (!reuse)
+      cells.Reset();
     Result<void> res = cells.ResizeDefault(count);
     if (res.IsError())
     {
@@ -119,6 +232,15 @@ template <typename T>
 Result<void> Grid2D<T>::InitLikeForOverwrite(const Grid2D& other)
 {
   return ShapeLike(other, false);
+}
+
+template <typename T>
+void Grid2D<T>::ResetKeepingStorage()
+{
+  BaseArray<T> storage = std::move(cells);
+  storage.Flush();
+  Reset();
+  cells = std::move(storage);
 }
 
 template <typename T>
@@ -203,10 +325,17 @@ Bool Grid2D<T>::FindMinMax(T& lo, T& hi) const
       T partHi = T(-inf);
       const Int begin = 1 + rest * p / parts;
       const Int end = 1 + rest * (p + 1) / parts;
-      for (Int i = begin; i < end; ++i)
+      if constexpr (std::same_as<T, Float>)
       {
-        grid2d_detail::Lower(partLo, c[i]);
-        grid2d_detail::Raise(partHi, c[i]);
+        FloatPartMinMax(c + begin, end - begin, partLo, partHi);
+      }
+      else
+      {
+        for (Int i = begin; i < end; ++i)
+        {
+          grid2d_detail::Lower(partLo, c[i]);
+          grid2d_detail::Raise(partHi, c[i]);
+        }
       }
       found[static_cast<std::size_t>(p)] = Range{partLo, partHi};
     },

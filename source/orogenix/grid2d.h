@@ -144,6 +144,10 @@ public:
   }
   // Back to the empty shape: all counts and sizes 0, cells freed, min/max reset.
   void Reset();
+  // The empty shape as Reset leaves it, but the cell storage is kept for the next shaping of (about)
+  // the same count: a grid reshaped at every rebuild, such as a mask, then never faults its cells in
+  // again.
+  void ResetKeepingStorage();
   // Copies cells and every header field. Copying a grid onto itself changes nothing.
   Result<void> CopyFrom(const Grid2D& other);
 
@@ -170,6 +174,9 @@ public:
   // min/max reset, then UpdateMinMax for every cell in index order. Runs in parallel over parts of the
   // grid, which gives exactly the result of the sequential pass (see the definition).
   void RecomputeMinMax();
+  // The cells' range as RecomputeMinMax stores it, without storing it: false (lo/hi untouched) when there
+  // are no cells. For readers that must not write the grid.
+  Bool FindMinMax(T& lo, T& hi) const;
 
   // Interpolated height at the fractional cell position (x along a row, y across rows; 0 is the centre
   // of the first cell). Positions outside the grid read the border cells.
@@ -201,8 +208,6 @@ public:
   String ToString() const;
 
 private:
-  // The cells' range as RecomputeMinMax stores it: false (lo/hi untouched) when there are no cells.
-  Bool FindMinMax(T& lo, T& hi) const;
   Result<void> Shape(Int newWidth, Int newHeight, Float newSizeX, Float newSizeY, Bool clear = true);
   Result<void> ShapeLike(const Grid2D& other, Bool clear);
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "common/ogx_gui.h"
 #include "host/core/basearray.h"
@@ -10,6 +11,7 @@
 #include "orogenix/blend.h"
 #include "orogenix/ogx_ids.h"
 #include "orogenix/ogx_parallel.h"
+#include "orogenix/ogx_simd.h"
 #include "orogenix/operatorregistry.h"
 
 namespace
@@ -40,33 +42,31 @@ struct Band
   {
   }
 
-  // (3 - 2t) t^2 on [0, 1), 1 from 1 on, 0 below 0.
+  // (3 - 2t) t^2 on [0, 1), 1 from 1 on, 0 below 0 (NaN stays NaN).
   static Float Smooth(Float t)
   {
-    if (t >= 1.0)
-      return 1.0;
-    if (t < 0.0)
-      return 0.0;
-    return (3.0 - 2.0 * t) * t * t;
+    const Float r = (3.0 - 2.0 * t) * t * t;
+    return t >= 1.0 ? 1.0 : (t < 0.0 ? 0.0 : r);
   }
 
   // The weight of a source value. The ramps are tested low first, so where they overlap (falloffs
-  // summing above 2) the low ramp decides. A ramp of 0 never divides: v < low + 0 cannot hold for a v
-  // that passed v >= low, and likewise at the high end.
+  // summing above 2) the low ramp decides. Written as selections rather than branches, so that a loop
+  // of weights vectorises: both ramps are worked out and the tests pick one, which is the value the
+  // branches give (a division by a ramp of 0, which gives inf or NaN, is then never picked: v < low + 0
+  // cannot hold for a v that passed v >= low, and likewise at the high end).
   Float Weight(Float v) const
   {
-    if (v < low || v > high)
-      return 0.0;
-    if (v < low + rampLow)
-      return Smooth((v - low) / rampLow);
-    if (v > high - rampHigh)
-      return Smooth((high - v) / rampHigh);
-    return 1.0;
+    const Float lowRamp = Smooth((v - low) / rampLow);
+    const Float highRamp = Smooth((high - v) / rampHigh);
+    Float w = v > high - rampHigh ? highRamp : 1.0;
+    w = v < low + rampLow ? lowRamp : w;
+    return v < low || v > high ? 0.0 : w;
   }
 };
 
-// An empty mask becomes the terrain's shape, to be filled with the weights; a mask with cells must
-// already have the terrain's cell count, checked here before any cell is written.
+// An empty mask becomes the terrain's shape, to be filled with the weights (its cells are not cleared
+// first: the band writes every one); a mask with cells must already have the terrain's cell count,
+// checked here before any cell is written.
 Result<Bool> PrepareBandMask(Grid2D<Float>& mask, const Grid2D<Float>& terrain)
 {
   if (terrain.cellCount <= 0)
@@ -79,22 +79,203 @@ Result<Bool> PrepareBandMask(Grid2D<Float>& mask, const Grid2D<Float>& terrain)
   }
   else
   {
-    HOST_TRY(mask.InitLike(terrain));
+    HOST_TRY(mask.InitLikeForOverwrite(terrain));
   }
   return hadMask;
 }
 
-// The angle between a and b, defined here so that the slope loop inlines it.
-inline Float Angle(const Vector& a, const Vector& b)
+// VectorAngle in two steps, so that the slope band can look at the cosine before it decides whether it
+// needs the angle: the cosine k (a . b) with k = sqrt(1 / (|a|^2 |b|^2)), 0 for a zero vector ...
+inline Float CosineOf(const Vector& a, const Vector& b)
 {
   const Float s = a.GetSquaredLength() * b.GetSquaredLength();
   const Float k = s == 0.0 ? 0.0 : std::sqrt(1.0 / s);
-  const Float x = k * Dot(a, b);
+  return k * Dot(a, b);
+}
+
+// ... and the angle of that cosine, with cosines at or beyond +-1 taken as 0 and pi.
+inline Float AngleOfCosine(Float x)
+{
   if (x >= 1.0)
     return 0.0;
   if (x <= -1.0)
     return PI;
   return std::acos(x);
+}
+
+// The slope band decided on cosines. A cell's slope is AngleOfCosine(c) / (pi/2) of the cosine c
+// between the up vector and its normal, and falls as c rises, so "the slope lies below an edge" is "c
+// lies above the edge's cosine". Each bound below is that cosine moved by COSINE_GUARD to the safe
+// side: the guard is a million times wider than the rounding of cos, acos and the division together,
+// so a cell beyond a bound has its slope on that side of the edge exactly as the plain formula computes
+// it, and gets the weight 0 or 1 that the formula gives it without an acos. Cells between the bounds
+// (in a ramp, or within a guard's width of an edge) and cells with a NaN cosine take the plain formula.
+// Edges outside the slopes' range [0, 2] (and NaN edges, ramps and falloffs) give bounds that nothing
+// passes, or everything but NaN.
+class SlopeBandBounds
+{
+public:
+  explicit SlopeBandBounds(const Band& band)
+  {
+    _zeroAbove = CosineBelowSlope(band.low);
+    _zeroBelow = CosineAboveSlope(band.high);
+    _oneBelow = std::min(CosineAboveSlope(band.low), CosineAboveSlope(band.low + band.rampLow));
+    _oneAbove = std::max(CosineBelowSlope(band.high), CosineBelowSlope(band.high - band.rampHigh));
+  }
+
+  // The band's weights for the cells of the given cosines: Band::Weight(AngleOfCosine(c) / (pi/2)),
+  // bit for bit. The cells the bounds decide are done in one branch-free pass that notes the others;
+  // those then take the plain formula one after another.
+  void Weights(const Band& band, const Float* cosines, Int count, Float* weights) const
+  {
+    Int open[OGX::LOOP_CELLBLOCK];
+    Int openCount = 0;
+    for (Int k = 0; k < count; ++k)
+    {
+      // Bitwise, not short-circuit: on rough terrain neighbouring cells fall on either side of a
+      // bound at random, and branches would be mispredicted half the time.
+      const Float c = cosines[k];
+      const Bool zero = (c > _zeroAbove) | (c < _zeroBelow);
+      const Bool one = (c < _oneBelow) & (c > _oneAbove);
+      weights[k] = static_cast<Float>(one & !zero);
+      open[openCount] = k;
+      openCount += static_cast<Int>(!(zero | one));
+    }
+    for (Int j = 0; j < openCount; ++j)
+    {
+      const Int k = open[j];
+      weights[k] = band.Weight(AngleOfCosine(cosines[k]) / PI05);
+    }
+  }
+
+private:
+  static constexpr Float COSINE_GUARD = 1e-9;
+  static constexpr Float INF = std::numeric_limits<Float>::infinity();
+
+  // A cosine above the result certainly has a slope below edge.
+  static Float CosineBelowSlope(Float edge)
+  {
+    if (!(edge > 0.0))
+      return INF;    // no slope lies below 0 (or a NaN edge)
+    if (edge > 2.0)
+      return -INF;   // every slope does
+    return std::cos(edge * PI05) + COSINE_GUARD;
+  }
+  // A cosine below the result certainly has a slope above edge.
+  static Float CosineAboveSlope(Float edge)
+  {
+    if (edge < 0.0)
+      return INF;    // every slope does
+    if (!(edge < 2.0))
+      return -INF;   // no slope lies above 2 (or a NaN edge)
+    return std::cos(edge * PI05) - COSINE_GUARD;
+  }
+
+  Float _zeroAbove;
+  Float _zeroBelow;
+  Float _oneBelow;
+  Float _oneAbove;
+};
+
+// The cosines of the slope pass for the cells [x0, x1) of one row, x0 >= 1 and x1 <= width - 1: the
+// normal of Grid2D::GetNormal with its row neighbours unclamped, then CosineOf(up, normal), every
+// operation as they do it, in a loop the compiler can vectorise (masking.cpp is built without errno
+// and trap semantics, which changes no value). `above` and `below` are the clamped neighbour rows.
+[[gnu::always_inline]] inline void InteriorSlopeCosines(const Float* row, const Float* above, const Float* below,
+                                                        Int x0, Int x1, Float* out)
+{
+  for (Int x = x0; x < x1; ++x)
+  {
+    const Float dx = row[x - 1] - row[x + 1];
+    const Float dz = above[x] - below[x];
+    const Float length = std::sqrt(dx * dx + 4.0 + dz * dz);
+    const Vector normal(dx / length, 2.0 / length, dz / length);
+    out[x - x0] = CosineOf(UP_VECTOR, normal);
+  }
+}
+
+void InteriorSlopeCosinesPortable(const Float* row, const Float* above, const Float* below, Int x0, Int x1, Float* out)
+{
+  InteriorSlopeCosines(row, above, below, x0, x1, out);
+}
+
+#ifdef OGX_AVX2_DISPATCH
+// The same loop with AVX2 where the processor has it (ogx_simd.h); the values are identical.
+[[gnu::target("avx2")]] void InteriorSlopeCosinesAvx2(const Float* row, const Float* above, const Float* below,
+                                                      Int x0, Int x1, Float* out)
+{
+  InteriorSlopeCosines(row, above, below, x0, x1, out);
+}
+#endif
+
+// The height band over the cells [begin, end): the weights, or the mask times them.
+[[gnu::always_inline]] inline void HeightBand(const Band& band, const Float* heights, Float* m, Int begin, Int end,
+                                              Bool hadMask)
+{
+  if (hadMask)
+    for (Int i = begin; i < end; ++i)
+      m[i] = band.Weight(heights[i]) * m[i];
+  else
+    for (Int i = begin; i < end; ++i)
+      m[i] = band.Weight(heights[i]);
+}
+
+void HeightBandPortable(const Band& band, const Float* heights, Float* m, Int begin, Int end, Bool hadMask)
+{
+  HeightBand(band, heights, m, begin, end, hadMask);
+}
+
+#ifdef OGX_AVX2_DISPATCH
+// With AVX2 where the processor has it (ogx_simd.h): four divisions at a time; the values are identical.
+[[gnu::target("avx2")]] void HeightBandAvx2(const Band& band, const Float* heights, Float* m, Int begin, Int end,
+                                            Bool hadMask)
+{
+  HeightBand(band, heights, m, begin, end, hadMask);
+}
+#endif
+
+// The slope cosines of the cells [begin, end) (any stretch of rows) into out.
+void SlopeCosines(const Grid2D<Float>& terrain, Int begin, Int end, Float* out)
+{
+  const Int w = terrain.width;
+  const Int h = terrain.height;
+  const Float* c = terrain.cells.GetFirst();
+  Int i = begin;
+  while (i < end)
+  {
+    const Int y = i / w;
+    const Int rowEnd = std::min(end, (y + 1) * w);
+    Int x = i - y * w;
+    const Int xEnd = rowEnd - y * w;
+    // The border columns clamp their neighbours: GetNormal itself.
+    auto border = [&] { out[i - begin] = CosineOf(UP_VECTOR, terrain.GetNormal(x, y)); };
+    if (x == 0)
+    {
+      border();
+      ++x;
+      ++i;
+    }
+    const Int interiorEnd = std::min(xEnd, w - 1);
+    if (x < interiorEnd)
+    {
+      const Float* row = c + y * w;
+      const Float* above = c + std::max<Int>(y - 1, 0) * w;
+      const Float* below = c + std::min<Int>(y + 1, h - 1) * w;
+#ifdef OGX_AVX2_DISPATCH
+      if (OGX::UseAvx2())
+        InteriorSlopeCosinesAvx2(row, above, below, x, interiorEnd, out + (i - begin));
+      else
+#endif
+        InteriorSlopeCosinesPortable(row, above, below, x, interiorEnd, out + (i - begin));
+      i += interiorEnd - x;
+      x = interiorEnd;
+    }
+    if (x < xEnd)   // the last column
+    {
+      border();
+      ++i;
+    }
+  }
 }
 
 // Reads the masking list (parameter 3001) through the host's parameter getter, so that an operator
@@ -110,7 +291,7 @@ Result<FieldList*> ReadMaskingFieldList(BaseObject* op, GeData& data)
 
 Float VectorAngle(const Vector& a, const Vector& b)
 {
-  return Angle(a, b);
+  return AngleOfCosine(CosineOf(a, b));
 }
 
 Result<void> BuildFieldMask(Grid2D<Float>& mask, FieldList* fieldList, const Grid2D<Float>& operatorGrid,
@@ -124,7 +305,8 @@ Result<void> BuildFieldMask(Grid2D<Float>& mask, FieldList* fieldList, const Gri
 
   if (CountEnabledFieldLayers(fieldList, FIELDLAYER_QUERY_ALLFLAGS) <= 0)
   {
-    mask.Reset();
+    // Empty (no mask); the storage stays for the bands or the next mask.
+    mask.ResetKeepingStorage();
     return OK;
   }
   HOST_TRY(mask.InitLike(operatorGrid));
@@ -171,28 +353,26 @@ Result<void> ApplySlopeMask(Grid2D<Float>& mask, const Grid2D<Float>& terrain, F
 {
   const Bool hadMask = HOST_TRY(PrepareBandMask(mask, terrain));
   const Band band(low, high, falloffLow, falloffHigh);
+  const SlopeBandBounds bounds(band);
   Float* m = mask.cells.GetFirst();
-  const Int w = terrain.width;
 
-  // The normal (Grid2D::GetNormal), its angle to the up vector as a slope in [0, 1] and the band's
-  // weight are worked out cell by cell in one pass. Keeping neither the normals nor the slopes as grids
-  // gives the same values without allocating and filling 32 bytes per cell; like the normals and
-  // slopes it replaces, the pass always asks for all threads.
+  // The normal (Grid2D::GetNormal), its cosine to the up vector and the band's weight are worked out
+  // block by block in one pass: the weight of VectorAngle(up, normal) / (pi/2), with the acos only
+  // where the bounds leave the weight open (see SlopeBandBounds). Keeping neither the normals nor the
+  // slopes as grids gives the same values without allocating and filling 32 bytes per cell; like the
+  // normals and slopes it replaces, the pass always asks for all threads.
   return OGX::ParallelForBlocks(
     0, terrain.cellCount,
-    [&, m, w, hadMask](Int begin, Int end) {
-      Int x = begin % w;
-      Int y = begin / w;
-      for (Int i = begin; i < end; ++i)
-      {
-        const Float weight = band.Weight(Angle(UP_VECTOR, terrain.GetNormal(x, y)) / PI05);
-        m[i] = hadMask ? weight * m[i] : weight;
-        if (++x == w)
-        {
-          x = 0;
-          ++y;
-        }
-      }
+    [&, m, hadMask](Int begin, Int end) {
+      Float cosines[OGX::LOOP_CELLBLOCK];
+      Float weights[OGX::LOOP_CELLBLOCK];
+      SlopeCosines(terrain, begin, end, cosines);
+      bounds.Weights(band, cosines, end - begin, weights);
+      if (hadMask)
+        for (Int i = begin; i < end; ++i)
+          m[i] = weights[i - begin] * m[i];
+      else
+        std::copy(weights, weights + (end - begin), m + begin);
     },
     OGX::LOOP_ALLTHREADS);
 }
@@ -206,12 +386,15 @@ Result<void> ApplyHeightMask(Grid2D<Float>& mask, const Grid2D<Float>& terrain, 
   const Float* heights = terrain.cells.GetFirst();
   return OGX::ParallelForBlocks(
     0, terrain.cellCount,
-    [&band, m, heights, hadMask](Int begin, Int end) {
-      for (Int i = begin; i < end; ++i)
+    [band, m, heights, hadMask](Int begin, Int end) {
+#ifdef OGX_AVX2_DISPATCH
+      if (OGX::UseAvx2())
       {
-        const Float weight = band.Weight(heights[i]);
-        m[i] = hadMask ? weight * m[i] : weight;
+        HeightBandAvx2(band, heights, m, begin, end, hadMask);
+        return;
       }
+#endif
+      HeightBandPortable(band, heights, m, begin, end, hadMask);
     },
     OGX::ThreadsFor(terrain.cellCount, OGX::LOOP_SERIAL_ITEMS));
 }
@@ -251,7 +434,10 @@ Result<void> OGX::BaseTerrainOperatorData::ApplyToTerrain(Grid2D<Float>& terrain
   if (terrain.cellCount != output.cellCount)
     return IllegalArgumentError(MSG_GRID_SIZES);
 
-  Grid2D<Float> mask;
+  // The mask keeps its storage from one blend to the next (the operator's member), so a masked
+  // operator does not allocate and fault in a terrain-sized grid at every rebuild. It starts empty.
+  Grid2D<Float>& mask = _mask;
+  mask.ResetKeepingStorage();
   HOST_TRY(BuildFieldMask(mask, fieldList, output, context.terrainMatrix, op));
   if (mask.cellCount > 0 && mask.cellCount != terrain.cellCount)
     return IllegalArgumentError(MSG_MASK_SIZE);

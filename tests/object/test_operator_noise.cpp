@@ -611,6 +611,30 @@ TEST_F(NoiseOperatorTest, DistortionInTerrainSpaceOrOperatorSpace)
   }
 }
 
+// Rows far wider than the stretches the operator places its samples in, with the distortion and an
+// offset, on all threads: every cell bit for bit the value of its own sample, placed step by step.
+TEST_F(NoiseOperatorTest, WideRowsMatchTheCellByCellReferenceBitForBit)
+{
+  Shape(700, 3, 900.0, 40.0);
+  for (const Int32 type : {21, 64, 12})
+    for (const Bool distorted : {false, true})
+    {
+      BaseObject* op = AddNoise(55);
+      BaseContainer& bc = op->GetDataInstanceRef();
+      bc.SetInt32(NOISEOPERATOR_TYPE, type);
+      bc.SetVector(NOISEOPERATOR_OFFSET, Vector(3.0, 0.0, -8.0));
+      bc.SetBool(NOISEOPERATOR_INVERT, type == 12);
+      bc.SetBool(2001, distorted);
+      bc.SetFloat(2002, 0.3);
+      ASSERT_TRUE(Compute(op).IsOk());
+      const std::vector<Float> want = Reference(op);
+      const std::vector<Float> got = Cells(Output(op));
+      ASSERT_EQ(got.size(), want.size());
+      for (std::size_t k = 0; k < got.size(); ++k)
+        ASSERT_TRUE(Same(got[k], want[k])) << "type " << type << " distorted " << distorted << " cell " << k;
+    }
+}
+
 TEST_F(NoiseOperatorTest, InversionComesBeforeTheNormalisation)
 {
   Shape(20, 20, 100.0, 100.0);

@@ -28,6 +28,7 @@
 #include "object/terrainmesh.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "support/module_terrain.h"
 #include "support/test_operators.h"
 #include "support/test_support.h"
 
@@ -89,16 +90,9 @@ protected:
   void SetUp() override
   {
     ResetHost();
-    host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
-    ASSERT_TRUE(InitResource());
-    ASSERT_TRUE(LoadIconSheets());
-    ASSERT_TRUE(RegisterTerrainObject(10));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_GENERATOR, "Test generator", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
-                                        TestGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 21));
+    ASSERT_TRUE(ogx_test::RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_RAMP, "Ramp", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
                                         RampGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 22));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_FILTER, "Test filter", TERRAINOPERATORFLAGS::TYPE_FILTER,
-                                        TestFilter::Alloc, "Obaseterrainoperator", nullptr, 0, 31));
     doc = BaseDocument::Alloc();
     ASSERT_NE(doc, nullptr);
     terrain = BaseObject::Alloc(ID_OGX_TERRAINOBJECT);
@@ -409,6 +403,94 @@ TEST_F(TerrainObjectTest, NothingChangedReturnsTheCache)
   EXPECT_EQ(Terrain()->GetTerrain().width, 7);
 }
 
+namespace
+{
+// Everything a built mesh holds in its tags (type, and the records of variable tags), its own and
+// those of the objects below it, in list order.
+std::vector<std::pair<Int32, std::vector<std::byte>>> MeshContent(const BaseObject* op)
+{
+  std::vector<std::pair<Int32, std::vector<std::byte>>> out;
+  for (; op; op = op->GetNext())
+  {
+    for (const BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext())
+    {
+      std::vector<std::byte> bytes;
+      if (tag->IsInstanceOf(Tvariable))
+      {
+        const auto* v = static_cast<const VariableTag*>(tag);
+        const auto* data = static_cast<const std::byte*>(v->GetLowlevelDataAddressR());
+        bytes.assign(data, data + Int(v->GetDataCount()) * v->GetDataSize());
+      }
+      out.emplace_back(tag->GetType(), std::move(bytes));
+    }
+    for (auto& entry : MeshContent(op->GetDown()))
+      out.push_back(std::move(entry));
+  }
+  return out;
+}
+} // namespace
+
+// Rebuilds of the same shape write their mesh into the arrays of the meshes they replaced (the host's
+// record pool) and into the terrain grid they keep: each must give exactly the mesh that a first build
+// of the same settings gives in fresh memory.
+TEST_F(TerrainObjectTest, RebuildsInRecycledStorageGiveTheFreshMesh)
+{
+  struct Step
+  {
+    Float value;
+    Int32 tessellation;
+    Bool hull;
+  };
+  // Large enough (301 x 301 cells) that every mesh array is recycled; the steps alternate values and
+  // layouts so that recycled storage always holds another mesh's records.
+  const Step steps[] = {{1.0, 0, false}, {2.0, 0, true}, {3.0, 1, false}, {4.0, 2, true}, {5.0, 1, true},
+                        {6.0, 1, false}, {7.0, 0, false}};
+  auto setUp = [](BaseObject* terrainObject, BaseObject* generator, const Step& step) {
+    BaseContainer& data = terrainObject->GetDataInstanceRef();
+    data.SetInt32(TERRAINOBJECT_RESOLUTION_X, 300);
+    data.SetInt32(TERRAINOBJECT_RESOLUTION_Z, 300);
+    data.SetInt32(TERRAINOBJECT_TESSELATION, step.tessellation);
+    data.SetBool(TERRAINOBJECT_HULL, step.hull);
+    generator->GetDataInstanceRef().SetFloat(TESTOPERATOR_VALUE, step.value);
+  };
+  AddOperator(ID_TEST_RAMP);
+  BaseObject* generator = AddOperator(ID_TEST_GENERATOR);
+  const Vector* recycled = nullptr;
+  Bool reused = false;
+  for (const Step& step : steps)
+  {
+    setUp(terrain, generator, step);
+    const BaseObject* mesh = Build();
+    ASSERT_NE(mesh, nullptr);
+    const auto content = MeshContent(mesh);
+    reused = reused || static_cast<const PolygonObject*>(mesh)->GetPointR() == recycled;
+
+    // The same settings built once in a document of their own, with nothing to recycle.
+    BaseDocument* other = BaseDocument::Alloc();
+    BaseObject* fresh = BaseObject::Alloc(ID_OGX_TERRAINOBJECT);
+    ASSERT_TRUE(other->InsertObject(fresh, nullptr));
+    fresh->GetDataInstanceRef().SetFloat(TERRAINOBJECT_SIZE_X, 40.0);
+    fresh->GetDataInstanceRef().SetFloat(TERRAINOBJECT_SIZE_Z, 20.0);
+    BaseObject* ramp = BaseObject::Alloc(ID_TEST_RAMP);
+    BaseObject* freshGenerator = BaseObject::Alloc(ID_TEST_GENERATOR);
+    ASSERT_TRUE(ramp->InsertUnderLast(fresh));
+    ASSERT_TRUE(freshGenerator->InsertUnderLast(fresh));
+    ramp->GetDataInstanceRef().SetFloat(TERRAINOPERATOR_HEIGHT, 1.0);
+    freshGenerator->GetDataInstanceRef().SetFloat(TERRAINOPERATOR_HEIGHT, 1.0);
+    setUp(fresh, freshGenerator, step);
+    host::FlushRecordStoragePool();
+    HierarchyContext hh(other, 1.0, nullptr, BUILDFLAGS::NONE);
+    const BaseObject* expected = host::BuildObjectCache(fresh, &hh);
+    ASSERT_NE(expected, nullptr);
+    EXPECT_TRUE(MeshContent(expected) == content) << "value " << step.value;
+    // Freeing the other document recycles its mesh: the next step's build gets these arrays, which hold
+    // this step's records.
+    recycled = static_cast<const PolygonObject*>(expected)->GetPointR();
+    BaseDocument::Free(other);
+  }
+  EXPECT_TRUE(reused);
+}
+
 TEST_F(TerrainObjectTest, FailingOperatorEndsTheBuild)
 {
   BaseObject* generator = AddOperator(ID_TEST_GENERATOR);
@@ -689,9 +771,9 @@ TEST_F(TerrainObjectTest, CellPointIndexErrorsAndThreads)
   }
   EXPECT_FALSE(Terrain()->GetCellIndexLock().IsLocked());
   EXPECT_EQ(Terrain()->GetCellIndexKey(), TerrainObject::CellIndexKey());
-  // An insertion that fails half way leaves no key behind either.
+  // Points that cannot be stored (the allocation after the stacks') leave no key behind either.
   {
-    host::ScopedAllocationFailure fail(5);
+    host::ScopedAllocationFailure fail(2);
     EXPECT_TRUE(Terrain()->GetCellPointIndex(terrain).IsError());
   }
   EXPECT_FALSE(Terrain()->GetCellIndexLock().IsLocked());

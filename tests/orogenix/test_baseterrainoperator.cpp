@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include "host/core/alloc.h"
+#include "host/core/random.h"
 #include "host/fields/fieldlist.h"
 #include "host/fields/fieldobjects.h"
 #include "host/scene/hierarchy.h"
 #include "host/scene/hyperfile.h"
 #include "orogenix/baseterrainoperator.h"
+#include "orogenix/blend.h"
 #include "support/test_operators.h"
+#include "support/test_support.h"
 
 using namespace ogx_test;
 
@@ -727,6 +731,57 @@ TEST_F(BaseOperatorTest, FilterDifferenceMap)
   ASSERT_TRUE(Evaluate(op, t, context, true).IsOk());
   for (Int i = 0; i < 4; ++i)
     EXPECT_EQ(filter->Difference().cells[i], 0.0) << i;
+}
+
+// The map made in one pass against the plain sequence (a copy of the terrain, BlendGrids in mode
+// DIFFERENCE, Normalize), bit for bit and header field for field, on many blocks with NaN, infinite and
+// signed-zero heights, and with the cached output against a changed terrain.
+TEST_F(BaseOperatorTest, DifferenceMapMatchesCopyBlendAndNormalize)
+{
+  BaseObject* pred = AddOperator(ID_TEST_GENERATOR);
+  BaseObject* op = AddOperator(ID_TEST_FILTER);
+  (void)pred;
+  TestFilter* filter = op->GetNodeData<TestFilter>();
+  EvaluationContext context = MakeContext(300);
+  context.resolutionZ = 170;
+  Grid2D<Float> t = ZeroTerrain(context);
+  LcgRandom rng;
+  rng.Init(21);
+  auto fill = [&](Float scale) {
+    for (Int i = 0; i < t.cellCount; ++i)
+      t.cells[i] = i % 1009 == 0 ? std::nan("") : (i % 1013 == 0 ? -HUGE_VAL : (i % 17 == 0 ? -0.0 : rng.Get11() * scale));
+  };
+  auto reference = [&] {
+    Grid2D<Float> r;
+    EXPECT_TRUE(r.CopyFrom(t).IsOk());
+    BlendJob job;
+    job.destination = r.cells.GetFirst();
+    job.layer = filter->Output().cells.GetFirst();
+    job.destinationMin = &r.min;
+    job.mode = static_cast<Int32>(BLENDMODE::DIFFERENCE);
+    job.opacity = 1.0;
+    EXPECT_TRUE(BlendGrids(0, r.cellCount, job).IsOk());
+    r.Normalize(1.0, 0.0);
+    return r;
+  };
+  auto expectSame = [&](const Grid2D<Float>& r, const char* what) {
+    const Grid2D<Float>& d = filter->Difference();
+    ASSERT_EQ(d.cellCount, r.cellCount) << what;
+    EXPECT_EQ(d.width, r.width);
+    EXPECT_EQ(d.height, r.height);
+    EXPECT_EQ(d.sizeX, r.sizeX);
+    EXPECT_EQ(d.sizeY, r.sizeY);
+    EXPECT_TRUE(Same(d.min, r.min) && Same(d.max, r.max) && d.minMaxValid == r.minMaxValid) << what;
+    for (Int i = 0; i < r.cellCount; ++i)
+      ASSERT_TRUE(Same(d.cells[i], r.cells[i])) << what << " cell " << i;
+  };
+  fill(3.0);
+  Dirty(op, context);
+  ASSERT_TRUE(Evaluate(op, t, context, true).IsOk());
+  expectSame(reference(), "computed");
+  fill(50.0);   // the cached output against another terrain
+  ASSERT_TRUE(Evaluate(op, t, context, false).IsOk());
+  expectSame(reference(), "cached");
 }
 
 TEST_F(BaseOperatorTest, FilterOfAnotherSizeThanItsInputFails)

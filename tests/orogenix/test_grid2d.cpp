@@ -246,6 +246,51 @@ TEST(Grid2DShape, LargeGridsAreZeroedWhetherTheirCellsAreNewOrKept)
     ASSERT_EQ(g.cells[i], 0.0) << i;
 }
 
+// A grid emptied with ResetKeepingStorage looks like a reset one, and its next shaping of about the
+// same count reuses the cells it had: Init clears them, InitLikeForOverwrite leaves what they held. A much
+// smaller or a larger shape takes new cells.
+TEST(Grid2DShape, KeptStorageServesTheNextShaping)
+{
+  Grid2D<Float> g = RandomGrid(300, 200, 5);
+  g.RecomputeMinMax();
+  const Float* storage = g.cells.GetFirst();
+  g.ResetKeepingStorage();
+  ExpectEmpty(g, "ResetKeepingStorage");
+  EXPECT_GE(g.cells.GetCapacity(), 60000);
+
+  const Grid2D<Float> like = RandomGrid(300, 199, 6);   // 300 cells fewer
+  ASSERT_TRUE(g.InitLikeForOverwrite(like).IsOk());
+  EXPECT_EQ(g.cells.GetFirst(), storage);
+  EXPECT_EQ(g.width, 300);
+  EXPECT_EQ(g.height, 199);
+  EXPECT_EQ(g.cellCount, 59700);
+  EXPECT_EQ(g.cells.GetCount(), 59700);
+  EXPECT_EQ(g.sizeX, 10.0);
+  EXPECT_FALSE(g.minMaxValid);
+  EXPECT_EQ(g.cells[0], RandomGrid(300, 200, 5).cells[0]);   // as the storage held it
+
+  g.ResetKeepingStorage();
+  ASSERT_TRUE(g.Init(200, 300, 1.0, 1.0).IsOk());
+  EXPECT_EQ(g.cells.GetFirst(), storage);
+  for (Int i = 0; i < g.cellCount; ++i)
+    ASSERT_EQ(g.cells[i], 0.0) << i;
+
+  g.ResetKeepingStorage();
+  ASSERT_TRUE(g.Init(100, 100, 1.0, 1.0).IsOk());
+  EXPECT_LT(g.cells.GetCapacity(), 60000);   // a much smaller grid gives the storage back
+  ASSERT_TRUE(g.InitLikeForOverwrite(RandomGrid(200, 100, 7)).IsOk());
+  EXPECT_EQ(g.cellCount, 20000);
+
+  // A failure on the way leaves the grid empty, as for any shaping.
+  g.ResetKeepingStorage();
+  const Grid2D<Float> same = RandomGrid(100, 200, 8);
+  {
+    host::ScopedAllocationFailure fail(1);
+    EXPECT_TRUE(g.InitLikeForOverwrite(same).IsError());
+  }
+  ExpectEmpty(g, "failed InitLikeForOverwrite");
+}
+
 TEST(Grid2DShape, CopyFromCopiesCellsAndEveryHeaderField)
 {
   Grid2D<Float> src = MakeGrid(2, 3, {1, -2, 3, 4, 5, 6}, 4.0, 7.0);
@@ -467,6 +512,18 @@ TEST(Grid2DMinMax, RecomputeMatchesTheSequentialDefinitionExactly)
        for (Int i = 70000; i < g.cellCount; ++i)
          g.cells[i] = 2.0;
      }},
+    {"zeros of both signs scattered", 400, 300,
+     [](Grid2D<Float>& g) {
+       for (Int i = 0; i < g.cellCount; ++i)
+         g.cells[i] = (i * 7919) % 13 == 0 ? ((i * 31) % 3 == 0 ? -0.0 : 0.0) : std::fabs(g.cells[i]);
+     }},
+    {"NaN and zeros within one block", 400, 300,
+     [](Grid2D<Float>& g) {
+       for (Int i = 0; i < 8192; ++i)
+         g.cells[i] = i % 3 == 0 ? kNaN : 5.0;
+       g.cells[8190] = -0.0;
+       g.cells[8185] = 0.0;
+     }},
     {"one cell", 1, 1, [](Grid2D<Float>&) {}},
     {"two cells", 2, 1, [](Grid2D<Float>&) {}},
     {"no cells", 0, 7, [](Grid2D<Float>&) {}},
@@ -490,6 +547,25 @@ TEST(Grid2DMinMax, RecomputeMatchesTheSequentialDefinitionExactly)
     EXPECT_TRUE(Same(g.min, mn)) << p.name << " (one thread)";
     EXPECT_TRUE(Same(g.max, mx)) << p.name << " (one thread)";
   }
+
+  // The first zero of the lowest (highest) value followed by zeros of the other sign, at every offset
+  // against the blocks and accumulator lanes the pass works in: only the first one's sign may come out.
+  for (Int shift = 0; shift < 16; ++shift)
+    for (const Float sign : {1.0, -1.0})
+    {
+      Grid2D<Float> g = RandomGrid(400, 300, 3);
+      for (Int i = 0; i < g.cellCount; ++i)
+        g.cells[i] = sign * (1.0 + std::fabs(g.cells[i]));
+      const Float first = sign > 0.0 ? -0.0 : 0.0;
+      g.cells[40000 + shift] = first;
+      for (Int i = 1; i < 40; ++i)
+        g.cells[40000 + shift + i] = -first;
+      Float mn, mx;
+      Bool valid;
+      SequentialMinMax(g, mn, mx, valid);
+      g.RecomputeMinMax();
+      EXPECT_TRUE(Same(g.min, mn) && Same(g.max, mx)) << "shift " << shift << " sign " << sign;
+    }
 }
 
 TEST(Grid2DMinMax, VectorRecomputeIsPerComponent)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "host/core/alloc.h"
@@ -18,6 +19,7 @@
 #include "orogenix/blend.h"
 #include "orogenix/masking.h"
 #include "orogenix/ogx_ids.h"
+#include "orogenix/ogx_simd.h"
 #include "support/test_support.h"
 
 namespace
@@ -140,6 +142,24 @@ Float ReferenceBand(Float v, Float low, Float high, Float falloffLow, Float fall
   if (v > high - falloffHigh * width / 2.0)
     return smooth((high - v) / (falloffHigh * width / 2.0));
   return 1.0;
+}
+
+// The band weight of a value by the formula's own steps (ramps of falloff x half the band width,
+// tested low first; a ramp weight (3 - 2t) t^2, 1 from t = 1 on, 0 below 0): the bit-exact reference.
+Float PlainBandWeight(Float v, Float low, Float high, Float falloffLow, Float falloffHigh)
+{
+  const Float rampLow = falloffLow * 0.5 * (high - low);
+  const Float rampHigh = falloffHigh * 0.5 * (high - low);
+  Float t = 2.0;
+  if (v < low || v > high)
+    return 0.0;
+  if (v < low + rampLow)
+    t = (v - low) / rampLow;
+  else if (v > high - rampHigh)
+    t = (high - v) / rampHigh;
+  if (t >= 1.0)
+    return 1.0;
+  return t < 0.0 ? 0.0 : (3.0 - 2.0 * t) * t * t;
 }
 
 // The slope of cell (x, y) from the neighbour differences (clamped at the borders), as the angle of
@@ -471,24 +491,108 @@ TEST(BandTest, SlopeWeightsAreExactlyThoseOfTheComputedSlope)
     SCOPED_TRACE(testing::Message() << "band " << b.low << " " << b.high << " " << b.falloffLow << " " << b.falloffHigh);
     Grid2D<Float> mask;
     ASSERT_TRUE(ApplySlopeMask(mask, terrain, b.low, b.high, b.falloffLow, b.falloffHigh).IsOk());
-    const Float rampLow = b.falloffLow * 0.5 * (b.high - b.low);
-    const Float rampHigh = b.falloffHigh * 0.5 * (b.high - b.low);
     for (Int i = 0; i < terrain.cellCount; ++i)
     {
       const Float v = slopes[static_cast<std::size_t>(i)];
-      Float expected = 1.0;
-      Float t = 2.0;
-      if (v < b.low || v > b.high)
-        expected = 0.0;
-      else if (v < b.low + rampLow)
-        t = (v - b.low) / rampLow;
-      else if (v > b.high - rampHigh)
-        t = (b.high - v) / rampHigh;
-      if (t < 1.0)
-        expected = t < 0.0 ? 0.0 : (3.0 - 2.0 * t) * t * t;
+      const Float expected = PlainBandWeight(v, b.low, b.high, b.falloffLow, b.falloffHigh);
       ASSERT_TRUE(Same(mask.cells[i], expected)) << "cell " << i << " slope " << v << ": " << mask.cells[i];
     }
   }
+}
+
+// Random band settings through apply (ApplySlopeMask or ApplyHeightMask) on terrain, every weight bit
+// for bit the plain formula's of the cell's source value (its slope or height): bands inside and
+// beyond [lowest, highest], reversed ones, edges on cells' values and one double step beside them, hard
+// and soft, overlapping and negative ramps, every fifth over an existing mask of awkward values; the
+// AVX2 and the portable copies of the loops take turns. With a falloff of 0 the band is a hard step, so
+// a cell put on the wrong side of an edge would be off by a whole 1.
+namespace
+{
+void ExpectRandomBandsMatchThePlainFormula(Result<void> (*apply)(Grid2D<Float>&, const Grid2D<Float>&, Float, Float,
+                                                                 Float, Float),
+                                           const Grid2D<Float>& terrain, const std::vector<Float>& values,
+                                           Float lowest, Float highest, UInt32 seed)
+{
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<Float> unit(0.0, 1.0);
+  const Grid2D<Float> existing = MakeGrid(terrain.width, terrain.height, 1.0, 1.0, [&](Int x, Int y) {
+    const Float special[] = {std::nan(""), HUGE_VAL, -0.0, -2.5, 0.0};
+    return (x + 3 * y) % 17 == 0 ? special[(x + y) % 5] : unit(rng);
+  });
+  auto pick = [&] { return values[static_cast<std::size_t>(unit(rng) * static_cast<Float>(values.size() - 1))]; };
+  const Float span = highest - lowest;
+  struct WideScope
+  {
+    ~WideScope() { OGX::SetWideVectorsAllowed(true); }
+  } restore;
+  for (int k = 0; k < 160; ++k)
+  {
+    OGX::SetWideVectorsAllowed(k % 2 == 0);
+    Float low = lowest - 0.1 * span + 1.2 * span * unit(rng);
+    Float high = lowest - 0.1 * span + 1.2 * span * unit(rng);
+    if (k % 4 == 1)
+    {
+      low = pick();
+      high = pick();
+    }
+    if (k % 4 == 2)
+    {
+      low = std::nextafter(pick(), -HUGE_VAL);
+      high = std::nextafter(pick(), HUGE_VAL);
+    }
+    if (k % 3 == 0 && low > high)
+      std::swap(low, high);
+    const Float falloffs[] = {0.0, unit(rng), 2.5 * unit(rng), -unit(rng)};
+    const Float falloffLow = falloffs[k % 4];
+    const Float falloffHigh = falloffs[(k / 4) % 4];
+    const Bool hadMask = k % 5 == 0;
+    SCOPED_TRACE(testing::Message() << "band " << low << " " << high << " " << falloffLow << " " << falloffHigh);
+    Grid2D<Float> mask;
+    if (hadMask)
+      mask = Copy(existing);
+    ASSERT_TRUE(apply(mask, terrain, low, high, falloffLow, falloffHigh).IsOk());
+    for (Int i = 0; i < terrain.cellCount; ++i)
+    {
+      const Float v = values[static_cast<std::size_t>(i)];
+      Float expected = PlainBandWeight(v, low, high, falloffLow, falloffHigh);
+      if (hadMask)
+        expected = expected * existing.cells[i];
+      ASSERT_TRUE(Same(mask.cells[i], expected)) << "cell " << i << " value " << v << ": " << mask.cells[i];
+    }
+  }
+}
+} // namespace
+
+// On a grid of many blocks (all threads) with slopes over the whole range and NaN and infinite heights.
+TEST(BandTest, SlopeBandOnRandomTerrainMatchesThePlainFormula)
+{
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<Float> unit(0.0, 1.0);
+  const Grid2D<Float> terrain = MakeGrid(157, 131, 300.0, 200.0, [&](Int x, Int y) {
+    if ((x * 7 + y * 13) % 997 == 0)
+      return std::nan("");
+    if ((x * 11 + y * 5) % 1499 == 0)
+      return (x + y) % 2 ? HUGE_VAL : -HUGE_VAL;
+    // Row scales from flat (1e-7) to near vertical (1e4), so slopes cover [0, 1).
+    return unit(rng) * std::pow(10.0, -7.0 + 11.0 * static_cast<Float>(y) / 130.0);
+  });
+  std::vector<Float> slopes;
+  for (Int y = 0; y < terrain.height; ++y)
+    for (Int x = 0; x < terrain.width; ++x)
+      slopes.push_back(VectorAngle(Vector(0.0, 1.0, 0.0), terrain.GetNormal(x, y)) / HALF_PI);
+  ExpectRandomBandsMatchThePlainFormula(ApplySlopeMask, terrain, slopes, 0.0, 2.0, 31);
+}
+
+TEST(BandTest, HeightBandOnRandomTerrainMatchesThePlainFormula)
+{
+  std::mt19937 rng(37);
+  std::uniform_real_distribution<Float> unit(0.0, 1.0);
+  const Grid2D<Float> terrain = MakeGrid(151, 97, 300.0, 200.0, [&](Int x, Int y) {
+    const Float special[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, -0.0};
+    return (x * 5 + y * 3) % 211 == 0 ? special[(x + y) % 4] : -50.0 + 100.0 * unit(rng);
+  });
+  const std::vector<Float> heights(terrain.cells.begin(), terrain.cells.end());
+  ExpectRandomBandsMatchThePlainFormula(ApplyHeightMask, terrain, heights, -50.0, 50.0, 37);
 }
 
 TEST(BandTest, Errors)
@@ -821,6 +925,53 @@ TEST_F(MaskingTest, SlopeAndHeightBandsMultiply)
     reference.cells[i] = reference.cells[i] + (layer.cells[i] - reference.cells[i]) * m;
   }
   ExpectSameGrid(result, reference);
+}
+
+// The operator keeps its mask's storage from one blend to the next; whatever the last blend left there,
+// every blend must give what a fresh operator with the same settings gives.
+TEST_F(MaskingTest, RepeatedBlendsOfOneOperatorMatchFreshOnes)
+{
+  const Grid2D<Float> rough = RandomGrid(43, 37, 8, 3.0);
+  const Grid2D<Float> layer = RandomGrid(43, 37, 9, 10.0);
+  std::unique_ptr<FieldList> solid = FieldList::Alloc();
+  ASSERT_TRUE(solid->AppendLayer(SolidLayer(0.6)).IsOk());
+  std::unique_ptr<FieldList> none = FieldList::Alloc();
+  struct Setting
+  {
+    const char* name;
+    Bool slope;
+    Bool height;
+    Bool field;
+  };
+  const Setting settings[] = {{"both bands", true, true, false}, {"no mask", false, false, false},
+                              {"height band", false, true, false}, {"field", false, false, true},
+                              {"field and slope band", true, false, true}, {"slope band", true, false, false}};
+  auto configure = [&](BaseObject* op, const Setting& setting) {
+    BaseContainer* bc = op->GetDataInstance();
+    bc->SetBool(TERRAINOPERATOR_MASKING_SLOPE, false);
+    bc->SetBool(TERRAINOPERATOR_MASKING_HEIGHT, false);
+    if (setting.slope)
+      SetSlopeBand(op, 0.05, 0.8, 0.5, 1.0);
+    if (setting.height)
+      SetHeightBand(op, 0.5, 2.5, 1.0, 0.0);
+    SetFieldList(op, setting.field ? *solid : *none);
+    SetOutput(op, layer);
+  };
+  BaseObject* first = AddOperator();
+  BaseObject* reused = AddOperator(first);
+  for (const Setting& setting : settings)
+  {
+    SCOPED_TRACE(setting.name);
+    configure(reused, setting);
+    Grid2D<Float> result = Copy(rough);
+    ASSERT_TRUE(Apply(reused, result).IsOk());
+
+    BaseObject* fresh = AddOperator(reused);
+    configure(fresh, setting);
+    Grid2D<Float> expected = Copy(rough);
+    ASSERT_TRUE(Apply(fresh, expected).IsOk());
+    ExpectSameGrid(result, expected);
+  }
 }
 
 TEST_F(MaskingTest, FirstOperatorIgnoresTheBands)

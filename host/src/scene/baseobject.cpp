@@ -201,9 +201,9 @@ BaseTag* BaseObject::MakeTag(Int32 type, BaseTag* pred)
   return tag;
 }
 
-VariableTag* BaseObject::MakeVariableTag(Int32 type, Int32 count, BaseTag* pred)
+VariableTag* BaseObject::MakeVariableTag(Int32 type, Int32 count, BaseTag* pred, RECORDINIT init)
 {
-  VariableTag* tag = VariableTag::Alloc(type, count);
+  VariableTag* tag = VariableTag::Alloc(type, count, init);
   if (!tag)
     return nullptr;
   if (!InsertTag(tag, pred))
@@ -298,13 +298,18 @@ BaseObject* BaseTag::GetObject() const
 
 VariableTag::VariableTag(Int32 type, Int32 elementSize) : BaseTag(type), _size(elementSize) {}
 
-VariableTag* VariableTag::Alloc(Int32 type, Int32 count)
+VariableTag::~VariableTag()
+{
+  host::detail::RecycleRecordStorage(std::move(_bytes));
+}
+
+VariableTag* VariableTag::Alloc(Int32 type, Int32 count, RECORDINIT init)
 {
   const host::BuiltinType* bt = host::FindBuiltinType(type);
   if (!bt || bt->kind != NODEKIND::TAG || bt->recordSize <= 0)
     return nullptr;
   VariableTag* tag = static_cast<VariableTag*>(host::AllocBuiltinNode(type));
-  if (tag && !tag->Resize(count))
+  if (tag && !tag->Resize(count, init))
   {
     BaseTag* t = tag;
     BaseTag::Free(t);
@@ -337,14 +342,18 @@ void ZeroBytes(std::byte* p, std::size_t n)
 }
 } // namespace
 
-Bool VariableTag::Resize(Int32 count)
+Bool VariableTag::Resize(Int32 count, RECORDINIT init)
 {
   if (count < 0)
     return false;
   const std::size_t bytes = static_cast<std::size_t>(count) * static_cast<std::size_t>(_size);
   if (bytes > _bytes.size() && host::AllocationShouldFail())
     return false;
+  // A tag without records takes recycled storage of exactly its size when the pool has some; none of
+  // it is a kept record.
   const std::size_t old = _bytes.size();
+  if (old == 0 && bytes > 0)
+    _bytes = host::detail::TakeRecordStorage(bytes);
   try
   {
     _bytes.resize(bytes);
@@ -353,7 +362,7 @@ Bool VariableTag::Resize(Int32 count)
   {
     return false;
   }
-  if (bytes > old)
+  if (bytes > old && init == RECORDINIT::ZERO)
     ZeroBytes(_bytes.data() + old, bytes - old);
   _count = count;
   return true;
@@ -404,20 +413,20 @@ Vector* PointObject::GetPointW()
   return t ? static_cast<Vector*>(t->GetLowlevelDataAddressW()) : nullptr;
 }
 
-Bool PointObject::ResizePoints(Int32 count)
+Bool PointObject::ResizePoints(Int32 count, RECORDINIT init)
 {
   VariableTag* t = FindVariableTag(this, Tpoint);
-  return t && t->Resize(count);
+  return t && t->Resize(count, init);
 }
 
 PolygonObject::PolygonObject() : PointObject(Opolygon) {}
 
-PolygonObject* PolygonObject::Alloc(Int32 pcnt, Int32 vcnt)
+PolygonObject* PolygonObject::Alloc(Int32 pcnt, Int32 vcnt, RECORDINIT init)
 {
   if (pcnt < 0 || vcnt < 0)
     return nullptr;
   PolygonObject* op = static_cast<PolygonObject*>(host::AllocBuiltinNode(Opolygon));
-  if (op && !op->ResizeObject(pcnt, vcnt))
+  if (op && !op->ResizeObject(pcnt, vcnt, init))
   {
     BaseObject* o = op;
     BaseObject::Free(o);
@@ -453,10 +462,10 @@ Bool PolygonObject::CopyMembersTo(BaseList2D* dest) const
   return _polygonSelection.CopyTo(static_cast<PolygonObject*>(dest)->GetPolygonS());
 }
 
-Bool PolygonObject::ResizeObject(Int32 pcnt, Int32 vcnt)
+Bool PolygonObject::ResizeObject(Int32 pcnt, Int32 vcnt, RECORDINIT init)
 {
   VariableTag* polys = FindVariableTag(this, Tpolygon);
-  return pcnt >= 0 && vcnt >= 0 && polys && ResizePoints(pcnt) && polys->Resize(vcnt);
+  return pcnt >= 0 && vcnt >= 0 && polys && ResizePoints(pcnt, init) && polys->Resize(vcnt, init);
 }
 
 SplineObject::SplineObject() : PointObject(Ospline) {}

@@ -17,7 +17,8 @@ std::array<std::atomic<Bool>, 4> g_running{};
 struct World
 {
   BaseContainer container;
-  std::mutex mutex;   // guards the refusal set only; the container is for the main thread
+  std::recursive_mutex containerMutex;   // WorldContainerLock
+  std::mutex mutex;                      // guards the refusal set only
   std::set<Int32> refused;
 };
 
@@ -61,6 +62,16 @@ BaseContainer* GetWorldContainerInstance()
   return &GetWorld().container;
 }
 
+WorldContainerLock::WorldContainerLock()
+{
+  GetWorld().containerMutex.lock();
+}
+
+WorldContainerLock::~WorldContainerLock()
+{
+  GetWorld().containerMutex.unlock();
+}
+
 void EventAdd(Int32 flags)
 {
   Events& e = GetEvents();
@@ -86,7 +97,10 @@ void ResetRunningStates()
 void ResetWorldContainer()
 {
   World& w = GetWorld();
-  w.container = BaseContainer();
+  {
+    WorldContainerLock worldLock;
+    w.container = BaseContainer();
+  }
   std::lock_guard lock(w.mutex);
   w.refused.clear();
 }
@@ -171,5 +185,6 @@ void ResetSceneState()
   ResetEvents();
   ResetWriteAccessRefusals();
   ResetModelingCommandRefusals();
+  FlushRecordStoragePool();
 }
 } // namespace host

@@ -63,4 +63,11 @@ UInt64 HashBelow(const BaseObject* op);
 Bool StoreParameter(BaseList2D* node, const DescID& id, const GeData& t_data);
 // Calls the undo machinery's free hook (the document frees its undo data).
 void FreeUndoState(BaseDocument* doc);
+
+// A variable tag's record storage (recordpool.cpp).
+using RecordBytes = std::vector<std::byte, DefaultInitAllocator<std::byte>>;
+// Takes the storage of a variable tag that goes away: large arrays go to the pool, others are freed.
+void RecycleRecordStorage(RecordBytes&& bytes);
+// Storage of exactly `bytes` bytes from the pool (its content unwritten), or an empty array.
+RecordBytes TakeRecordStorage(std::size_t bytes);
 } // namespace host::detail

@@ -25,6 +25,7 @@
 #include <sstream>
 
 #include "frontend.h"
+#include "hudtext.h"
 #include "host/app/moduleloader.h"
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -34,6 +35,7 @@
 #include "host/gui/icons.h"
 #include "host/imaging/bitmap.h"
 #include "host/scene/description.h"
+#include "host/scene/hierarchy.h"
 #include "host/scene/resource.h"
 #include "host/scene/scene.h"
 #include "meshexport.h"
@@ -150,6 +152,19 @@ TEST(FrontEndArgumentsTest, OptionsAndTheirErrors)
     EXPECT_EQ(r.GetValue().module, Url(String("m.so")));
   }
   EXPECT_TRUE(ParseArguments({"--help"}).GetValue().help);
+  EXPECT_TRUE(ParseArguments({"--about"}).GetValue().about);
+  {
+    const Result<FrontEndOptions> page = ParseArguments({"--help-page", "ONOISEOPERATOR", "NOISEOPERATOR_SCALE"});
+    ASSERT_TRUE(page.IsOk());
+    EXPECT_EQ(page.GetValue().helpType, String("ONOISEOPERATOR"));
+    EXPECT_EQ(page.GetValue().helpProperty, "NOISEOPERATOR_SCALE");
+    // The parameter is optional, and an option after the type is no parameter.
+    const Result<FrontEndOptions> type = ParseArguments({"--help-page=PREFSOGX", "--module", "m.so"});
+    ASSERT_TRUE(type.IsOk());
+    EXPECT_EQ(type.GetValue().helpType, String("PREFSOGX"));
+    EXPECT_EQ(type.GetValue().helpProperty, "");
+    EXPECT_EQ(type.GetValue().module, Url(String("m.so")));
+  }
 
   struct Case
   {
@@ -170,6 +185,12 @@ TEST(FrontEndArgumentsTest, OptionsAndTheirErrors)
     {{"s.json", "--out", "o", "--slope=1"}, "--slope: takes no value"},
     {{"s.json", "--out", "o", "--bogus"}, "--bogus: unknown option"},
     {{"a.json", "b.json", "--out", "o"}, "b.json: only one scene can be given"},
+    {{"--about=1"}, "--about: takes no value"},
+    {{"--about", "s.json"}, "--about: give no scene or --out with it"},
+    {{"--help-page"}, "--help-page: a value is missing"},
+    {{"--help-page="}, "--help-page: the type is empty"},
+    {{"--help-page", "OTERRAIN", "X", "s.json"}, "--help-page: give no scene or --out with it"},
+    {{"--about", "--list-types"}, "--list-types, --describe, --about and --help-page: give one of them"},
   };
   for (const Case& c : cases)
   {
@@ -1073,7 +1094,7 @@ TEST(FrontEndExecutableTest, ListsTypesAndDescribesTheirParameters)
                          "lists them)\n");
   const RunResult mixed = RunHost({"--list-types", "scene.json"}, work);
   EXPECT_EQ(mixed.exit, 2);
-  EXPECT_NE(mixed.err.find("--list-types: lists what a scene may hold; give no scene, --out or document options with it"), std::string::npos);
+  EXPECT_NE(mixed.err.find("--list-types: lists what a scene may hold; give no scene or --out with it"), std::string::npos);
   fs::remove_all(work);
 }
 
@@ -1284,4 +1305,134 @@ TEST(FrontEndExecutableTest, RunningOutOfMemoryIsAnErrorNotAnAbort)
   fs::remove_all(work);
 }
 #endif
+// ---------------------------------------------------------------------------------------------------
+// The HUD line, the About texts and the help pages
+
+TEST(HudTextTest, LettersAreWhiteOnADarkRimAndClippedToTheImage)
+{
+  RgbaImage image;
+  image.width = 40;
+  image.height = 12;
+  image.pixels.assign(static_cast<std::size_t>(image.width * image.height * 4), 0);
+  const auto pixel = [&](Int32 x, Int32 y) { return &image.pixels[static_cast<std::size_t>((y * image.width + x) * 4)]; };
+  DrawText(image, 2, 2, "I|");
+  // "I": its top bar runs from column 1 to 3 of the cell, its stem down column 2.
+  for (const Int32 x : {3, 4, 5})
+    EXPECT_EQ(pixel(x, 2)[0], 255) << x;
+  for (Int32 y = 2; y < 9; ++y)
+    EXPECT_EQ(pixel(4, y)[0], 255) << y;
+  EXPECT_EQ(pixel(4, 2)[3], 255);
+  // The rim around it is dark and opaque; pixels away from any letter are untouched.
+  EXPECT_EQ(pixel(4, 1)[0], 24);
+  EXPECT_EQ(pixel(4, 1)[3], 255);
+  EXPECT_EQ(pixel(2, 5)[3], 0);
+  // "|" in the second cell: a full column at its centre.
+  for (Int32 y = 2; y < 9; ++y)
+    EXPECT_EQ(pixel(2 + HUDTEXT_ADVANCE + 2, y)[0], 255) << y;
+  EXPECT_EQ(pixel(30, 5)[3], 0);
+
+  // Far outside or half outside: drawn where it is inside, nothing written beyond the pixels.
+  RgbaImage copy = image;
+  DrawText(image, -100000, -100000, "clipped away");
+  EXPECT_EQ(image.pixels, copy.pixels);
+  DrawText(image, 36, 8, "WW");
+  DrawText(image, 2147483000, 5, "W");
+  EXPECT_EQ(image.pixels.size(), copy.pixels.size());
+
+  // A non-ASCII letter is one '?', whatever its byte count.
+  RgbaImage a = copy;
+  RgbaImage b = copy;
+  DrawText(a, 0, 0, "a\xc3\xa9" "b");
+  DrawText(b, 0, 0, "a?b");
+  EXPECT_EQ(a.pixels, b.pixels);
+}
+
+// The preferences as the preferences page leaves them (HUD on, its usual items, text at 0.05).
+TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
+{
+  const fs::path work = TempDir("hud");
+  WriteText(work / "scene.json", TerrainScene({{R"("Ridge")", R"("Resolution X": 6, "Resolution Z": 4)", ""},
+                                               {R"("Other")", "", ""}}));
+  InProcessBuild build(work / "scene.json");
+  if (!build.HasTerrainObject())
+    GTEST_SKIP() << "the module registers no terrain object yet";
+  BaseDocument* doc = build.Document();
+  BaseObject* ridge = doc->SearchObject("Ridge");
+  BaseObject* other = doc->SearchObject("Other");
+  ASSERT_TRUE(ridge && other);
+  HierarchyContext hh(doc, 1.0, nullptr, BUILDFLAGS::NONE);
+  ASSERT_NE(host::BuildObjectCache(ridge, &hh), nullptr);
+  other->SetBit(BIT_ACTIVE);
+
+  // The preferences page filled in its defaults when the module started: the default items show.
+  const std::vector<host::HudText> texts = ViewHud(doc, ridge, 512, 300);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].x, 15);
+  EXPECT_EQ(texts[0].y, 13);   // (300 - 25) x 0.05, truncated
+  EXPECT_EQ(texts[0].text.rfind("Ridge | Polygons: 24 | ", 0), 0u) << texts[0].text;
+  // The scene's own selection is as it was.
+  EXPECT_TRUE(other->GetBit(BIT_ACTIVE));
+  EXPECT_FALSE(ridge->GetBit(BIT_ACTIVE));
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, AboutShowsTheDialogsTexts)
+{
+  const fs::path work = TempDir("about");
+  const RunResult r = RunHost({"--about"}, work);
+  ASSERT_EQ(r.exit, 0) << r.err;
+  const std::string logo = (fs::path(OGX_HOST_EXE).parent_path() / "res" / "ogx_logo.tif").string();
+  EXPECT_EQ(r.out, "About Orogenix...\n[logo: " + logo + ", 256 x 80]\nOrogenix 1.1.0\n\nRev master @ 051ccf5\n2021-03-10\n\n");
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, HelpPagesOpenThroughTheModulesCallback)
+{
+  const fs::path work = TempDir("helppage");
+  const fs::path log = work / "browser.log";
+  const std::string browser = std::string(OGX_SOURCE_DIR) + "/tests/support/browser_recorder.sh %s";
+  setenv("BROWSER", browser.c_str(), 1);
+  setenv("OGX_BROWSER_LOG", log.c_str(), 1);
+  const RunResult page = RunHost({"--help-page", "ONOISEOPERATOR", "NOISEOPERATOR_SCALE"}, work);
+  const RunResult prefs = RunHost({"--help-page", "PREFSOGX"}, work);
+  const RunResult lower = RunHost({"--help-page", "onoiseoperator"}, work);
+  unsetenv("BROWSER");
+  unsetenv("OGX_BROWSER_LOG");
+
+  EXPECT_EQ(page.exit, 0) << page.err;
+  EXPECT_EQ(page.out, "The module opened the help of ONOISEOPERATOR NOISEOPERATOR_SCALE in the web browser.\n");
+  EXPECT_EQ(prefs.exit, 0) << prefs.err;
+  EXPECT_EQ(lower.exit, 1);
+  EXPECT_EQ(lower.err, "ogx-host: --help-page: the module has no help for onoiseoperator\n");
+  const std::string help = (fs::path(OGX_HOST_EXE).parent_path() / "help" / "content").string();
+  EXPECT_EQ(ReadText(log), "file://" + help + "/onoiseoperator.html#NOISEOPERATOR_SCALE\nfile://" + help +
+                             "/prefsogx.html#\n");
+  fs::remove_all(work);
+}
+
+TEST(FrontEndExecutableTest, TheHudLineIsPrintedAfterEachBuild)
+{
+  const fs::path work = TempDir("hudline");
+  WriteText(work / "scene.json", TerrainScene({{R"("Mesa")", R"("Resolution X": 4, "Resolution Z": 4)", ""}}));
+  Bool hasPreferencesPage = false;
+  {
+    InProcessBuild probe(work / "scene.json");
+    if (!probe.HasTerrainObject())
+      GTEST_SKIP() << "the module registers no terrain object yet";
+    hasPreferencesPage = host::FindPlugin(1055624) != nullptr;
+  }
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", (work / "out").string()}, work);
+  ASSERT_EQ(r.exit, 0) << r.err;
+  // The line shows once the preferences page has filled in the HUD's items; without the page every
+  // item is off and the viewport shows nothing.
+  if (hasPreferencesPage)
+  {
+    EXPECT_NE(r.out.find("\nHUD: Mesa | Polygons: 16 | "), std::string::npos) << r.out;
+  }
+  else
+  {
+    EXPECT_EQ(r.out.find("HUD:"), std::string::npos) << r.out;
+  }
+  fs::remove_all(work);
+}
 } // namespace

@@ -85,7 +85,7 @@ TEST(FrontEndArgumentsTest, DocumentOptionsKeepTheirOrder)
     {{"s.json", "--out", "o", "--pref", "1000"}, "--pref: expected KEY=VALUE (got \"1000\")"},
     {{"s.json", "--out", "o", "--save="}, "--save: the file name is empty"},
     {{"--list-types", "--run", "Group Operators"},
-     "--list-types: lists what a scene may hold; give no scene, --out or document options with it"},
+     "--list-types: works on no document; give no --pref, --run, --undo, --press or --save with it"},
   };
   for (const Case& c : cases)
   {

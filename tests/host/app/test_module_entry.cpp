@@ -336,6 +336,10 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1056685, PLUGINTYPE::COMMAND, "#$46" + GeLoadString(10047), 0, "", 0, true},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
     {1055624, PLUGINTYPE::PREFS, GeLoadString(10084), 0, "prefsogx", 0, false},
+    {1055659, PLUGINTYPE::OTHER, "", 0, "", 0, false},
+    {1055661, PLUGINTYPE::COMMAND, "#$52" + GeLoadString(10040), 0, "", 0, true},
+    {1054744, PLUGINTYPE::COMMAND, "#$53" + GeLoadString(10038), 0, "", 0, true},
+    {1056379, PLUGINTYPE::SCENEHOOK, "OGX_TerrainHudDrawSceneHook", 0, "", 0, false},
   };
   const std::vector<host::RegistrationCall> plugins = host::GetRegistrationLog();
   ASSERT_EQ(plugins.size(), expectedPlugins.size());
@@ -373,10 +377,8 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   };
   const std::vector<Separator> separators = {
     {1054692, "#$20--"}, {1054745, "#$30--"}, {1054746, "#$40--"}, {1054804, "#$50--"}};
-  std::vector<host::RegistrationCall> commands;
-  for (const host::RegistrationCall& call : CommandRegistrations())
-    if (call.name.ends_with("--"))
-      commands.push_back(call);
+  std::vector<host::RegistrationCall> commands = CommandRegistrations();
+  std::erase_if(commands, [](const host::RegistrationCall& c) { return !c.name.ends_with("--"); });
   ASSERT_EQ(commands.size(), separators.size());
   for (std::size_t i = 0; i < separators.size(); ++i)
   {

@@ -31,6 +31,7 @@ public:
   static inline const GeListNode* copyDest = nullptr;
   static inline Int32 builds = 0;
   static inline Bool keepCache = false;
+  static inline Int32 cachePoints = 3;   // points of the polygon object a build makes
 
   Int32 member = 0;   // a plug-in member that only CopyTo carries over
 
@@ -75,7 +76,7 @@ public:
     op->GetDataInstance()->SetString(1092, "built " + String::IntToString(builds));   // a status text
     if (keepCache && op->GetCache())
       return op->GetCache();
-    return PolygonObject::Alloc(3, 1);
+    return PolygonObject::Alloc(cachePoints, 1);
   }
 };
 
@@ -90,6 +91,7 @@ protected:
     Recorder::failInit = false;
     Recorder::builds = 0;
     Recorder::keepCache = false;
+    Recorder::cachePoints = 3;
     _live = host::GetLiveNodeCount();
   }
   void TearDown() override
@@ -581,6 +583,89 @@ TEST_F(SceneTest, LargeRecordArraysGrowZeroedAfterAShrink)
   EXPECT_EQ(poly->GetPointR()[999], Vector(1.0, 2.0, 3.0));
   for (Int32 i = 1000; i < 200000; ++i)
     ASSERT_EQ(poly->GetPointR()[i], Vector()) << i;
+}
+
+// Freed large record arrays go to the host's pool and come back to a tag of (about) their size; records
+// asked for zeroed are zero whatever the storage held, unwritten ones keep it.
+TEST_F(SceneTest, FreedRecordArraysAreRecycled)
+{
+  const Int minimum = host::GetRecordStorageRecycleMinimum();
+  const Int32 points = static_cast<Int32>(minimum / 24 + 100);   // just above the minimum
+  const Int32 polygons = 1000;                                    // far below it
+  EXPECT_EQ(host::GetRecordStoragePoolBytes(), 0);
+
+  BaseObject* first = PolygonObject::Alloc(points, polygons, RECORDINIT::UNWRITTEN);
+  ASSERT_NE(first, nullptr);
+  PolygonObject* poly = static_cast<PolygonObject*>(first);
+  EXPECT_EQ(poly->GetPointCount(), points);
+  EXPECT_EQ(poly->GetPolygonCount(), polygons);
+  for (Int32 i = 0; i < points; ++i)
+    poly->GetPointW()[i] = Vector(1.0, 2.0, 3.0);
+  const Vector* storage = poly->GetPointR();
+  BaseObject::Free(first);
+  // Only the point array is large enough to be kept.
+  const Int pooled = host::GetRecordStoragePoolBytes();
+  EXPECT_GE(pooled, Int(points) * 24);
+  EXPECT_LT(pooled, Int(points) * 24 + minimum);
+
+  // Zeroed records are zero even in recycled storage.
+  ObjPtr zeroed(PolygonObject::Alloc(points, polygons));
+  PolygonObject* z = static_cast<PolygonObject*>(zeroed.get());
+  EXPECT_EQ(z->GetPointR(), storage);
+  EXPECT_EQ(host::GetRecordStoragePoolBytes(), 0);
+  for (Int32 i = 0; i < points; ++i)
+    ASSERT_EQ(z->GetPointR()[i], Vector()) << i;
+  for (Int32 i = 0; i < polygons; ++i)
+    ASSERT_EQ(z->GetPolygonR()[i], CPolygon()) << i;
+  for (Int32 i = 0; i < points; ++i)
+    z->GetPointW()[i] = Vector(4.0, 5.0, 6.0);
+  zeroed.reset();
+
+  // Unwritten records keep what the storage held; a slightly smaller request still takes it, a much
+  // smaller or a larger one does not.
+  ObjPtr larger(PolygonObject::Alloc(points + points / 4, 1, RECORDINIT::UNWRITTEN));
+  EXPECT_NE(static_cast<PolygonObject*>(larger.get())->GetPointR(), storage);
+  ObjPtr smaller(PolygonObject::Alloc(points / 2, 1, RECORDINIT::UNWRITTEN));
+  EXPECT_NE(static_cast<PolygonObject*>(smaller.get())->GetPointR(), storage);
+  ObjPtr unwritten(PolygonObject::Alloc(points - 10, 1, RECORDINIT::UNWRITTEN));
+  const PolygonObject* u = static_cast<const PolygonObject*>(unwritten.get());
+  EXPECT_EQ(u->GetPointR(), storage);
+  EXPECT_EQ(u->GetPointCount(), points - 10);
+  EXPECT_EQ(u->GetPointR()[points - 11], Vector(4.0, 5.0, 6.0));
+  unwritten.reset();
+  larger.reset();
+  smaller.reset();
+
+  // The pool keeps a bounded number of arrays, the ones freed last.
+  std::vector<ObjPtr> many;
+  for (int k = 0; k < 20; ++k)
+    many.emplace_back(PolygonObject::Alloc(points, 1, RECORDINIT::UNWRITTEN));
+  many.clear();
+  EXPECT_LE(host::GetRecordStoragePoolBytes(), 16 * (Int(points) * 24 + minimum));
+  EXPECT_GE(host::GetRecordStoragePoolBytes(), 16 * Int(points) * 24);
+  host::FlushRecordStoragePool();
+  EXPECT_EQ(host::GetRecordStoragePoolBytes(), 0);
+}
+
+// The build driver frees a replaced cache; its large arrays serve the next build of the same shape.
+TEST_F(SceneTest, AReplacedCacheFeedsTheNextBuild)
+{
+  RegisterRecorder();
+  DocPtr doc(BaseDocument::Alloc());
+  BaseObject* op = BaseObject::Alloc(ID_RECORDER);
+  doc->InsertObject(op, nullptr);
+  HierarchyContext hh(doc.get(), 1.0, nullptr, BUILDFLAGS::NONE);
+  Recorder::cachePoints = static_cast<Int32>(host::GetRecordStorageRecycleMinimum() / 24 + 1);
+  const PolygonObject* first = static_cast<const PolygonObject*>(host::BuildObjectCache(op, &hh));
+  ASSERT_NE(first, nullptr);
+  const Vector* firstPoints = first->GetPointR();
+  op->SetParameter(DescID(1003), GeData(5.0));
+  ASSERT_NE(host::BuildObjectCache(op, &hh), nullptr);   // made while the first is still the cache
+  EXPECT_GT(host::GetRecordStoragePoolBytes(), 0);
+  op->SetParameter(DescID(1003), GeData(6.0));
+  const PolygonObject* third = static_cast<const PolygonObject*>(host::BuildObjectCache(op, &hh));
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->GetPointR(), firstPoints);
 }
 
 TEST_F(SceneTest, PointArraysLiveInVariableTags)

@@ -13,9 +13,18 @@
 
 namespace host
 {
+// Element types that ResizeDefault may leave unwritten although they have a default constructor of
+// their own: records that are trivially copyable and destructible (so the storage itself holds them)
+// and whose owner writes every new element before reading it. A specialisation to true says so.
+template <typename T>
+struct LeaveUnwritten : std::false_type
+{
+};
+
 // Constructs elements of types without a constructor of their own (numbers, plain records) by
 // default-initialisation when made without arguments, so that growing an array of numbers can leave
-// them unwritten (BaseArray::ResizeDefault); every other construction is the usual.
+// them unwritten (BaseArray::ResizeDefault); the types of LeaveUnwritten are left as the storage
+// holds them; every other construction is the usual.
 template <typename T>
 struct DefaultInitAllocator : std::allocator<T>
 {
@@ -34,6 +43,9 @@ struct DefaultInitAllocator : std::allocator<T>
   {
     if constexpr (std::is_trivially_default_constructible_v<U>)
       ::new (static_cast<void*>(p)) U;
+    else if constexpr (LeaveUnwritten<U>::value)
+      static_assert(std::is_trivially_copyable_v<U> && std::is_trivially_destructible_v<U>,
+                    "only plain records may be left unwritten");
     else
       ::new (static_cast<void*>(p)) U();
   }
@@ -60,6 +72,8 @@ public:
   BaseArray& operator=(BaseArray&&) noexcept = default;
 
   Int GetCount() const { return static_cast<Int>(_v.size()); }
+  // Elements the storage holds without growing.
+  Int GetCapacity() const { return static_cast<Int>(_v.capacity()); }
   Bool IsEmpty() const { return _v.empty(); }
   T& operator[](Int i) { return _v[static_cast<std::size_t>(i)]; }
   const T& operator[](Int i) const { return _v[static_cast<std::size_t>(i)]; }
@@ -156,7 +170,7 @@ private:
   // The storage leaves new elements of trivial types unwritten; Resize promises value-initialised ones.
   void ValueInitialise(std::size_t from)
   {
-    if constexpr (std::is_trivially_default_constructible_v<T>)
+    if constexpr (std::is_trivially_default_constructible_v<T> || host::LeaveUnwritten<T>::value)
       std::fill(_v.begin() + static_cast<std::ptrdiff_t>(from), _v.end(), T{});
   }
 

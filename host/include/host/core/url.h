@@ -25,6 +25,12 @@ public:
   String GetName() const { return String(_path.filename().string()); }
   Url GetDirectory() const { return Url(_path.parent_path()); }
   String GetString() const { return String(_path.string()); }
+  // The location as a web browser takes it. Text that already names a scheme ("https://...") stays as
+  // it is; a local path becomes a file URL ("file:///folder/page.html#anchor"): the first "#" of the
+  // last path part starts the anchor, and every character other than letters, digits, "-._~" (and "/"
+  // in the path) is percent-encoded, so the text holds no blanks, quotes or non-ASCII characters. An
+  // empty location gives the empty text.
+  String GetUrlText() const;
   const std::filesystem::path& GetPath() const { return _path; }
   Bool IsEmpty() const { return _path.empty(); }
   // True when something exists at this path on the file system.

@@ -1,14 +1,18 @@
 // PointIndex: the host's k-d tree over 3-D points, each point carrying an Int index.
 //
-// Use: Reset, Reserve(thread count), Insert every point, Balance, then FindInRadius from any number of
-// threads at once, each passing its own thread index.
+// Use: Reset, Reserve(thread count), Insert every point (one by one, or many at once with InsertRange),
+// Balance, then FindInRadius from any number of threads at once, each passing its own thread index.
 //
 // Balance builds the tree in place over the inserted points: a range of one point is a leaf; a longer
 // range splits on the axis with the largest sum of squared deviations from the range's mean (X wins
-// ties with Y or Z, then Y), is sorted on that axis (stable, so equal coordinates keep their insertion
-// order), and its median at first + count/2 becomes the node: the count/2 points before it form the
-// left subtree, the rest the right one. The tree is implicit in the sorted array, so Balance needs no
-// memory and cannot fail.
+// ties with Y or Z, then Y), and the point that sorting the range on that axis would put at
+// first + count/2 becomes the node: the count/2 points before it form the left subtree, the rest the
+// right one. Points are ordered by their coordinate on the axis, then by their insertion index (a NaN
+// coordinate after every number), so the split never depends on how earlier splits arranged a range.
+// The range is not sorted, only split around that point (a selection), and the tree is implicit in
+// the array. The ranges near the root split one after another with their sums taken on all threads;
+// below, whole subtrees are built on the threads side by side. The sums go over fixed blocks of a
+// range, so the tree is the same with any thread count; Balance needs no memory and cannot fail.
 //
 // FindInRadius reports every point whose squared distance to the query point is at most radius²
 // (radius capped at 1e100) in the order of an iterative depth-first walk from the root: a node is
@@ -21,12 +25,14 @@
 // index it is given, so queries with different indices may run at once on a balanced index (two
 // queries with the same index must not). A thread index outside [0, n) gives an empty list. The result
 // list grows by doubling, so a query touches the host's shared allocation counter only a few times.
-// Reset, Reserve, Insert and Balance are for one thread while no query runs.
+// Reset, Reserve, Insert, InsertRange and Balance are for one thread while no query runs.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 
 #include "host/core/basearray.h"
+#include "host/core/parallel.h"
 #include "host/core/result.h"
 #include "host/core/types.h"
 
@@ -46,6 +52,12 @@ private:
   Vector _point;
   Int _index = 0;
   Int32 _axis = 0;   // split axis of the node (0 X, 1 Y, 2 Z); set by Balance
+};
+
+// InsertRange writes every node it adds, on all threads; the array need not construct them first.
+template <>
+struct host::LeaveUnwritten<PointIndexNode> : std::true_type
+{
 };
 
 // One result of a radius query: the node found and its squared distance to the query point.
@@ -74,6 +86,11 @@ public:
   // Adds a point; the index needs Balance again before it answers queries. Out-of-memory error when
   // the point cannot be stored.
   Result<void> Insert(const Vector& point, Int index);
+  // Adds count points as count Inserts would, point k at positionOf(k) (called once per k, from several
+  // threads at once) with the index firstIndex + k. Out-of-memory error, with nothing added, when the
+  // points cannot be stored; illegal-argument error for a negative count.
+  template <typename PositionOf>
+  Result<void> InsertRange(Int count, Int firstIndex, PositionOf&& positionOf);
   // Builds the tree over every inserted point (see the header comment).
   void Balance();
 
@@ -94,9 +111,37 @@ public:
 
 private:
   struct Stack;
+  struct Range;
+  // Splits one range around its node (axis, selection); the halves are left for the caller.
+  static void SplitRange(PointIndexNode* nodes, Range range);
+  // Splits the range and every range below it.
+  static void BalanceSubtree(PointIndexNode* nodes, Range range);
 
   BaseArray<PointIndexNode> _nodes;
   std::unique_ptr<Stack[]> _stacks;
   Int _stackCount = 0;
   Bool _balanced = true;   // an empty index is trivially balanced
 };
+
+template <typename PositionOf>
+Result<void> PointIndex::InsertRange(Int count, Int firstIndex, PositionOf&& positionOf)
+{
+  if (count < 0)
+    return IllegalArgumentError("PointIndex::InsertRange() needs a count of at least 0!");
+  if (count == 0)
+    return OK;
+  const Int old = _nodes.GetCount();
+  HOST_TRY(_nodes.ResizeDefault(old + count));
+  _balanced = false;
+  // Blocks of points on all threads: each point is written once, so the thread count changes nothing.
+  constexpr Int BLOCK = 4096;
+  PointIndexNode* out = _nodes.GetFirst() + old;
+  return ParallelFor(
+    0, (count + BLOCK - 1) / BLOCK,
+    [&](Int block) {
+      const Int end = std::min(count, (block + 1) * BLOCK);
+      for (Int k = block * BLOCK; k < end; ++k)
+        ::new (static_cast<void*>(out + k)) PointIndexNode(positionOf(k), firstIndex + k);
+    },
+    count <= BLOCK ? 1 : 0, 1);
+}

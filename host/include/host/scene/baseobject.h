@@ -7,7 +7,16 @@
 // object's MATRIX count; enabled state and visibility modes that really change raise DATA.
 //
 // Point and polygon arrays live in variable tags in the object's tag list (point tag 5600, polygon tag
-// 5604, segment tag 5672), so a tag walk sees them with their data count and size.
+// 5604, segment tag 5672), so a tag walk sees them with their data count and size. Their records start
+// zeroed unless the caller asks for them unwritten (RECORDINIT::UNWRITTEN, for a builder that writes
+// every record itself).
+//
+// Record storage is recycled: the arrays of a large variable tag that is freed (a replaced generator
+// cache's points, polygons and UVWs) go to a process-wide pool instead of back to the system, and a
+// variable tag that is given records of exactly that size takes them from there. A rebuild of the same
+// shape thus writes its mesh into memory that is already mapped, and freeing the mesh it replaces costs
+// nothing. The pool is bounded (see host::GetRecordStoragePoolLimit); arrays it lets go are freed on a
+// background thread, off the thread that frees or builds.
 //
 // The cache: a generator's built object, owned by the generator (never in a document). The host's
 // build driver (hierarchy.h) stores it and remembers the dirty counts it saw when BuildCache returned.
@@ -94,6 +103,14 @@ struct Segment
 class BaseTag;
 class VariableTag;
 
+// How new records of a variable tag start: zero-filled, or unwritten (whatever the storage held) for a
+// caller that writes every record before anything reads them.
+enum class RECORDINIT : Int32
+{
+  ZERO = 0,
+  UNWRITTEN = 1,
+};
+
 class BaseObject : public BaseList2D
 {
 public:
@@ -136,9 +153,9 @@ public:
   Bool InsertTag(BaseTag* tp, BaseTag* pred = nullptr);
   // Allocates a tag of that type and inserts it after pred (first when null); null on failure.
   BaseTag* MakeTag(Int32 type, BaseTag* pred = nullptr);
-  // Allocates a variable tag of that type with count zeroed records and inserts it after pred (first
-  // when null); null on failure.
-  VariableTag* MakeVariableTag(Int32 type, Int32 count, BaseTag* pred = nullptr);
+  // Allocates a variable tag of that type with count records (zeroed, or unwritten) and inserts it after
+  // pred (first when null); null on failure.
+  VariableTag* MakeVariableTag(Int32 type, Int32 count, BaseTag* pred = nullptr, RECORDINIT init = RECORDINIT::ZERO);
   // The nr-th tag of that type, null when there is none.
   BaseTag* GetTag(Int32 type, Int32 nr = 0) const;
   void KillTag(Int32 type, Int32 nr = 0);
@@ -205,21 +222,23 @@ protected:
 };
 
 // A tag holding count records of a fixed size (its type's layout, see nodetypes.h). New records are
-// zero-filled.
+// zero-filled unless RECORDINIT::UNWRITTEN is asked for.
 class VariableTag : public BaseTag
 {
 public:
   // A variable tag of a registered variable-tag type with count records; null on failure.
-  static VariableTag* Alloc(Int32 type, Int32 count);
+  static VariableTag* Alloc(Int32 type, Int32 count, RECORDINIT init = RECORDINIT::ZERO);
 
   Int32 GetDataCount() const { return _count; }
   Int32 GetDataSize() const { return _size; }
   void* GetLowlevelDataAddressW() { return _bytes.data(); }
   const void* GetLowlevelDataAddressR() const { return _bytes.data(); }
   // Changes the record count (kept records stay); false when memory cannot be had or count < 0.
-  Bool Resize(Int32 count);
+  Bool Resize(Int32 count, RECORDINIT init = RECORDINIT::ZERO);
 
   VariableTag(Int32 type, Int32 elementSize);
+  // Hands large record storage to the pool (see the header comment).
+  ~VariableTag() override;
 
 protected:
   Bool CopyMembersTo(BaseList2D* dest) const override;
@@ -242,15 +261,15 @@ public:
   explicit PointObject(Int32 type);
 
 protected:
-  Bool ResizePoints(Int32 count);
+  Bool ResizePoints(Int32 count, RECORDINIT init = RECORDINIT::ZERO);
   friend struct HostNodeAccess;
 };
 
 class PolygonObject : public PointObject
 {
 public:
-  // A polygon object with pcnt zeroed points and vcnt zeroed polygons; null on failure.
-  static PolygonObject* Alloc(Int32 pcnt, Int32 vcnt);
+  // A polygon object with pcnt points and vcnt polygons (zeroed, or unwritten); null on failure.
+  static PolygonObject* Alloc(Int32 pcnt, Int32 vcnt, RECORDINIT init = RECORDINIT::ZERO);
   PolygonObject* GetClone(COPYFLAGS flags = COPYFLAGS::NONE, AliasTrans* trn = nullptr) const
   {
     return static_cast<PolygonObject*>(BaseObject::GetClone(flags, trn));
@@ -259,8 +278,8 @@ public:
   Int32 GetPolygonCount() const;
   const CPolygon* GetPolygonR() const;
   CPolygon* GetPolygonW();
-  // New counts; kept entries stay, new ones are zero. False on failure.
-  Bool ResizeObject(Int32 pcnt, Int32 vcnt);
+  // New counts; kept entries stay, new ones are zero (or unwritten). False on failure.
+  Bool ResizeObject(Int32 pcnt, Int32 vcnt, RECORDINIT init = RECORDINIT::ZERO);
   // The object's polygon selection (copied with the object).
   BaseSelect* GetPolygonS() { return &_polygonSelection; }
   const BaseSelect* GetPolygonS() const { return &_polygonSelection; }
@@ -296,3 +315,16 @@ public:
 
   SplineObject();
 };
+
+namespace host
+{
+// The pool of recycled record storage (see the header comment). Only arrays of at least
+// GetRecordStorageRecycleMinimum bytes are kept; the pool holds at most GetRecordStoragePoolLimit bytes
+// and lets the arrays it held longest go first.
+Int GetRecordStoragePoolBytes();
+Int GetRecordStoragePoolLimit();
+Int GetRecordStorageRecycleMinimum();
+// Frees every array the pool holds (on the calling thread) and waits until the background thread has
+// freed what it was given.
+void FlushRecordStoragePool();
+} // namespace host

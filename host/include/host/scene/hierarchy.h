@@ -66,6 +66,18 @@ Bool CheckIsRunning(CHECKISRUNNING type);
 // The world container: one process-wide container; preferences live in its sub-containers.
 BaseContainer* GetWorldContainerInstance();
 
+// Held while reading or writing entries of the world container that a script thread may write at the
+// same time (see host/python/python.h; the c4d bindings hold it for every access they make). Recursive.
+// Nobody waits for it while holding the interpreter's lock, so the two never deadlock.
+class WorldContainerLock
+{
+public:
+  WorldContainerLock();
+  ~WorldContainerLock();
+  WorldContainerLock(const WorldContainerLock&) = delete;
+  WorldContainerLock& operator=(const WorldContainerLock&) = delete;
+};
+
 // Queues a host update (redraw) event; recorded with its flags.
 void EventAdd(Int32 flags = 0);
 
@@ -93,6 +105,7 @@ BaseObject* BuildObjectCache(BaseObject* op, HierarchyContext* hh);
 void BuildDocumentCaches(BaseDocument* doc, HierarchyContext* hh);
 
 // Resets everything process-wide this area keeps: plug-ins, world container, running states, events,
-// and the geometry area's test switches (write-access and modelling-command refusals).
+// the recycled record storage, and the geometry area's test switches (write-access and
+// modelling-command refusals).
 void ResetSceneState();
 } // namespace host
