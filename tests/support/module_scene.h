@@ -1,6 +1,7 @@
 // A document with the module's real terrain object and group operator, the test operators of
-// test_operators.h registered as real operators (in the operator registry, so they get add-operator
-// buttons), the icon sheets and blend-mode icons, and the module's resources from the source tree.
+// test_operators.h registered as real operators (module_terrain.h: in the operator registry, so they get
+// add-operator buttons), the icon sheets and blend-mode icons, and the module's resources from the
+// source tree.
 // Everything process-wide is reset around each test, and a test that leaves a node alive fails.
 #pragma once
 
@@ -23,6 +24,7 @@
 #include "object/operator_group.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "support/module_terrain.h"
 #include "support/test_operators.h"
 
 namespace ogx_test
@@ -34,18 +36,11 @@ protected:
   {
     ResetHost();
     _live = host::GetLiveNodeCount();
-    host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
-    ASSERT_TRUE(InitResource());
-    ASSERT_TRUE(LoadIconSheets());
+    ASSERT_TRUE(RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterOperatorIcons());
     ASSERT_TRUE(RegisterAddOperatorDescription());
     ASSERT_TRUE(RegisterBaseTerrainOperatorDescription());
-    ASSERT_TRUE(RegisterTerrainObject(10));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_GENERATOR, "Test generator", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
-                                        TestGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 21));
     ASSERT_TRUE(RegisterGroupOperator(25));
-    ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_FILTER, "Test filter", TERRAINOPERATORFLAGS::TYPE_FILTER,
-                                        TestFilter::Alloc, "Obaseterrainoperator", nullptr, 0, 31));
     doc = BaseDocument::Alloc();
     ASSERT_NE(doc, nullptr);
     terrain = BaseObject::Alloc(ID_OGX_TERRAINOBJECT);
