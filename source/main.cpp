@@ -30,11 +30,13 @@
 #include "object/operator_curve.h"
 #include "object/operator_erosion.h"
 #include "object/operator_fold.h"
+#include "object/operator_gradient.h"
 #include "object/operator_group.h"
 #include "object/operator_mirror.h"
 #include "object/operator_noise.h"
 #include "object/operator_quantize.h"
 #include "object/operator_sharpen.h"
+#include "object/operator_spline.h"
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
@@ -59,6 +61,8 @@ constexpr Int32 PLUGINMESSAGE_HOST_1000 = 1000;
 // Menu sort orders of the plug-ins with menu entries.
 constexpr Int32 SORT_TERRAIN_OBJECT = 10;
 constexpr Int32 SORT_NOISE_OPERATOR = 21;
+constexpr Int32 SORT_SPLINE_OPERATOR = 23;
+constexpr Int32 SORT_GRADIENT_OPERATOR = 24;
 constexpr Int32 SORT_GROUP_OPERATOR = 25;
 constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
 constexpr Int32 SORT_CURVE_OPERATOR = 32;
@@ -165,8 +169,8 @@ struct RegistrationStep
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
 // library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the other generator operators (shader, spline, gradient) between noise and group, and
-// the channel shader right after the tool separator.
+// their place: the shader operator between noise and spline, and the channel shader right after the
+// tool separator.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -175,6 +179,8 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"terrain object", [] { return RegisterTerrainObject(SORT_TERRAIN_OBJECT); }},
   {"generator separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_GENERATORS, SORT_SEPARATOR_GENERATORS); }},
   {"noise operator", [] { return RegisterNoiseOperator(SORT_NOISE_OPERATOR); }},
+  {"spline operator", [] { return RegisterSplineOperator(SORT_SPLINE_OPERATOR); }},
+  {"gradient operator", [] { return RegisterGradientOperator(SORT_GRADIENT_OPERATOR); }},
   {"group operator", [] { return RegisterGroupOperator(SORT_GROUP_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},

@@ -381,7 +381,35 @@ private:
     if (after(ExportMap(op, outcome)))
       return;
     if (!_options.mapsOnly)
-      after(WriteTopView(op, hh.GetDocument(), parts.GetValue(), outcome));
+      after(WriteTopView(op, hh.GetDocument(), parts.GetValue(), Outlines(op, cache), outcome));
+  }
+
+  // What the module draws in the viewport of the objects below the terrain object (a gradient's
+  // outline ...), as lines in the space of the cache's root. The viewport draws an object in its object
+  // and handle passes with the state bit BIT_ACTIVE set, which marks the objects it shows; the bits
+  // are put back afterwards.
+  static std::vector<TopViewLine> Outlines(BaseObject* op, const BaseObject* cache)
+  {
+    BaseDraw bd;
+    DrawBelow(op->GetDown(), bd);
+    const Matrix toRoot = ~(op->GetMg() * cache->GetMl());
+    std::vector<TopViewLine> lines;
+    for (const WorldLine& l : bd.GetWorldLines())
+      lines.push_back(TopViewLine{toRoot * l.a, toRoot * l.b, l.colour});
+    return lines;
+  }
+
+  static void DrawBelow(BaseObject* op, BaseDraw& bd)
+  {
+    for (; op; op = op->GetNext())
+    {
+      const Int32 bits = op->GetAllBits();
+      op->SetBit(BIT_ACTIVE);
+      DrawObject(op, DRAWPASS::OBJECT, &bd);
+      DrawObject(op, DRAWPASS::HANDLES, &bd);
+      op->SetAllBits(bits);
+      DrawBelow(op->GetDown(), bd);
+    }
   }
 
   Bool WriteMesh(const BaseObject* op, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
@@ -409,10 +437,11 @@ private:
     return true;
   }
 
-  Bool WriteTopView(BaseObject* op, BaseDocument* doc, const std::vector<MeshPart>& parts, ObjectOutcome& outcome)
+  Bool WriteTopView(BaseObject* op, BaseDocument* doc, const std::vector<MeshPart>& parts,
+                    const std::vector<TopViewLine>& outlines, ObjectOutcome& outcome)
   {
     const Url pngFile = _options.outDir.Append(OutputName(op->GetName(), ".png", _used));
-    Result<RgbaImage> view = RenderTopView(parts);
+    Result<RgbaImage> view = RenderTopView(parts, TOPVIEW_DEFAULT_SIZE, outlines);
     // The HUD line over the top view, where the viewport would show it.
     if (view.IsOk())
       for (const HudText& text : ViewHud(doc, op, view.GetValue().width, view.GetValue().height))
@@ -755,7 +784,8 @@ Int32 Describe(const String& typeText, Terminal& terminal)
     std::printf("%s\n", line.c_str());
   }
   std::printf("\nA value is plain JSON read as the parameter's type (a number, true/false, [x, y, z], text, or\n"
-              "one of the named values), or typed as in {\"Float\": 1.5}; other types are written typed.\n");
+              "one of the named values; for a Link the linked object's name or path, such as \"Paths/Ridge\"),\n"
+              "or typed as in {\"Float\": 1.5}; other types are written typed.\n");
   return EXIT_OK;
 }
 // ---------------------------------------------------------------------------------------------------
@@ -838,7 +868,8 @@ String UsageText()
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
          "its export button writes it (a 32-bit float TIFF named by the object) and DIR/<name>.png (a\n"
-         "shaded top view), and prints the HUD line the viewport shows for it (drawn on the top view too).\n"
+         "shaded top view, with what the module draws in the viewport, such as a gradient's outline), and\n"
+         "prints the HUD line the viewport shows for it (drawn on the top view too).\n"
          "\n"
          "Options:\n"
          "  --out DIR        the output folder (made when missing)\n"

@@ -1,7 +1,8 @@
 // The host front end: `ogx-host SCENE --out DIR` loads the module, opens the scene document, builds
 // every terrain object in it and writes, per terrain object, its mesh (DIR/<name>.obj), its height or
 // slope map as the object's own export button writes it (a TIFF named by the object), and a shaded top
-// view (DIR/<name>.png); `--maps-only` writes the maps alone. The console lines, diagnostics and status
+// view (DIR/<name>.png) with the outlines the module draws in the viewport for the objects below the
+// terrain object (a gradient's shape); `--maps-only` writes the maps alone. The console lines, diagnostics and status
 // bar the module writes are shown as they come. `--list-types` and `--describe TYPE` list what a scene
 // may hold and write, from the registered plug-ins and their descriptions.
 //

@@ -170,6 +170,43 @@ void RaiseTo(Float& cell, Float y)
   }
 }
 
+// Cuts the segment p0 + t (p1 - p0), t in [0, 1], to the rectangle [0, width] x [0, height]
+// (Liang-Barsky); false when nothing of it lies inside.
+Bool ClipToImage(Float& u0, Float& v0, Float& u1, Float& v1, Float width, Float height)
+{
+  const Float du = u1 - u0;
+  const Float dv = v1 - v0;
+  Float t0 = 0.0;
+  Float t1 = 1.0;
+  const Float p[4] = {-du, du, -dv, dv};
+  const Float q[4] = {u0, width - u0, v0, height - v0};
+  for (int k = 0; k < 4; ++k)
+  {
+    if (p[k] == 0.0)
+    {
+      if (q[k] < 0.0)
+        return false;
+      continue;
+    }
+    const Float r = q[k] / p[k];
+    if (p[k] < 0.0)
+      t0 = std::max(t0, r);
+    else
+      t1 = std::min(t1, r);
+  }
+  if (!(t0 <= t1))
+    return false;
+  const Float su = u0;
+  const Float sv = v0;
+  // Clamped as well: for ends far outside, rounding can leave a cut end off the rectangle, and the
+  // line's pixel count must stay within the image's.
+  u0 = std::clamp(su + t0 * du, 0.0, width);
+  v0 = std::clamp(sv + t0 * dv, 0.0, height);
+  u1 = std::clamp(su + t1 * du, 0.0, width);
+  v1 = std::clamp(sv + t1 * dv, 0.0, height);
+  return true;
+}
+
 template <typename T>
 Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
 {
@@ -180,7 +217,8 @@ Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
 }
 } // namespace
 
-Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize)
+Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSize,
+                                const std::vector<TopViewLine>& overlay)
 {
   if (maxSize < 1 || maxSize > TOPVIEW_MAX_SIZE)
     return IllegalArgumentError("The top view's size must lie between 1 and " + String::IntToString(TOPVIEW_MAX_SIZE));
@@ -379,6 +417,33 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     }
   };
   HOST_TRY(ParallelFor(0, height, shadeRow, 0, LOOP_GRANULARITY));
+
+  // The lines, one after the other on one thread: lines may cross, and a pixel has one colour. A
+  // clipped line spans at most the image's width plus height in pixels.
+  const auto drawLine = [&](Int index) {
+    const TopViewLine& line = overlay[static_cast<std::size_t>(index)];
+    if (!IsFinite(line.a) || !IsFinite(line.b))
+      return;
+    const ImagePoint a = toImage(line.a);
+    const ImagePoint b = toImage(line.b);
+    Float u0 = a.u, v0 = a.v, u1 = b.u, v1 = b.v;
+    if (!ClipToImage(u0, v0, u1, v1, width, height))
+      return;
+    const UChar rgb[3] = {ToByte(line.colour.x * 255.0), ToByte(line.colour.y * 255.0), ToByte(line.colour.z * 255.0)};
+    const Int steps = static_cast<Int>(std::ceil(std::max(std::abs(u1 - u0), std::abs(v1 - v0)))) + 1;
+    for (Int k = 0; k <= steps; ++k)
+    {
+      const Float t = static_cast<Float>(k) / static_cast<Float>(steps);
+      const auto x = static_cast<Int32>(std::clamp(std::floor(u0 + (u1 - u0) * t), 0.0, static_cast<Float>(width - 1)));
+      const auto y = static_cast<Int32>(std::clamp(std::floor(v0 + (v1 - v0) * t), 0.0, static_cast<Float>(height - 1)));
+      UChar* out = image.pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4;
+      out[0] = rgb[0];
+      out[1] = rgb[1];
+      out[2] = rgb[2];
+      out[3] = 255;
+    }
+  };
+  HOST_TRY(ParallelFor(0, static_cast<Int>(overlay.size()), drawLine, 1, LOOP_GRANULARITY));
   return image;
 }
 } // namespace host::app

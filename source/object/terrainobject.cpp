@@ -503,7 +503,14 @@ Result<void> TerrainObject::UpdateCellPointIndex(BaseObject* terrainObject)
   ScopedCoreLock lock(cellIndexLock);
   const CellIndexKey key{terrain.width, terrain.height, terrain.cellCount, terrain.sizeX, terrain.sizeY};
   if (cellIndexKey == key)
+  {
+    // The thread count is not part of the key: when the host's pool has changed size since the build,
+    // the query states are made again for the new count, or a worker beyond the old count would find
+    // no cells at all.
+    if (cellIndex.GetThreadCount() != GetCurrentThreadCount())
+      HOST_TRY(cellIndex.Reserve(GetCurrentThreadCount()));
     return OK;
+  }
 
   cellIndex.Reset();
   cellIndexKey = CellIndexKey();

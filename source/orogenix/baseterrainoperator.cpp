@@ -75,10 +75,6 @@ UInt64 FoldFloat(Float value)
   return (((b >> 3) ^ b) >> 4) ^ b;
 }
 
-UInt64 HashVector(const Vector& v)
-{
-  return (FoldFloat(v.x) * 31 + FoldFloat(v.y)) * 31 + FoldFloat(v.z);
-}
 
 // The blend mode stored in the preferences for new generators: ADD when it was never set, NORMAL when the
 // preferences cannot be had at all (GetOgxPreferences creates a missing container on the way).
@@ -129,9 +125,14 @@ void DrawBlendModeIcon(const BaseContainer& captured, BaseBitmap* target, Int32 
   DrawBitmapRect(&source, &destination, icon.x, icon.y, icon.w, icon.h, BLENDMODE_ICON_OFFSET, BLENDMODE_ICON_OFFSET);
 }
 
+UInt64 HashVector3(const Vector& v)
+{
+  return (FoldFloat(v.x) * 31 + FoldFloat(v.y)) * 31 + FoldFloat(v.z);
+}
+
 UInt64 HashMatrix(const Matrix& m)
 {
-  return ((HashVector(m.v1) * 31 + HashVector(m.v2)) * 31 + HashVector(m.v3)) * 31 + HashVector(m.off);
+  return ((HashVector3(m.v1) * 31 + HashVector3(m.v2)) * 31 + HashVector3(m.v3)) * 31 + HashVector3(m.off);
 }
 
 String FormatMemorySize(UInt bytes)

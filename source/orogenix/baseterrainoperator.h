@@ -190,7 +190,11 @@ private:
 // registered.
 void DrawBlendModeIcon(const BaseContainer& captured, BaseBitmap* target, Int32 width, Int32 height);
 
-// The hash GetDirtyState keeps of a matrix (wrapping 64-bit arithmetic over the Floats' bit patterns).
+// The hash of a vector: each Float's 64-bit pattern folded onto its low bits, combined as
+// (x * 31 + y) * 31 + z in wrapping 64-bit arithmetic.
+UInt64 HashVector3(const Vector& v);
+// The hash GetDirtyState keeps of a matrix: ((X * 31 + Y) * 31 + Z) * 31 + offset over the axes' and the
+// offset's HashVector3.
 UInt64 HashMatrix(const Matrix& m);
 
 // Up to 1024 bytes the whole number of bytes; above, divided by 1024 while above 1024 (at most three

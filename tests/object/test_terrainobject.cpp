@@ -805,6 +805,30 @@ TEST_F(TerrainObjectTest, CellPointIndexErrorsAndThreads)
   EXPECT_EQ(CountStatusTexts(GeLoadString(10072, terrain->GetName())), 1);
 }
 
+// The thread count is not part of the index's key: when the host's pool grows after the build, the
+// index keeps its points but gets a query state for every thread, so the new workers find cells too.
+TEST_F(TerrainObjectTest, CellPointIndexFollowsTheThreadCount)
+{
+  host::SetThreadCount(2);
+  ASSERT_NE(Build(), nullptr);
+  Result<PointIndex*> index = Terrain()->GetCellPointIndex(terrain);
+  ASSERT_TRUE(index.IsOk());
+  EXPECT_EQ(index.GetValue()->GetThreadCount(), 2);
+  BaseArray<PointIndexNearest> found;
+  ASSERT_TRUE(index.GetValue()->FindInRadius(5, Vector(), 1000.0, found).IsOk());
+  EXPECT_TRUE(found.IsEmpty());
+
+  host::SetThreadCount(6);
+  Result<PointIndex*> again = Terrain()->GetCellPointIndex(terrain);
+  host::SetThreadCount(0);
+  ASSERT_TRUE(again.IsOk());
+  EXPECT_EQ(again.GetValue(), index.GetValue());
+  EXPECT_EQ(again.GetValue()->GetThreadCount(), 6);
+  EXPECT_EQ(CountStatusTexts(GeLoadString(10072, terrain->GetName())), 1);   // not built again
+  ASSERT_TRUE(again.GetValue()->FindInRadius(5, Vector(), 1000.0, found).IsOk());
+  EXPECT_EQ(found.GetCount(), 25);
+}
+
 TEST_F(TerrainObjectTest, ParameterChanges)
 {
   TerrainObject* t = Terrain();

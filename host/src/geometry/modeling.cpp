@@ -38,12 +38,23 @@ void BuildGeneratorsBelow(BaseObject* op, HierarchyContext* hh)
   }
 }
 
+// The enabled deformers directly below op move the copy's points, in their order.
+void ApplyDeformersBelow(const BaseObject* op, BaseObject* copy)
+{
+  if (!copy->IsInstanceOf(Opoint))
+    return;
+  for (const BaseObject* c = op->GetDown(); c; c = c->GetNext())
+    if (c->GetType() == Odeformer && c->GetObjectState(OBJECTSTATE::DEFORM) != 0)
+      ApplyDeformer(c, static_cast<PointObject*>(copy));
+}
+
 // The current state of one object of doc as a new object in no document, or null when the stand-in
 // cannot collapse it.
 BaseObject* CurrentState(BaseDocument* doc, BaseObject* op)
 {
   if (!op || op->GetDocument() != doc)
     return nullptr;
+  BaseObject* copy = nullptr;
   if ((op->GetInfo() & OBJECT_GENERATOR) != 0 && op->GetNodeData())
   {
     HierarchyContext hh(doc, 1.0, nullptr, BUILDFLAGS::NONE);
@@ -51,21 +62,37 @@ BaseObject* CurrentState(BaseDocument* doc, BaseObject* op)
     BaseObject* cache = host::BuildObjectCache(op, &hh);
     if (!cache)
       return nullptr;
-    BaseObject* copy = cache->GetClone();
+    copy = cache->GetClone();
     if (copy)
       copy->SetMl(op->GetMg() * cache->GetMl());
-    return copy;
   }
-  if (op->IsInstanceOf(Opoint))
+  else if (op->IsInstanceOf(Opoint))
   {
-    BaseObject* copy = op->GetClone();
+    copy = op->GetClone();
     if (copy)
       copy->SetMl(op->GetMg());
-    return copy;
   }
-  return nullptr;
+  if (copy)
+    ApplyDeformersBelow(op, copy);
+  return copy;
 }
 } // namespace
+
+Bool ApplyDeformer(const BaseObject* deformer, PointObject* target)
+{
+  if (!deformer || deformer->GetType() != Odeformer || !target)
+    return false;
+  Vector* points = target->GetPointW();
+  const Int32 count = target->GetPointCount();
+  if (!points && count > 0)
+    return false;
+  const BaseContainer* bc = deformer->GetDataInstance();
+  const Float scale = bc->GetFloat(DEFORMEROBJECT_SCALE, 1.0);
+  const Vector offset = bc->GetVector(DEFORMEROBJECT_OFFSET);
+  for (Int32 i = 0; i < count; ++i)
+    points[i] = points[i] * scale + offset;
+  return true;
+}
 
 ModelingCommandData::~ModelingCommandData()
 {

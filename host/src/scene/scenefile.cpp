@@ -984,6 +984,8 @@ private:
     {
       if (v.IsNull())
         return GeData(BaseLink());
+      if (v.IsText())
+        return ReadLinkByName(v, path);
       const Int64 key = HOST_TRY(ReadInteger(v, path, std::numeric_limits<Int64>::min(),
                                              std::numeric_limits<Int64>::max(), "a node key"));
       auto it = _keys.find(key);
@@ -1031,6 +1033,72 @@ private:
       return GeData(std::move(cd));
     }
     return Fail(path, "unknown value type \"" + String(std::string(type)) + "\"");
+  }
+
+  // A link to the object a name or a path names (see the file comment): "Name" is the one object of the
+  // document with that name, "Parent/Child" walks down from the top-level objects, one name a level.
+  Result<GeData> ReadLinkByName(const JsonValue& j, const String& path) const
+  {
+    const std::string_view text = j.GetText();
+    const String name{std::string(text)};
+    if (text.empty())
+      return Fail(path, "an empty name links nothing (write null for an empty link)");
+    BaseObject* target = nullptr;
+    if (text.find('/') == std::string_view::npos)
+    {
+      Int count = 0;
+      CountNamed(_doc->GetFirstObject(), name, count, target);
+      if (count == 0)
+        return Fail(path, "no object is named \"" + name + "\"");
+      if (count > 1)
+        return Fail(path, String::IntToString(count) + " objects are named \"" + name +
+                            "\"; link one by its path (\"Parent/" + name + "\") or its key");
+    }
+    else
+    {
+      BaseObject* level = _doc->GetFirstObject();
+      std::string_view rest = text;
+      String walked;
+      while (true)
+      {
+        const std::size_t slash = rest.find('/');
+        const String part{std::string(rest.substr(0, slash))};
+        walked = walked.IsEmpty() ? part : walked + "/" + part;
+        BaseObject* found = nullptr;
+        for (BaseObject* op = level; op; op = op->GetNext())
+          if (op->GetName() == part)
+          {
+            if (found)
+              return Fail(path, "more than one object is at \"" + walked + "\"; link it by its key");
+            found = op;
+          }
+        if (!found)
+          return Fail(path, "no object is at \"" + walked + "\"");
+        if (slash == std::string_view::npos)
+        {
+          target = found;
+          break;
+        }
+        level = found->GetDown();
+        rest = rest.substr(slash + 1);
+      }
+    }
+    BaseLink link;
+    link.SetLink(target);
+    return GeData(link);
+  }
+
+  static void CountNamed(BaseObject* op, const String& name, Int& count, BaseObject*& found)
+  {
+    for (; op; op = op->GetNext())
+    {
+      if (op->GetName() == name)
+      {
+        ++count;
+        found = op;
+      }
+      CountNamed(op->GetDown(), name, count, found);
+    }
   }
 
   Result<std::vector<GeData>> ReadStream(const JsonValue& j, const String& path, Int32 depth)
@@ -1126,6 +1194,15 @@ private:
         case DTYPE_VECTOR: value = GeData(HOST_TRY(ReadVector(j, path))); break;
         case DTYPE_STRING:
         case DTYPE_STATIC: value = GeData(HOST_TRY(ReadText(j, path))); break;
+        case DA_ALIASLINK:
+          if (j.IsNull())
+            value = GeData(BaseLink());
+          else if (j.IsText())
+            value = HOST_TRY(ReadLinkByName(j, path));
+          else
+            return Fail(path, "expected a Link: the linked object's name or path, such as \"Ridge\" or "
+                              "\"Paths/Ridge\", null, or {\"Link\": key}");
+          break;
         default:
           return Fail(path, "expected " + host::SceneValueTypeName(entry.id.dtype) +
                               " written as an object naming its type, such as {\"Custom\": {\"type\": " +

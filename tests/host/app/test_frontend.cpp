@@ -2,7 +2,6 @@
 // hand-worked result or an independent decoder, and the ogx-host executable itself, run as a user
 // would run it (its error exits, and a full export compared with the same scene built in this process).
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -43,9 +42,11 @@
 #include "topview.h"
 #include "run_host.h"
 #include "support/file_size_cap.h"
+#include "support/png_decode.h"
 
 namespace fs = std::filesystem;
 using namespace host::app;
+using ogx_test::DecodePng;
 
 namespace
 {
@@ -64,33 +65,6 @@ using host_app_test::ReadText;
 using host_app_test::RunHost;
 using host_app_test::RunResult;
 using host_app_test::WriteText;
-
-// ---------------------------------------------------------------------------------------------------
-// PNG files read back with libpng's own reader (a path of the library apart from the one that writes).
-
-// The RGBA image of a PNG file; fails the test on anything malformed.
-RgbaImage DecodePng(const std::string& file)
-{
-  RgbaImage image;
-  png_image png;
-  std::memset(&png, 0, sizeof png);
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&png, file.data(), file.size()))
-  {
-    ADD_FAILURE() << "not a PNG file: " << png.message;
-    return image;
-  }
-  // What the writer promises: 8-bit RGBA, no colour map.
-  EXPECT_EQ(png.format, static_cast<png_uint_32>(PNG_FORMAT_RGBA));
-  png.format = PNG_FORMAT_RGBA;
-  image.width = static_cast<Int32>(png.width);
-  image.height = static_cast<Int32>(png.height);
-  image.pixels.assign(PNG_IMAGE_SIZE(png), 0);
-  if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr))
-    ADD_FAILURE() << "the PNG data does not decode: " << png.message;
-  png_image_free(&png);
-  return image;
-}
 
 // ---------------------------------------------------------------------------------------------------
 // Meshes made by hand
@@ -448,6 +422,56 @@ PolygonObject* MakeGrid(Int32 nx, Int32 nz, Float sizeX, Float sizeZ, Float bump
     for (Int32 x = 0; x < nx; ++x)
       polys.push_back(CPolygon(at(x + 1, z), at(x + 1, z + 1), at(x, z + 1), at(x, z)));
   return MakeMesh("grid", points, polys);
+}
+
+// Lines over the view land where the mesh's mapping puts them, clipped to the image, in their colour;
+// lines with an end that is not finite are left out.
+TEST(TopViewTest, OverlayLinesAreDrawnWhereTheMeshPutsThem)
+{
+  MeshPtr plane(MakePlane(100, 50, 0));   // 64 x 32 pixels: 1.5625 units a pixel
+  const Vector red(1, 0, 0);
+  const Vector blue(0, 0, 1);
+  const Float nan = std::numeric_limits<Float>::quiet_NaN();
+  const std::vector<TopViewLine> lines = {
+    {Vector(-50, 7, 0), Vector(50, -3, 0), red},         // along z = 0, the height plays no part
+    {Vector(-25, 0, 1e6), Vector(-25, 0, -1e6), blue},   // x = -25, reaching far beyond the image
+    {Vector(200, 0, 200), Vector(300, 0, 300), red},     // wholly outside
+    {Vector(nan, 0, 0), Vector(0, 0, 10), blue},          // not finite
+  };
+  const Result<RgbaImage> image = RenderTopView(Parts(plane.get()), 64, lines);
+  ASSERT_TRUE(image.IsOk());
+  const RgbaImage& img = image.GetValue();
+  ASSERT_EQ(img.width, 64);
+  ASSERT_EQ(img.height, 32);
+  auto colour = [&](Int32 x, Int32 y) {
+    const UChar* p = img.pixels.data() + (static_cast<std::size_t>(y) * 64 + x) * 4;
+    return std::array<Int, 4>{p[0], p[1], p[2], p[3]};
+  };
+  Int redPixels = 0;
+  Int bluePixels = 0;
+  for (Int32 y = 0; y < 32; ++y)
+    for (Int32 x = 0; x < 64; ++x)
+    {
+      const std::array<Int, 4> c = colour(x, y);
+      if (c == std::array<Int, 4>{255, 0, 0, 255})
+      {
+        ++redPixels;
+        EXPECT_EQ(y, 16) << x;   // z = 0 is the middle row's top edge
+      }
+      else if (c == std::array<Int, 4>{0, 0, 255, 255})
+      {
+        ++bluePixels;
+        EXPECT_EQ(x, 16) << y;   // x = -25 is a quarter across
+      }
+    }
+  // Every column of the row but where the blue line crossed it later; every row of the column.
+  EXPECT_EQ(redPixels, 63);
+  EXPECT_EQ(bluePixels, 32);
+
+  // Without lines, the same image as before.
+  const Result<RgbaImage> plain = RenderTopView(Parts(plane.get()), 64);
+  const Result<RgbaImage> noLines = RenderTopView(Parts(plane.get()), 64, {});
+  EXPECT_EQ(plain.GetValue().pixels, noLines.GetValue().pixels);
 }
 
 TEST(TopViewTest, AGridLeavesNoPixelUncovered)

@@ -316,6 +316,8 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054563, PLUGINTYPE::OBJECT, "#$10" + GeLoadString(10000), 4, "oterrain", 1, true},
     {1054692, PLUGINTYPE::COMMAND, "#$20--", 0, "", 0, false},
     {1054566, PLUGINTYPE::OBJECT, "#$21" + GeLoadString(10001), 4, "onoiseoperator", 1, true},
+    {1054654, PLUGINTYPE::OBJECT, "#$23" + GeLoadString(10010), 4, "osplineoperator", 1, true},
+    {1054623, PLUGINTYPE::OBJECT, "#$24" + GeLoadString(10008), 4, "ogradientoperator", 1, true},
     {1054581, PLUGINTYPE::OBJECT, "#$25" + GeLoadString(10003), 4, "ogroupoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
     {1054574, PLUGINTYPE::OBJECT, "#$31" + GeLoadString(10002), 4, "oadjustmentoperator", 2, true},
@@ -357,11 +359,12 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   }
   // Each object plug-in's registration line, after the start lines, in order.
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
-  EXPECT_EQ(console[3], GeLoadString(10017, GeLoadString(10001)));
-  EXPECT_EQ(console[4], GeLoadString(10017, GeLoadString(10003)));
+  const Int32 generatorNames[] = {10001, 10010, 10008, 10003};
+  for (std::size_t i = 0; i < std::size(generatorNames); ++i)
+    EXPECT_EQ(console[3 + i], GeLoadString(10017, GeLoadString(generatorNames[i])));
   const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10012, 10014};
   for (std::size_t i = 0; i < std::size(filterNames); ++i)
-    EXPECT_EQ(console[5 + i], GeLoadString(10018, GeLoadString(filterNames[i])));
+    EXPECT_EQ(console[3 + std::size(generatorNames) + i], GeLoadString(10018, GeLoadString(filterNames[i])));
   // The commands' help texts are the second string of each pair.
   EXPECT_EQ(host::FindPlugin(1054797)->help, GeLoadString(10035));
   EXPECT_EQ(host::FindPlugin(1056685)->help, GeLoadString(10048));

@@ -1,6 +1,6 @@
 // Every scene document shipped in scenes/ renders through the front end as a user runs it: ogx-host
 // exits with 0 and writes the mesh, the map and the top view of each terrain object, and with
-// --maps-only the maps alone. New scenes are picked up without touching this file.
+// --maps-only the maps alone; the gradients' outlines show in the top view of their scene. New scenes are picked up without touching this file.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "run_host.h"
+#include "support/png_decode.h"
 
 namespace fs = std::filesystem;
 
@@ -83,6 +84,18 @@ TEST_P(SceneRenderTest, RendersEveryTerrainObject)
   std::map<std::string, int> all = CountBySuffix(out);
   EXPECT_GT(all[".png"], 0) << ReadText(work / "stdout.txt");
   EXPECT_GE(all[".png"], all[".obj"]);
+
+  // The scene with gradient operators shows their outlines over its top view, in the viewport's outline
+  // colour (no shade of the terrain has a red of 255): the radial gradient's two circles and the
+  // rectangle's box run to several hundred pixels.
+  if (GetParam() == "gradient-spline.json")
+  {
+    const host::app::RgbaImage view = ogx_test::DecodePng(ReadText(out / "Shapes.png"));
+    int outline = 0;
+    for (std::size_t i = 0; i + 3 < view.pixels.size(); i += 4)
+      outline += view.pixels[i] == 255 && view.pixels[i + 1] == 179 && view.pixels[i + 2] == 38 ? 1 : 0;
+    EXPECT_GT(outline, 500);
+  }
 
   // With --maps-only the same maps and nothing else.
   const fs::path maps = work / "maps";

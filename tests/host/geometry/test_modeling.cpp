@@ -216,6 +216,50 @@ TEST_F(ModelingTest, GeneratorsGiveACopyOfTheirBuiltCache)
   EXPECT_EQ(result->GetMg().off, Vector(10, 5, 0));
 }
 
+TEST_F(ModelingTest, EnabledDeformersDirectlyBelowMoveTheCopysPoints)
+{
+  SplineObject* spline = SplineObject::Alloc(2, SPLINETYPE::LINEAR);
+  spline->GetPointW()[0] = Vector(1, 2, 3);
+  spline->GetPointW()[1] = Vector(-4, 0, 2);
+  Insert(spline);
+  auto addDeformer = [&](BaseObject* parent, Float scale, const Vector& offset) {
+    BaseObject* d = BaseObject::Alloc(Odeformer);
+    EXPECT_TRUE(d->InsertUnderLast(parent));
+    d->GetDataInstance()->SetFloat(DEFORMEROBJECT_SCALE, scale);
+    d->GetDataInstance()->SetVector(DEFORMEROBJECT_OFFSET, offset);
+    return d;
+  };
+  // Applied in their order below the spline: first x2 then +(0, 10, 0); a disabled one and one further
+  // down (below another object) change nothing.
+  addDeformer(spline, 2.0, Vector());
+  BaseObject* off = addDeformer(spline, 100.0, Vector(5, 5, 5));
+  off->SetEnabled(false);
+  addDeformer(spline, 1.0, Vector(0, 10, 0));
+  BaseObject* null = Insert(BaseObject::Alloc(Onull), spline);
+  addDeformer(null, 3.0, Vector());
+
+  ObjPtr copy(Collapse(_doc, spline));
+  ASSERT_NE(copy, nullptr);
+  const Vector* points = static_cast<SplineObject*>(copy.get())->GetPointR();
+  EXPECT_EQ(points[0], Vector(2, 14, 6));
+  EXPECT_EQ(points[1], Vector(-8, 10, 4));
+  EXPECT_EQ(spline->GetPointR()[0], Vector(1, 2, 3));   // the input keeps its points
+
+  // A deformer that was never set deforms nothing; a generator's copy is deformed too.
+  BaseObject* gen = Insert(BaseObject::Alloc(ID_PLANEGENERATOR));
+  Insert(BaseObject::Alloc(Odeformer), gen);
+  ObjPtr plain(Collapse(_doc, gen));
+  ASSERT_NE(plain, nullptr);
+  const Vector plainPoint = static_cast<PolygonObject*>(plain.get())->GetPointR()[1];
+  addDeformer(gen, 1.0, Vector(0, 0, 1));
+  ObjPtr moved(Collapse(_doc, gen));
+  ASSERT_NE(moved, nullptr);
+  EXPECT_EQ(static_cast<PolygonObject*>(moved.get())->GetPointR()[1], plainPoint + Vector(0, 0, 1));
+
+  EXPECT_FALSE(ApplyDeformer(null, spline));
+  EXPECT_FALSE(ApplyDeformer(off, nullptr));
+}
+
 TEST_F(ModelingTest, FailuresGiveNoResultAndLeakNothing)
 {
   BaseObject* null = Insert(BaseObject::Alloc(Onull));

@@ -629,6 +629,7 @@ public:
     add(1006, DTYPE_LONG, 100, "Count", count);
     add(1007, CURVE, 100, "Curve");
     add(1008, DTYPE_BUTTON, 100, "Press");
+    add(1009, DA_ALIASLINK, 100, "Target");
     add(2001, DTYPE_REAL, 100, "Scale");
     add(200, DTYPE_GROUP, 0, "Extra");
     add(2002, DTYPE_REAL, 200, "Scale");
@@ -782,6 +783,65 @@ TEST_F(DescribedSceneTest, ASavedDocumentLoadsAgainWithEveryEntry)
   DocPtr backDoc(back.GetValue());
   EXPECT_EQ(*backDoc->GetFirstObject()->GetDataInstance(), bc);
   EXPECT_EQ(host::SaveDocumentToText(backDoc.get(), "s").GetValue(), text.GetValue());
+}
+
+// A link names its object by name (the one object of the document with it) or by path from the top
+// level, typed or (for a described Link parameter) plain; what names no object or more than one is an
+// error with the place.
+TEST_F(DescribedSceneTest, LinksNameTheirObjectByNameOrPath)
+{
+  const String tree = R"({"type": 5140, "name": "Paths", "children": [{"type": 5140, "name": "Ridge"},
+                         {"type": 5140, "name": "Twin", "children": [{"type": 5140, "name": "Deep"}]}]},
+                         {"type": 5140, "name": "Twin"}, )";
+  auto scene = [&](const String& target) {
+    return R"({"format": "ogx-scene", "version": 2, "objects": [)" + tree +
+           R"({"type": 1054700, "level": 0, "params": {"Target": )" + target +
+           R"(}}, {"type": 5140, "params": {"10": {"Link": "Paths/Twin/Deep"}}}]})";
+  };
+  struct Case
+  {
+    String target;
+    const char* path;   // the object the link must reach; null: an empty link
+  };
+  const Case cases[] = {{R"("Ridge")", "Paths/Ridge"},           {R"("Paths/Twin")", "Paths/Twin"},
+                        {R"({"Link": "Deep"})", "Paths/Twin/Deep"}, {R"("Paths")", "Paths"},
+                        {"null", nullptr},                        {R"({"Link": null})", nullptr}};
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.target.GetStd());
+    Result<BaseDocument*> r = host::LoadDocumentFromText(scene(c.target), "scene.json");
+    ASSERT_TRUE(r.IsOk()) << r.GetError().GetText();
+    DocPtr doc(r.GetValue());
+    BaseObject* paths = doc->GetFirstObject();
+    BaseObject* described = paths->GetNext()->GetNext();
+    const BaseList2D* linked = described->GetDataInstance()->GetLink(1009, doc.get());
+    const BaseObject* want = nullptr;
+    if (c.path)
+    {
+      const String p(c.path);
+      want = p == "Paths" ? paths : (p == "Paths/Ridge" ? paths->GetDown() : paths->GetDown()->GetNext());
+      if (p == "Paths/Twin/Deep")
+        want = want->GetDown();
+    }
+    EXPECT_EQ(linked, want);
+    EXPECT_EQ(described->GetNext()->GetDataInstance()->GetLink(10, doc.get()), paths->GetDown()->GetNext()->GetDown());
+  }
+
+  const std::pair<String, String> errors[] = {
+    {R"("Twin")", "2 objects are named \"Twin\"; link one by its path (\"Parent/Twin\") or its key"},
+    {R"("Nowhere")", "no object is named \"Nowhere\""},
+    {R"("Paths/Nowhere/Deep")", "no object is at \"Paths/Nowhere\""},
+    {R"("Ridge/")", "no object is at \"Ridge\""},
+    {R"("")", "an empty name links nothing (write null for an empty link)"},
+    {"42", "expected a Link: the linked object's name or path, such as \"Ridge\" or \"Paths/Ridge\", null, or "
+           "{\"Link\": key}"},
+  };
+  for (const auto& [target, message] : errors)
+  {
+    Result<BaseDocument*> r = host::LoadDocumentFromText(scene(target), "scene.json");
+    ASSERT_TRUE(r.IsError()) << target.GetStd();
+    EXPECT_EQ(r.GetError().GetText(), "scene.json: objects[2].params.Target: " + message);
+  }
 }
 
 TEST_F(SceneFileTest, NestingPastTheCapIsRefusedWhileParsing)

@@ -5,13 +5,14 @@
 // must live in data.doc: the result list gets one new object per input, in no document and owned by
 // the caller:
 //  - a point object (polygon, spline, line object): a copy of it with its tags, its children copied
-//    as they are (the stand-in's deformer deforms nothing, so there is nothing to apply), given the
-//    input's global matrix;
+//    as they are, given the input's global matrix;
 //  - a generator (an object plug-in with OBJECT_GENERATOR): the generator's cache is built in data.doc
 //    (its children first, through the host's build driver) and a copy of that cache is the result,
 //    given the generator's global matrix times the cache's local one; a generator that builds nothing
 //    fails;
 //  - anything else fails.
+// The enabled deformers (Odeformer) directly below the input then move the copy's points, one after
+// the other in their order below it (ApplyDeformer).
 // The command answers false and leaves the result list empty on failure; objects made for earlier
 // inputs are freed then.
 #pragma once
@@ -54,6 +55,10 @@ struct ModelingCommandData
 
 // Runs a modelling command; false when the command is unknown, refused (see below) or fails.
 Bool SendModelingCommand(Int32 command, ModelingCommandData& data);
+
+// Moves the points of target as the deformer does (see Odeformer in baseobject.h); false, with nothing
+// changed, when deformer is no Odeformer or target has no writable points.
+Bool ApplyDeformer(const BaseObject* deformer, PointObject* target);
 
 namespace host
 {

@@ -39,7 +39,7 @@ inline constexpr Int32 Opolygon = 5100;
 inline constexpr Int32 Ospline = 5101;
 inline constexpr Int32 Onull = 5140;
 inline constexpr Int32 Opoint = 5168;      // base of polygon and spline objects
-inline constexpr Int32 Odeformer = 5180;   // the stand-in's deformer (info OBJECT_MODIFIER); it deforms nothing
+inline constexpr Int32 Odeformer = 5180;   // the stand-in's deformer (info OBJECT_MODIFIER), see below
 inline constexpr Int32 Tpoint = 5600;
 inline constexpr Int32 Tpolygon = 5604;
 inline constexpr Int32 Tphong = 5612;
@@ -50,6 +50,12 @@ inline constexpr Int32 Tvariable = 5695;   // base of every variable tag
 inline constexpr Int32 OBJECT_MODIFIER = 1;   // a deformer
 inline constexpr Int32 OBJECT_GENERATOR = 4;
 inline constexpr Int32 OBJECT_ISSPLINE = 128;
+
+// The stand-in's deformer: it moves the points of its parent object, p -> p x scale + offset in the
+// parent's own space (the current-state command applies it, modeling.h). Missing parameters read as
+// scale 1 and offset 0, so a deformer that was never set deforms nothing.
+inline constexpr Int32 DEFORMEROBJECT_SCALE = 1000;    // Float
+inline constexpr Int32 DEFORMEROBJECT_OFFSET = 1001;   // Vector
 
 // Spline object parameters.
 inline constexpr Int32 SPLINEOBJECT_TYPE = 1000;     // Int32 SPLINETYPE

@@ -40,6 +40,8 @@
 //     {"Int32": 3}  {"Int64": 3}  {"Float": 0.5}  {"Bool": true} (stored as Int32 1/0)
 //     {"String": "text"}  {"Vector": [x, y, z]}  {"Matrix": {"off": .., "v1": .., "v2": .., "v3": ..}}
 //     {"Container": {"id": 0, "params": { ... }}}  {"Link": 7} (a node key; null: empty link)
+//     {"Link": "Ridge"} (the one object of the document with that name)  {"Link": "Paths/Ridge"} (a path:
+//     from the top-level objects down, one name a level, each the only one of its name at its level)
 //     {"Custom": {"type": 1009060, "data": [ value ... ]}} (what the type's WriteData wrote)  {"None": null}
 //   Floats that are not finite are written as the strings "NaN", "Infinity", "-Infinity".
 //
@@ -51,8 +53,9 @@
 //     parameters share a name, the name of the group holding it goes before it ("Noise/Scale");
 //   - a value is typed as above, or plain JSON read as the parameter's type: a number for Float and
 //     Int32, true/false for Bool, [x, y, z] for Vector, text for String, and for an Int32 with named
-//     values (a cycle) one of its labels ("Tessellation": "Triangles (1)"); other types (custom data
-//     such as curves, containers, links) are written typed;
+//     values (a cycle) one of its labels ("Tessellation": "Triangles (1)"), for a Link the linked
+//     object's name or path as {"Link": ...} takes it, or null; other types (custom data such as curves,
+//     containers) are written typed;
 //   - the value's type must be the parameter's ("Custom" data of the parameter's own type for a custom
 //     data type; a Bool is stored as an Int32 of 0 or 1), and Int32 and Float values must lie inside the
 //     description's hard range (attributes DESC_MIN, DESC_MAX) where it states one;
@@ -72,7 +75,8 @@
 // place, e.g. "scene.json: objects[2].children[0].params.1003: expected a Float (got a Bool)". Besides
 // malformed values this covers broken JSON (with line and column), JSON nested deeper than
 // SCENE_MAX_JSON_DEPTH (found while parsing, so any depth is refused at once), unknown types and
-// fields, a member named twice in one object, node keys used twice, links to missing keys, polygon
+// fields, a member named twice in one object, node keys used twice, links to missing keys (or to names
+// and paths that find no object or more than one), polygon
 // indices outside the point array and segments that do not add up to the spline's points. Links cannot
 // make the tree cyclic: the tree is the nesting of the file itself. Running out of memory while reading
 // is an OUT_OF_MEMORY error like any other.
