@@ -10,6 +10,9 @@
 #include <string_view>
 
 #include "command/command_about.h"
+#include "command/command_changeresolution.h"
+#include "command/command_cycleblendmode.h"
+#include "command/command_groupoperators.h"
 #include "command/command_openhelp.h"
 #include "common/ogx_gui.h"
 #include "common/ogx_icons.h"
@@ -28,6 +31,7 @@
 #include "object/operator_erosion.h"
 #include "object/operator_fold.h"
 #include "object/operator_gradient.h"
+#include "object/operator_group.h"
 #include "object/operator_mirror.h"
 #include "object/operator_noise.h"
 #include "object/operator_quantize.h"
@@ -37,6 +41,7 @@
 #include "object/terraindistortion.h"
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
+#include "preferences/ogx_prefsdialog.h"
 #include "scenehook/scenehook_drawterrainhud.h"
 #include "shader/terrainoperatorshader.h"
 
@@ -61,6 +66,7 @@ constexpr Int32 SORT_NOISE_OPERATOR = 21;
 constexpr Int32 SORT_SHADER_OPERATOR = 22;
 constexpr Int32 SORT_SPLINE_OPERATOR = 23;
 constexpr Int32 SORT_GRADIENT_OPERATOR = 24;
+constexpr Int32 SORT_GROUP_OPERATOR = 25;
 constexpr Int32 SORT_ADJUSTMENT_OPERATOR = 31;
 constexpr Int32 SORT_CURVE_OPERATOR = 32;
 constexpr Int32 SORT_CLAMP_OPERATOR = 33;
@@ -71,6 +77,10 @@ constexpr Int32 SORT_FOLD_OPERATOR = 37;
 constexpr Int32 SORT_EROSION_OPERATOR = 38;
 // Deliberately the erosion operator's 38 too, not 39.
 constexpr Int32 SORT_QUANTIZE_OPERATOR = 38;
+constexpr Int32 SORT_GROUP_COMMAND = 41;
+constexpr Int32 SORT_UNGROUP_COMMAND = 42;
+constexpr Int32 SORT_RESOLUTION_COMMANDS = 43;   // and 44
+constexpr Int32 SORT_BLENDMODE_COMMANDS = 45;    // and 46
 constexpr Int32 SORT_OPEN_HELP = 52;
 constexpr Int32 SORT_ABOUT = 53;
 // Menu separators: plug-in ids and the sort orders that place them between the menu's groups.
@@ -161,10 +171,7 @@ struct RegistrationStep
 };
 
 // Every plug-in class of the module, in the order the host's menus, the stored documents and the icon
-// library rely on. Start-up stops at the first row that fails. Rows for classes still to come go in
-// their place: the group operator after gradient; the commands (group, ungroup, resolution pair,
-// blend-mode pair) after the command separator; and after the channel shader the preferences page,
-// before the help callback.
+// library rely on. Start-up stops at the first row that fails.
 constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"blend-mode icons", [] { return RegisterOperatorIcons(); }},
   {"distortion description", [] { return RegisterDistortionDescription(); }},
@@ -176,6 +183,7 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"shader operator", [] { return RegisterShaderOperator(SORT_SHADER_OPERATOR); }},
   {"spline operator", [] { return RegisterSplineOperator(SORT_SPLINE_OPERATOR); }},
   {"gradient operator", [] { return RegisterGradientOperator(SORT_GRADIENT_OPERATOR); }},
+  {"group operator", [] { return RegisterGroupOperator(SORT_GROUP_OPERATOR); }},
   {"filter separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_FILTERS, SORT_SEPARATOR_FILTERS); }},
   {"adjustment operator", [] { return RegisterAdjustmentOperator(SORT_ADJUSTMENT_OPERATOR); }},
   {"curve operator", [] { return RegisterCurveOperator(SORT_CURVE_OPERATOR); }},
@@ -187,8 +195,13 @@ constexpr RegistrationStep STARTUP_REGISTRATIONS[] = {
   {"erosion operator", [] { return RegisterErosionOperator(SORT_EROSION_OPERATOR); }},
   {"quantize operator", [] { return RegisterQuantizeOperator(SORT_QUANTIZE_OPERATOR); }},
   {"command separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_COMMANDS, SORT_SEPARATOR_COMMANDS); }},
+  {"group command", [] { return RegisterGroupOperatorsCommand(SORT_GROUP_COMMAND); }},
+  {"ungroup command", [] { return RegisterUngroupOperatorsCommand(SORT_UNGROUP_COMMAND); }},
+  {"resolution commands", [] { return RegisterChangeResolutionCommands(SORT_RESOLUTION_COMMANDS); }},
+  {"blend-mode commands", [] { return RegisterCycleBlendmodeCommands(SORT_BLENDMODE_COMMANDS); }},
   {"tool separator", [] { return RegisterMenuSeparator(ID_OGX_SEPARATOR_TOOLS, SORT_SEPARATOR_TOOLS); }},
   {"channel shader", [] { return RegisterTerrainOperatorShader(); }},
+  {"preferences page", [] { return RegisterPreferencesPage(); }},
   {"help callback", [] { return RegisterHelpDelegate(); }},
   {"open help command", [] { return RegisterOpenHelpCommand(SORT_OPEN_HELP); }},
   {"about command", [] { return RegisterAboutCommand(SORT_ABOUT); }},

@@ -477,10 +477,8 @@ private:
     return true;
   }
 
-  // Presses the object's export button with the save dialog answering a file in a fresh scratch folder,
-  // then moves the file the object wrote into the output folder under the name the object proposed, made
-  // safe by the one rule for output names. A file is reported only when the object said nothing of a
-  // failure and the file is there.
+  // Presses the object's export button and reports the map it wrote. A file is reported only when the
+  // object said nothing of a failure and the file is there.
   Bool ExportMap(BaseObject* op, ObjectOutcome& outcome)
   {
     if (_options.slope && !op->SetParameter(DescID(TERRAIN_EXPORT_MODE), GeData(TERRAIN_EXPORT_MODE_SLOPES)))
@@ -488,60 +486,80 @@ private:
       Fail(op, outcome, "the export mode cannot be set");
       return false;
     }
+    const PressResult pressed = Press(op, TERRAIN_EXPORT_BUTTON);
+    for (const String& p : pressed.problems)
+      Fail(op, outcome, p);
+    for (const String& said : pressed.said)
+      Fail(op, outcome, "the map export said: " + said);
+    if (!pressed.answered)
+      Fail(op, outcome, "the map export failed");
+    for (const Url& file : pressed.written)
+      _terminal.Info("Wrote " + file.GetString() + " (" + String(_options.slope ? "slope" : "height") + " map)");
+    if (pressed.Succeeded() && pressed.written.empty() && !Interrupted())
+      _terminal.Info(ObjectLabel(op) + ": no map was exported (the terrain grid is too small)");
+    return !pressed.written.empty();
+  }
+
+public:
+  // What pressing a button did.
+  struct PressResult
+  {
+    Bool answered = true;             // the object's answer to the press
+    std::vector<String> said;         // the message dialogs it showed
+    std::vector<String> problems;     // what went wrong on the front end's side
+    std::vector<Url> written;         // the files it saved, now in the output folder
+    Bool Succeeded() const { return answered && said.empty() && problems.empty(); }
+  };
+
+  // Presses the button with the save dialog answering a file in a fresh scratch folder, then moves any
+  // file the object wrote into the output folder under the name the object proposed, made safe by the
+  // one rule for output names. Nothing is moved when the object showed a failure.
+  PressResult Press(BaseObject* op, Int32 button)
+  {
+    PressResult result;
     const std::filesystem::path staging =
       _options.outDir.GetPath() / (".ogx-export-" + std::to_string(getpid()) + "-" + std::to_string(_exports++));
     std::error_code ec;
     std::filesystem::create_directories(staging, ec);
     if (ec)
     {
-      Fail(op, outcome, "cannot create " + String(staging.string()) + ": " + String(ec.message()));
-      return false;
+      result.problems.push_back("cannot create " + String(staging.string()) + ": " + String(ec.message()));
+      return result;
     }
     // A short name of our own: the object's proposal may be too long for the file system or hold a NUL.
-    const std::filesystem::path staged = staging / STAGED_MAP_NAME;
+    const std::filesystem::path staged = staging / STAGED_FILE_NAME;
     const host::PartialFile partialFolder(staging, host::PartialFile::KIND::FOLDER);
-    const host::PartialFile partialMap(staged);
+    const host::PartialFile partialFile(staged);
 
     ResetDialogs();
     QueueFileSelectAnswer(Url(staged));
     DescriptionCommand command;
-    command.id = DescID(TERRAIN_EXPORT_BUTTON);
-    const Bool answered = op->Message(MSG_DESCRIPTION_COMMAND, &command);
+    command.id = DescID(button);
+    result.answered = op->Message(MSG_DESCRIPTION_COMMAND, &command);
     const std::vector<FileSelectRecord> selects = GetFileSelects();
-    const std::vector<MessageDialogRecord> dialogs = GetMessageDialogs();
+    for (const MessageDialogRecord& d : GetMessageDialogs())
+      result.said.push_back(d.text);
     ResetDialogs();
 
-    Bool failed = !answered;
-    for (const MessageDialogRecord& d : dialogs)
-    {
-      Fail(op, outcome, "the map export said: " + d.text);
-      failed = true;
-    }
-    if (!answered)
-      Fail(op, outcome, "the map export failed");
-
-    Bool moved = false;
     for (const FileSelectRecord& s : selects)
     {
-      if (failed || !s.confirmed || !s.chosen.Exists())
+      if (!result.Succeeded() || !s.confirmed || !s.chosen.Exists())
         continue;
       const String suffix(s.chosen.GetPath().extension().string());
       const Url target = _options.outDir.Append(OutputName(ProposedStem(s), suffix, _used));
       std::filesystem::rename(s.chosen.GetPath(), target.GetPath(), ec);
       if (ec)
       {
-        Fail(op, outcome, "cannot move the map to " + target.GetString() + ": " + String(ec.message()));
+        result.problems.push_back("cannot move the file to " + target.GetString() + ": " + String(ec.message()));
         continue;
       }
-      moved = true;
-      _terminal.Info("Wrote " + target.GetString() + " (" + String(_options.slope ? "slope" : "height") + " map)");
+      result.written.push_back(target);
     }
-    if (!failed && !moved && !Interrupted())
-      _terminal.Info(ObjectLabel(op) + ": no map was exported (the terrain grid is too small)");
     std::filesystem::remove_all(staging, ec);
-    return moved;
+    return result;
   }
 
+private:
   // The name the object proposed, without its suffix.
   static String ProposedStem(const FileSelectRecord& s)
   {
@@ -561,13 +579,43 @@ private:
     return stem;
   }
 
-  static constexpr const char* STAGED_MAP_NAME = "map.tif";
+  static constexpr const char* STAGED_FILE_NAME = "map.tif";
 
   const FrontEndOptions& _options;
   Terminal& _terminal;
   std::set<String> _used;   // file names written by this run
   Int _exports = 0;
 };
+
+// --press: the named object's button, pressed after the build; a file it saves goes into the output
+// folder like the maps.
+Result<void> PressButton(BaseDocument* doc, const ButtonPress& press, TerrainExporter& exporter, Terminal& terminal)
+{
+  const String label = "--press " + press.object + ":" + press.button;
+  BaseObject* op = doc->SearchObject(press.object);
+  if (!op)
+    return IllegalArgumentError(label + ": the scene has no object \"" + press.object + "\"");
+  const Result<Int32> button = FindButton(op, press.button);
+  if (button.IsError())
+    return IllegalArgumentError(label + ": " + button.GetError().GetText());
+  const TerrainExporter::PressResult pressed = exporter.Press(op, button.GetValue());
+  for (const Url& file : pressed.written)
+    terminal.Info("Wrote " + file.GetString() + " (" + label + ")");
+  if (pressed.Succeeded())
+  {
+    if (pressed.written.empty())
+      terminal.Info("Pressed " + press.button + " on \"" + press.object + "\" (no file was written)");
+    return OK;
+  }
+  String why;
+  for (const String& said : pressed.said)
+    why += (why.IsEmpty() ? "" : "; ") + ("the object said: " + said);
+  for (const String& problem : pressed.problems)
+    why += (why.IsEmpty() ? "" : "; ") + problem;
+  if (!pressed.answered)
+    why += (why.IsEmpty() ? "" : "; ") + String("the object answered that it failed");
+  return IllegalStateError(label + ": " + why);
+}
 
 Result<Float> ParseFloat(const String& option, const String& text)
 {
@@ -596,17 +644,6 @@ Url ExecutableFolder()
 
 // ---------------------------------------------------------------------------------------------------
 // --list-types and --describe
-
-// A registered name without the host's menu sort prefix ("#$21Noise" is "Noise").
-String DisplayName(const String& name)
-{
-  if (!name.starts_with("#$"))
-    return name;
-  std::size_t i = 2;
-  while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i])))
-    ++i;
-  return String(name.substr(i));
-}
 
 const char* KindText(PLUGINTYPE type)
 {
@@ -648,7 +685,7 @@ Int32 ListTypes()
   for (const host::PluginEntry* e : host::GetPlugins())
     if (IsNodePlugin(*e))
       std::printf("  %-10d %-24s %-9s %s\n", e->id, e->description.c_str(), KindText(e->type),
-                  DisplayName(e->name).c_str());
+                  host::GetMenuDisplayName(e->name).c_str());
   std::printf("\nBuilt into the host (written by id):\n\n");
   for (const host::BuiltinType* t : host::GetBuiltinTypes())
     std::printf("  %-10d %-24s %-9s %s\n", t->type, "", KindText(t->kind), t->name.c_str());
@@ -716,7 +753,7 @@ Int32 Describe(const String& typeText, Terminal& terminal)
     if (host::IsValueEntry(*d.GetEntry(i)))
       nameWidth = std::max(nameWidth, nameOf(*d.GetEntry(i)).size());
 
-  std::printf("%s (\"type\": \"%s\" or %d, %s)\n", DisplayName(plugin->name).c_str(), plugin->description.c_str(),
+  std::printf("%s (\"type\": \"%s\" or %d, %s)\n", host::GetMenuDisplayName(plugin->name).c_str(), plugin->description.c_str(),
               plugin->id, KindText(plugin->type));
   std::printf("Parameters a scene writes in \"params\", by id or by name:\n");
   const DescriptionEntry* lastGroup = nullptr;
@@ -862,6 +899,13 @@ String UsageText()
          "  --threads N      worker threads, 1 to 1024 (default: one per hardware thread)\n"
          "  --module PATH    the module file (default: $OGX_MODULE, else orogenix.so beside ogx-host)\n"
          "  --quiet          print errors and warnings only\n"
+         "  --pref KEY=VALUE set a preference for this run (KEY: its id or name; repeatable)\n"
+         "  --run COMMAND    run a menu command (its name or id) on the scene's selection before the\n"
+         "                   build; repeatable, in order with --undo; a disabled command is not run\n"
+         "  --undo           undo the last command's changes (repeatable, in order with --run)\n"
+         "  --press OBJ:BTN  press the button BTN (id or name) of the object OBJ after the build; a file it\n"
+         "                   saves goes into the output folder (repeatable)\n"
+         "  --save FILE      save the document as it is at the end of the run\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
          "  --about          show the texts of the module's About dialog\n"
@@ -870,8 +914,8 @@ String UsageText()
          "                   PARAM (a parameter name, such as NOISEOPERATOR_SCALE) in the web browser\n"
          "  --help           show this text\n"
          "\n"
-         "Exit status: 0 all written, 1 a terrain object failed, 2 nothing could be done,\n"
-         "130 interrupted (Ctrl-C).\n";
+         "Exit status: 0 all written and done, 1 a terrain object failed or something asked for could not\n"
+         "be done, 2 nothing could be done, 130 interrupted (Ctrl-C).\n";
 }
 
 Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
@@ -941,6 +985,29 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
       HOST_TRY(flag());
       options.quiet = true;
     }
+    else if (arg == "--pref")
+      options.preferences.push_back(HOST_TRY(ParsePreferenceSetting(HOST_TRY(value()))));
+    else if (arg == "--run")
+    {
+      const String command = HOST_TRY(value());
+      if (command.IsEmpty())
+        return IllegalArgumentError("--run: the command is empty");
+      options.actions.push_back(DocumentAction{DocumentAction::KIND::RUN, command});
+    }
+    else if (arg == "--undo")
+    {
+      HOST_TRY(flag());
+      options.actions.push_back(DocumentAction{DocumentAction::KIND::UNDO, String()});
+    }
+    else if (arg == "--press")
+      options.presses.push_back(HOST_TRY(ParseButtonPress(HOST_TRY(value()))));
+    else if (arg == "--save")
+    {
+      const String file = HOST_TRY(value());
+      if (file.IsEmpty())
+        return IllegalArgumentError("--save: the file name is empty");
+      options.save = Url(file);
+    }
     else if (arg == "--list-types")
     {
       HOST_TRY(flag());
@@ -986,16 +1053,18 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
   {
     if (standalone > 1)
       return IllegalArgumentError("--list-types, --describe, --about and --help-page: give one of them");
+    const char* which = options.listTypes ? "--list-types"
+                        : options.describe ? "--describe"
+                        : options.about    ? "--about"
+                                           : "--help-page";
     if (haveScene || haveOut)
     {
-      const char* which = options.listTypes ? "--list-types"
-                          : options.describe ? "--describe"
-                          : options.about    ? "--about"
-                                             : "--help-page";
       const char* why = options.listTypes || options.describe ? ": lists what a scene may hold; give no scene or --out with it"
                                                               : ": give no scene or --out with it";
       return IllegalArgumentError(String(which) + why);
     }
+    if (!options.actions.empty() || !options.presses.empty() || options.save || !options.preferences.empty())
+      return IllegalArgumentError(String(which) + ": works on no document; give no --pref, --run, --undo, --press or --save with it");
     return options;
   }
   if (!haveScene)
@@ -1073,6 +1142,22 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
   if (options.helpType)
     return OpenHelpPage(*options.helpType, options.helpProperty, terminal);
 
+  // Commands the module does not have and preferences it does not take make the run unusable; the
+  // preferences go in before the scene is read, since loading already reads some (the resolution cap).
+  for (const DocumentAction& action : options.actions)
+    if (action.kind == DocumentAction::KIND::RUN)
+      if (const Result<Int32> id = ResolveCommand(action.command); id.IsError())
+      {
+        terminal.Error(id.GetError().GetText());
+        return EXIT_UNUSABLE;
+      }
+  for (const PreferenceSetting& setting : options.preferences)
+    if (const Result<void> set = ApplyPreference(setting); set.IsError())
+    {
+      terminal.Error(set.GetError().GetText());
+      return EXIT_UNUSABLE;
+    }
+
   DocumentHolder document;
   Result<BaseDocument*> loaded = LoadDocument(options.scene);
   if (loaded.IsError())
@@ -1081,6 +1166,20 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
     return EXIT_UNUSABLE;
   }
   document.doc = loaded.GetValue();
+
+  // What was asked for and could not be done: a disabled command is not run, as a menu would not run it.
+  std::vector<String> notDone;
+  for (const DocumentAction& action : options.actions)
+  {
+    if (const Result<void> done = RunAction(action, document.doc); done.IsError())
+    {
+      terminal.Error(done.GetError().GetText());
+      notDone.push_back(done.GetError().GetText());
+    }
+    else
+      terminal.Info(action.kind == DocumentAction::KIND::RUN ? "Ran \"" + action.command + "\""
+                                                              : String("Undid the last step"));
+  }
 
   std::vector<BaseObject*> terrains;
   CollectTerrainObjects(document.doc->GetFirstObject(), terrains);
@@ -1120,7 +1219,40 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
     }
   }
 
+  if (!Interrupted())
+  {
+    for (const ButtonPress& press : options.presses)
+      if (const Result<void> pressed = PressButton(document.doc, press, exporter, terminal); pressed.IsError())
+      {
+        terminal.Error(pressed.GetError().GetText());
+        notDone.push_back(pressed.GetError().GetText());
+      }
+    if (options.save)
+    {
+      if (const Result<void> saved = SaveDocument(document.doc, *options.save); saved.IsError())
+      {
+        terminal.Error(saved.GetError().GetText());
+        notDone.push_back(saved.GetError().GetText());
+      }
+      else
+        terminal.Info("Saved " + options.save->GetString());
+    }
+  }
+  else
+  {
+    for (const ButtonPress& press : options.presses)
+      undone.push_back("--press " + press.object + ":" + press.button + ": not pressed");
+    if (options.save)
+      undone.push_back("--save " + options.save->GetString() + ": not saved");
+  }
+
   // The summary: shown also with --quiet, since it says why the exit code is not 0.
+  if (!notDone.empty())
+  {
+    terminal.Error("asked for and not done (" + String::IntToString(static_cast<Int>(notDone.size())) + "):");
+    for (const String& n : notDone)
+      terminal.Error("  " + n);
+  }
   if (!failed.empty())
   {
     terminal.Error(String::IntToString(static_cast<Int>(failed.size())) + " of " +
@@ -1135,6 +1267,6 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
       terminal.Error("  " + u);
     return EXIT_INTERRUPTED;
   }
-  return failed.empty() ? EXIT_OK : EXIT_OBJECT_FAILED;
+  return failed.empty() && notDone.empty() ? EXIT_OK : EXIT_OBJECT_FAILED;
 }
 } // namespace host::app

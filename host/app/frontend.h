@@ -17,8 +17,14 @@
 // name); every file is written under a temporary name and renamed when complete, and only files
 // actually written are reported. A failed object says why, in the summary too (also with --quiet).
 //
-// Exit codes: 0 everything written; 1 a terrain object could not be built or written (the others still
-// are); 2 the command line, the module, the scene or the output folder is unusable (nothing is built);
+// Before the build the run can set preferences (--pref) and change the document as a user of the host
+// would: run menu commands on the selection the scene file marks (--run, honouring each command's
+// enabling state) and undo (--undo), in the order given. After the build it can press parameter buttons
+// (--press; a file a button saves lands in the output folder) and save the document (--save).
+//
+// Exit codes: 0 everything written and done; 1 a terrain object could not be built or written (the
+// others still are), or a command, undo, button press or save asked for could not be done; 2 the command
+// line, the module, the scene, a preference or the output folder is unusable (nothing is built);
 // 130 interrupted (Ctrl-C): what was left undone is listed and temporary files are removed. A second
 // Ctrl-C ends the run at once, still removing the file being written.
 #pragma once
@@ -26,6 +32,7 @@
 #include <optional>
 #include <vector>
 
+#include "docactions.h"
 #include "host/core/result.h"
 #include "host/core/url.h"
 #include "host/gui/basedraw.h"
@@ -53,6 +60,10 @@ struct FrontEndOptions
   std::optional<String> helpType;   // --help-page TYPE [PARAM]
   String helpProperty;
   std::optional<Url> module;   // else $OGX_MODULE, else orogenix.so beside the executable
+  std::vector<PreferenceSetting> preferences;   // --pref, set once the module has started
+  std::vector<DocumentAction> actions;          // --run and --undo, in order, before the build
+  std::vector<ButtonPress> presses;             // --press, in order, after the build
+  std::optional<Url> save;                      // --save: the document as it is at the end
 };
 
 // The usage text printed by --help and after a command-line error.

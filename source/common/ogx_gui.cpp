@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "host/gui/dialogs.h"
 #include "host/gui/keyboard.h"
 #include "host/scene/document.h"
+#include "host/scene/resource.h"
 
 namespace ogx_gui_detail
 {
@@ -315,6 +317,25 @@ void BlendBitmapRect(BaseBitmap* source, BaseBitmap* destination, Int32 srcX, In
 
 // ---------------------------------------------------------------------------------------------------
 // Keyboard
+
+void SaveMapWithDialog(const BaseBitmap& map, const String& fileName)
+{
+  constexpr Int32 IDS_EXPORT_TITLE = 10029;
+  constexpr Int32 IDS_EXPORT_FAILED = 10033;
+  constexpr const char* TIFF_SUFFIX = "tif";
+
+  String name(fileName);
+  for (char& c : name)
+    if (c == '/' || c == '\\')
+      c = '_';
+  // The suffix is appended rather than set: a dot in an object's name is no suffix to replace.
+  Url file(name + "." + TIFF_SUFFIX);
+  if (!FileSelect(file, FILESELECTTYPE::IMAGES, FILESELECT::SAVE, GeLoadString(IDS_EXPORT_TITLE), TIFF_SUFFIX))
+    return;
+  // The maps hold 32-bit float values; the flag keeps the saver from reducing them.
+  if (map.Save(file, FILTER_TIF, SAVEBIT_32BITCHANNELS) != IMAGERESULT::OK)
+    MessageDialog(GEMB_ICONEXCLAMATION, GeLoadString(IDS_EXPORT_FAILED));
+}
 
 Bool IsQualifierPressed(Int32 mask)
 {

@@ -1,6 +1,6 @@
 // Interface helpers the plug-in classes share: editing parameter descriptions, the menu sort prefix,
-// walking and counting the layers of a field list, copying bitmap rectangles with alpha, and reading
-// the keyboard qualifiers.
+// walking and counting the layers of a field list, copying bitmap rectangles with alpha, saving an
+// exported map through the save dialog, and reading the keyboard qualifiers.
 //
 // Description helpers: while the host builds the description of one single parameter, a helper whose
 // parameter is another one changes nothing and answers true. A null description counts as a missing
@@ -142,6 +142,12 @@ void DrawBitmapRect(const BitmapRecord* source, const BitmapRecord* destination,
 // The same on bare bitmaps: the destination's own size, and a source without alpha counts as opaque.
 void BlendBitmapRect(BaseBitmap* source, BaseBitmap* destination, Int32 srcX, Int32 srcY, Int32 width, Int32 height,
                      Int32 destX, Int32 destY);
+
+// Offers an exported map to the user as a TIFF file: the host's save dialog, titled with string 10029,
+// proposes fileName (path separators in it made '_', so the file stays in the folder the user picks)
+// with the suffix "tif"; a confirmed file is written with 32-bit float channels, and a failed save shows
+// string 10033 in a message dialog. A cancelled dialog does nothing. The bitmap stays the caller's.
+void SaveMapWithDialog(const BaseBitmap& map, const String& fileName);
 
 // ---------------------------------------------------------------------------------------------------
 // Keyboard

@@ -29,7 +29,6 @@ constexpr Int32 PREFSOGX_MAX_RESOLUTION = 1000;
 constexpr Int32 IDS_TERRAIN_NAME = 10000;
 constexpr Int32 IDS_REGISTERED = 10019;
 constexpr Int32 IDS_EVALUATING = 10028;
-constexpr Int32 IDS_EXPORT_TITLE = 10029;
 constexpr Int32 IDS_EXPORT_HEIGHTS = 10030;
 constexpr Int32 IDS_EXPORT_SLOPES = 10031;
 constexpr Int32 IDS_EXPORT_FAILED = 10033;
@@ -40,7 +39,6 @@ constexpr const char* TERRAINOBJECT_DESCRIPTION_NAME = "oterrain";
 constexpr Int32 TERRAINOBJECT_DISKLEVEL = 1;
 // Fewer cells than this make no map worth exporting.
 constexpr Int TERRAINOBJECT_EXPORT_MIN_CELLS = 8;
-constexpr const char* TIFF_SUFFIX = "tif";
 
 // Defaults set by Init.
 constexpr Float DEFAULT_SIZE = 500.0;
@@ -83,16 +81,6 @@ BaseObject* FailBuild(const Error& error)
 {
   ConsolePrint(error.GetText());
   return nullptr;
-}
-
-// The object's name as part of a file name: path separators would move the proposed file elsewhere.
-String FileNamePart(const String& name)
-{
-  String out(name);
-  for (char& c : out)
-    if (c == '/' || c == '\\')
-      c = '_';
-  return out;
 }
 
 BaseTag* GetLastTag(BaseObject* op)
@@ -270,13 +258,8 @@ TerrainObject::EXPORTRESULT TerrainObject::ExportMap(BaseObject* op)
   String kind;
   if (mode == TERRAINOBJECT_EXPORT_MODE_SLOPES)
   {
-    Grid2D<Vector> normals;
     Grid2D<Float> slopes;
-    Result<void> made = terrain.ComputeNormals(normals);
-    if (made.IsOk())
-      made = slopes.Init(normals.width, normals.height, normals.sizeX, normals.sizeY);
-    if (made.IsOk())
-      made = ComputeSlopeGrid(normals, slopes, SLOPE_UP_DIRECTION);
+    Result<void> made = ComputeSlopeMap(terrain, slopes);
     if (made.IsError())
     {
       ReportTerrainError(made.GetError());
@@ -311,14 +294,7 @@ TerrainObject::EXPORTRESULT TerrainObject::ExportMap(BaseObject* op)
     return EXPORTRESULT::DONE;
   }
 
-  // The suffix is appended rather than set: a dot in the object's name is no suffix to replace.
-  Url file(String("Terrain_") + FileNamePart(op->GetName()) + "_" + kind + "." + TIFF_SUFFIX);
-  if (FileSelect(file, FILESELECTTYPE::IMAGES, FILESELECT::SAVE, GeLoadString(IDS_EXPORT_TITLE), TIFF_SUFFIX))
-  {
-    // The map holds 32-bit float heights; the flag keeps the saver from reducing them.
-    if (bitmap->Save(file, FILTER_TIF, SAVEBIT_32BITCHANNELS) != IMAGERESULT::OK)
-      MessageDialog(GEMB_ICONEXCLAMATION, GeLoadString(IDS_EXPORT_FAILED));
-  }
+  SaveMapWithDialog(*bitmap, String("Terrain_") + op->GetName() + "_" + kind);
   BaseBitmap::Free(bitmap);
   return EXPORTRESULT::DONE;
 }
@@ -576,6 +552,14 @@ Int GetTerrainMemoryUsage(const TerrainObject& terrainObject, BaseObject* mesh)
     bytes += static_cast<Int>(variable->GetDataCount()) * static_cast<Int>(variable->GetDataSize());
   }
   return bytes;
+}
+
+Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes)
+{
+  Grid2D<Vector> normals;
+  HOST_TRY(heights.ComputeNormals(normals));
+  HOST_TRY(slopes.Init(normals.width, normals.height, normals.sizeX, normals.sizeY));
+  return ComputeSlopeGrid(normals, slopes, SLOPE_UP_DIRECTION);
 }
 
 Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slopes, const Vector& direction)

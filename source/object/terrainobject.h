@@ -176,6 +176,10 @@ inline Float SlopeFromNormal(const Vector& normal, const Vector& direction, Floa
   return angle / HALF_PI;
 }
 
+// The slope map of a height field: its normals' slopes against the up direction (0, 1, 0), in a grid
+// of the normals' shape (what both the terrain object's and the operators' export write).
+Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes);
+
 // Registers the terrain object plug-in (id 1054563, description "oterrain") and its icon; the
 // start-up passes sort order 10.
 Bool RegisterTerrainObject(Int32 sortOrder);

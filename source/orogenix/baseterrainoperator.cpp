@@ -8,11 +8,16 @@
 #include "common/ogx_misc.h"
 #include "host/core/log.h"
 #include "host/fields/fieldlist.h"
+#include "host/gui/dialogs.h"
+#include "host/gui/icons.h"
 #include "host/scene/description.h"
 #include "host/scene/resource.h"
+#include "object/terrainobject.h"
 #include "orogenix/blend.h"
+#include "orogenix/masking.h"
 #include "orogenix/ogx_ids.h"
 #include "orogenix/ogx_parallel.h"
+#include "orogenix/operatorregistry.h"
 
 namespace
 {
@@ -21,6 +26,20 @@ constexpr Int32 IDS_MEMORY_TEXT = 10022;        // "Memory: #"
 constexpr Int32 IDS_UNIT_BYTES = 10024;         // then KB, MB and GB at 10025 to 10027
 constexpr Int32 IDS_EVALUATING = 10028;         // the status text an evaluation leaves when it fails
 constexpr Int32 IDS_DIFFERENCE_OUTPUT = 10073;  // the name of a filter's difference map
+constexpr Int32 IDS_EXPORT_HEIGHTS = 10030;     // labels of the exported maps, part of their file names
+constexpr Int32 IDS_EXPORT_SLOPES = 10031;
+constexpr Int32 IDS_EXPORT_MASK = 10032;
+constexpr Int32 IDS_EXPORT_FAILED = 10033;
+
+// Values of TERRAINOPERATOR_EXPORT_MODE besides the custom outputs' ids.
+constexpr Int32 EXPORT_MODE_OUTPUT = 0;
+constexpr Int32 EXPORT_MODE_SLOPES = 1;
+constexpr Int32 EXPORT_MODE_MASK = 2;
+// Fewer cells than this make no map worth exporting.
+constexpr Int EXPORT_MIN_CELLS = 8;
+
+// Where the blend mode's icon goes over a generator's own icon.
+constexpr Int32 BLENDMODE_ICON_OFFSET = 32;
 
 // Fixed bytes of an operator besides its grids, as its memory text counts them.
 constexpr Int OPERATOR_BASE_MEMORY = 576;
@@ -91,6 +110,19 @@ void ReadBlendSettings(BlendSettings& out, const BaseContainer& data)
   out.heightHigh = data.GetFloat(TERRAINOPERATOR_MASKING_HEIGHT_HIGH, 0.0);
   out.heightFalloffLow = data.GetFloat(TERRAINOPERATOR_MASKING_HEIGHT_FALLOFF_LOW, 0.0);
   out.heightFalloffHigh = data.GetFloat(TERRAINOPERATOR_MASKING_HEIGHT_FALLOFF_HIGH, 0.0);
+}
+
+void DrawBlendModeIcon(const BaseContainer& captured, BaseBitmap* target, Int32 width, Int32 height)
+{
+  Int32 mode = captured.GetInt32(TERRAINOPERATOR_BLENDMODE);
+  if (mode < 1 || mode >= static_cast<Int32>(BLENDMODE::_BLENDMODE_COUNT))
+    mode = static_cast<Int32>(BLENDMODE::NORMAL);
+  IconData icon;
+  if (!GetIcon(BLENDMODE_ICONS[mode].iconId, &icon))
+    return;
+  const BitmapRecord source{icon.bmp, icon.w, icon.h};
+  const BitmapRecord destination{target, width, height};
+  DrawBitmapRect(&source, &destination, icon.x, icon.y, icon.w, icon.h, BLENDMODE_ICON_OFFSET, BLENDMODE_ICON_OFFSET);
 }
 
 UInt64 HashVector3(const Vector& v)
@@ -202,11 +234,115 @@ Bool BaseTerrainOperatorData::Read(GeListNode* node, HyperFile*, Int32 level)
 
 Bool BaseTerrainOperatorData::Message(GeListNode* node, Int32 type, void* data)
 {
-  // The operator's own messages come first, then the host default answers. The base handles no message
-  // of its own yet: its export button (1091) and blend-mode icon do nothing so far.
+  // The operator's own messages come first; the base's own handling then leaves the answer to the host
+  // default, except where it fails or has nothing to do.
   if (OperatorMessage(node, type, data))
     return true;
+  switch (type)
+  {
+    case MSG_DESCRIPTION_COMMAND:
+    {
+      const auto* command = static_cast<const DescriptionCommand*>(data);
+      if (!node || !command || command->id[0].id != TERRAINOPERATOR_EXPORT)
+        break;
+      Result<EXPORTRESULT> exported = ExportMap(AsObject(node));
+      if (exported.IsError())
+      {
+        DiagnosticOutput(exported.GetError().GetDiagnosticText());
+        return false;
+      }
+      if (exported.GetValue() == EXPORTRESULT::SKIPPED)
+        return true;
+      break;
+    }
+    case MSG_GETCUSTOMICON:
+    {
+      if (!node)
+        return false;
+      if (IsFilter(GetOperatorFlags(AsObject(node))))
+        break;
+      // A missing preferences container is made on the way; one that cannot be had shows the icons.
+      const BaseContainer* prefs = GetOgxPreferences();
+      if (prefs && !prefs->GetBool(OGX_PREFS_BLENDMODE_ICONS, true))
+        break;
+      if (!data)
+        return false;
+      ComposeBlendModeIcon(node, static_cast<GetCustomIconData*>(data));
+      break;
+    }
+    default: break;
+  }
   return ObjectData::Message(node, type, data);
+}
+
+Result<BaseTerrainOperatorData::EXPORTRESULT> BaseTerrainOperatorData::ExportMap(BaseObject* op)
+{
+  if (_output.cellCount < EXPORT_MIN_CELLS)
+    return EXPORTRESULT::SKIPPED;
+
+  const Int32 mode = op->GetDataInstanceRef().GetInt32(TERRAINOPERATOR_EXPORT_MODE, EXPORT_MODE_OUTPUT);
+  Grid2D<Float> made;
+  const Grid2D<Float>* map = nullptr;
+  String label;
+  switch (mode)
+  {
+    case EXPORT_MODE_OUTPUT:
+      map = &_output;
+      label = GeLoadString(IDS_EXPORT_HEIGHTS);
+      break;
+    case EXPORT_MODE_SLOPES:
+      HOST_TRY(ComputeSlopeMap(_output, made));
+      map = &made;
+      label = GeLoadString(IDS_EXPORT_SLOPES);
+      break;
+    case EXPORT_MODE_MASK:
+      // Without a terrain object above or an enabled masking layer there is no mask to show.
+      if (HOST_TRY(GetMaskingFieldList(op, _output, made)) > 0)
+        map = &made;
+      label = GeLoadString(IDS_EXPORT_MASK);
+      break;
+    default:
+    {
+      Result<Grid2D<Float>*> custom = GetCustomOutputGrid(mode);
+      if (custom.IsError() || !custom.GetValue())
+        return IllegalStateError("Did not receive a custom output pointer for export mode " +
+                                 String::IntToString(mode) + "!");
+      BaseArray<CustomOutput> outputs;
+      if (!GetCustomOutputsList(outputs, op))
+        return UnexpectedError("Could not get operator's custom outputs list!");
+      map = custom.GetValue();
+      label = HOST_TRY(GetCustomOutputName(mode));
+      break;
+    }
+  }
+
+  if (!map)
+  {
+    MessageDialog(GEMB_ICONEXCLAMATION, GeLoadString(IDS_EXPORT_FAILED));
+    return EXPORTRESULT::DONE;
+  }
+  BaseBitmap* bitmap = HOST_TRY(map->ToBitmap());
+  SaveMapWithDialog(*bitmap, op->GetName() + "_" + label);
+  BaseBitmap::Free(bitmap);
+  return EXPORTRESULT::DONE;
+}
+
+Bool BaseTerrainOperatorData::ComposeBlendModeIcon(GeListNode* node, GetCustomIconData* request)
+{
+  // The host's defaults, then whatever the node itself asks for; the icon the composition starts from
+  // is the one the node's container names under its type (its own icon unless something changed it).
+  CustomIconSettings settings;
+  settings.opacity = 1.0;
+  settings.drawBase = true;
+  settings.drawOverlay = true;
+  node->Message(MSG_ICONSETTINGS, &settings);
+  const BaseContainer& data = AsObject(node)->GetDataInstanceRef();
+  settings.iconId = data.GetInt32(node->GetType(), node->GetType());
+  // The host may draw later than this message: the drawing reads a copy, not the live container.
+  return ComposeCustomIcon(request, settings, [captured = BaseContainer(data)](BaseBitmap* target, Int32 width,
+                                                                              Int32 height) {
+    DrawBlendModeIcon(captured, target, width, height);
+  });
 }
 
 Bool BaseTerrainOperatorData::IsInstanceOf(const GeListNode* node, Int32 type) const

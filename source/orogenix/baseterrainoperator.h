@@ -47,7 +47,9 @@ enum : Int32
 
 // The custom output every filter offers: the difference between its input and its output.
 inline constexpr Int32 ID_OGX_CUSTOMOUTPUT_DIFFERENCE = 1056542;
-// The preferences' key for the blend mode of new generators.
+// The preferences' keys the operators read: whether generators show their blend mode's icon, and the
+// blend mode of new generators.
+inline constexpr Int32 OGX_PREFS_BLENDMODE_ICONS = 1001;
 inline constexpr Int32 OGX_PREFS_DEFAULT_BLENDMODE = 1003;
 
 struct BlendSettings
@@ -169,8 +171,24 @@ protected:
 private:
   // A filter's difference map: |input - output| of every cell, normalised to [0, 1].
   Result<void> BuildDifferenceMap(const Grid2D<Float>& terrain);
+
+  enum class EXPORTRESULT
+  {
+    SKIPPED,   // too few cells: nothing to export
+    DONE,      // exported, cancelled, or the user was told it could not be
+  };
+  // The export button (1091): the map that 1090 selects, offered as a TIFF file through the save dialog.
+  Result<EXPORTRESULT> ExportMap(BaseObject* op);
+  // The object-manager icon of a generator: its own icon with the icon of its blend mode drawn over it.
+  Bool ComposeBlendModeIcon(GeListNode* node, GetCustomIconData* request);
 };
 } // namespace OGX
+
+// Draws the icon of the blend mode stored under 1002 in captured (NORMAL's for a value outside 1 to 14)
+// into target at (32, 32), blended by the icon's alpha and clipped to width x height: the drawing the
+// host calls back when it composes a generator's object-manager icon. Nothing when that icon is not
+// registered.
+void DrawBlendModeIcon(const BaseContainer& captured, BaseBitmap* target, Int32 width, Int32 height);
 
 // The hash of a vector: each Float's 64-bit pattern folded onto its low bits, combined as
 // (x * 31 + y) * 31 + z in wrapping 64-bit arithmetic.

@@ -148,15 +148,15 @@ void TerrainHudDrawScenehook::ReadHudSettings()
   const BaseContainer* prefs = GetOgxPreferences();
   if (!prefs)
     return;
-  _settings.textPosition = prefs->GetFloat(OGX_PREFS_HUD_TEXT_POSITION, 0.0);
-  _settings.nameOrCount = prefs->GetBool(OGX_PREFS_HUD_NAME, false);
-  _settings.points = prefs->GetBool(OGX_PREFS_HUD_POINTS, false);
-  _settings.polygons = prefs->GetBool(OGX_PREFS_HUD_POLYGONS, false);
-  _settings.heightMinimum = prefs->GetBool(OGX_PREFS_HUD_HEIGHT_MINIMUM, false);
-  _settings.heightRange = prefs->GetBool(OGX_PREFS_HUD_HEIGHT_RANGE, false);
-  _settings.outputMinimum = prefs->GetBool(OGX_PREFS_HUD_OUTPUT_MINIMUM, false);
-  _settings.outputRange = prefs->GetBool(OGX_PREFS_HUD_OUTPUT_RANGE, false);
-  _settings.memory = prefs->GetBool(OGX_PREFS_HUD_MEMORY, false);
+  _settings.textPosition = prefs->GetFloat(PREFSOGX_HUD_TEXT_POSITION, 0.0);
+  _settings.nameOrCount = prefs->GetBool(PREFSOGX_HUD_NAME, false);
+  _settings.points = prefs->GetBool(PREFSOGX_HUD_POINTS, false);
+  _settings.polygons = prefs->GetBool(PREFSOGX_HUD_POLYGONS, false);
+  _settings.heightMinimum = prefs->GetBool(PREFSOGX_HUD_HEIGHT_MIN, false);
+  _settings.heightRange = prefs->GetBool(PREFSOGX_HUD_HEIGHT_RANGE, false);
+  _settings.outputMinimum = prefs->GetBool(PREFSOGX_HUD_OUTPUT_MIN, false);
+  _settings.outputRange = prefs->GetBool(PREFSOGX_HUD_OUTPUT_RANGE, false);
+  _settings.memory = prefs->GetBool(PREFSOGX_HUD_MEMORY, false);
 }
 
 Bool TerrainHudDrawScenehook::AddToExecution(BaseSceneHook* node, PriorityList* list)
@@ -170,7 +170,7 @@ EXECUTIONRESULT TerrainHudDrawScenehook::Execute(BaseSceneHook*, BaseDocument* d
   if (!HasFlag(flags, EXECUTIONFLAGS::EXPRESSION))
     return EXECUTIONRESULT::OK;
   const BaseContainer* prefs = GetOgxPreferences();
-  _hudEnabled = prefs ? prefs->GetBool(OGX_PREFS_HUD_ENABLED, true) : true;
+  _hudEnabled = prefs ? prefs->GetBool(PREFSOGX_HUD_ENABLED, true) : true;
   if (!_hudEnabled)
     return EXECUTIONRESULT::OK;
   _statistics.Reset();

@@ -12,21 +12,7 @@
 #include "host/gui/basedraw.h"
 #include "host/scene/execution.h"
 #include "host/scene/scene.h"
-
-// The HUD's preferences, in the module's preferences container.
-enum : Int32
-{
-  OGX_PREFS_HUD_ENABLED = 1002,               // Bool, read with the default true
-  OGX_PREFS_HUD_NAME = 10004,                 // Bool: the object's name, or the count of terrain objects
-  OGX_PREFS_HUD_POINTS = 10005,               // Bool
-  OGX_PREFS_HUD_POLYGONS = 10006,             // Bool
-  OGX_PREFS_HUD_HEIGHT_RANGE = 10007,         // Bool
-  OGX_PREFS_HUD_OUTPUT_RANGE = 10008,         // Bool
-  OGX_PREFS_HUD_MEMORY = 10009,               // Bool
-  OGX_PREFS_HUD_TEXT_POSITION = 10010,        // Float: a fraction of the view's height
-  OGX_PREFS_HUD_HEIGHT_MINIMUM = 10011,       // Bool
-  OGX_PREFS_HUD_OUTPUT_MINIMUM = 10012,       // Bool
-};
+#include "preferences/ogx_prefsdialog.h"
 
 // Statistics of one object, or merged over several.
 struct HudStatistics

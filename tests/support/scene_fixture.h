@@ -29,3 +29,18 @@ struct ObjDeleter
   void operator()(BaseObject* o) const { BaseObject::Free(o); }
 };
 using ObjPtr = std::unique_ptr<BaseObject, ObjDeleter>;
+
+// The names of op's siblings from op on, with their subtrees, as "a(b,c),d".
+inline String TreeText(const BaseObject* op)
+{
+  String out;
+  for (; op; op = op->GetNext())
+  {
+    if (!out.IsEmpty())
+      out += ",";
+    out += op->GetName();
+    if (op->GetDown())
+      out += "(" + TreeText(op->GetDown()) + ")";
+  }
+  return out;
+}

@@ -22,6 +22,7 @@ struct NodeSnapshot
   BaseContainer bc;
   String name;
   Int32 bits = 0;
+  UInt64 nbits = 0;
   Matrix ml;
   Bool enabled = true;
   MODE editorMode = MODE::ON;
@@ -70,6 +71,7 @@ void TakeSnapshot(BaseDocument* doc, host::UndoStep& step)
     s.bc = *n->GetDataInstance();
     s.name = n->GetName();
     s.bits = n->GetAllBits();
+    s.nbits = HostNodeAccess::NBits(n);
     if (n->GetKind() == NODEKIND::OBJECT)
     {
       const BaseObject* op = static_cast<const BaseObject*>(n);
@@ -109,6 +111,7 @@ void RestoreState(BaseList2D* node, const host::NodeSnapshot& s)
     *node->GetDataInstance() = s.bc;
   node->SetName(s.name);
   node->SetAllBits(s.bits);
+  HostNodeAccess::NBits(node) = s.nbits;
   if (node->GetKind() == NODEKIND::OBJECT)
   {
     BaseObject* op = static_cast<BaseObject*>(node);
@@ -256,6 +259,10 @@ void BaseDocument::GetActiveObjects(AtomArray& selection, GETACTIVEOBJECTFLAGS) 
 
 BaseObject* BaseDocument::GetActiveObject() const
 {
+  // The last one made active, unless it has been deselected, moved out or freed since.
+  if (BaseList2D* last = host::FindNodeByGuid(_activeGuid);
+      last && last->GetKind() == NODEKIND::OBJECT && last->GetBit(BIT_ACTIVE) && last->GetDocument() == this)
+    return static_cast<BaseObject*>(last);
   AtomArray arr;
   GetActiveObjects(arr, GETACTIVEOBJECTFLAGS::NONE);
   return static_cast<BaseObject*>(arr.GetIndex(0));
@@ -267,12 +274,14 @@ void BaseDocument::SetActiveObject(BaseObject* op, SELECTION mode)
   {
     case SELECTION::NEW:
       ClearActive(GetFirstObject());
-      if (op)
-        op->SetBit(BIT_ACTIVE);
-      break;
+      _activeGuid = 0;
+      [[fallthrough]];
     case SELECTION::ADD:
       if (op)
+      {
         op->SetBit(BIT_ACTIVE);
+        _activeGuid = op->GetGUID();
+      }
       break;
     case SELECTION::SUB:
       if (op)

@@ -36,6 +36,8 @@ struct HostNodeAccess
   }
   static void SetGuid(BaseList2D* node, Int guid) { node->_guid = guid; }
   static Int32 GetBits(const BaseList2D* node) { return node->_bits; }
+  // The node bits themselves, without the record of changes (files, undo).
+  static UInt64& NBits(GeListNode* node) { return node->_nbits; }
 };
 
 namespace host::detail

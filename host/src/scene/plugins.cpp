@@ -1,6 +1,9 @@
 #include "host/scene/plugins.h"
 
+#include <algorithm>
+#include <cctype>
 #include <mutex>
+#include <string>
 
 #include "host/core/alloc.h"
 #include "host/core/log.h"
@@ -25,7 +28,7 @@ PluginTable& Table()
 Bool IsNodeKind(PLUGINTYPE type)
 {
   return type == PLUGINTYPE::OBJECT || type == PLUGINTYPE::SHADER || type == PLUGINTYPE::TAG ||
-         type == PLUGINTYPE::SCENEHOOK;
+         type == PLUGINTYPE::SCENEHOOK || type == PLUGINTYPE::PREFS;
 }
 
 host::PluginEntry MakeEntry(Int32 id, PLUGINTYPE type, const String& name, Int32 info, DataAllocator g,
@@ -115,6 +118,12 @@ void FailNthRegistration(Int n)
   t.failIn = n > 0 ? n : 0;
 }
 
+BaseList2D* GetPrefsPage(Int32 id)
+{
+  const PluginEntry* entry = FindPlugin(id);
+  return entry && entry->type == PLUGINTYPE::PREFS ? entry->page : nullptr;
+}
+
 void ResetPlugins()
 {
   std::vector<std::unique_ptr<PluginEntry>> old;
@@ -125,7 +134,10 @@ void ResetPlugins()
     t.log.clear();
     t.failIn = 0;
   }
-  // Instances (commands ...) are destroyed outside the lock: their destructors may look things up.
+  // Pages and instances (commands ...) go outside the lock: their slots and destructors may look things
+  // up.
+  for (auto& entry : old)
+    FreeNode(entry->page);
   old.clear();
 }
 } // namespace host
@@ -157,6 +169,28 @@ Bool RegisterSceneHookPlugin(Int32 id, const String& name, Int32 info, DataAlloc
     MakeEntry(id, PLUGINTYPE::SCENEHOOK, name, info, g, String(), disklevel, priority, false));
 }
 
+BasePrefsPage::BasePrefsPage(Int32 type) : BaseList2D(type, NODEKIND::SCENEHOOK) {}
+
+Bool RegisterPrefsPlugin(Int32 id, DataAllocator g, const String& name, const String& description, Int32 parentId,
+                         Int32 sortId)
+{
+  host::PluginEntry entry = MakeEntry(id, PLUGINTYPE::PREFS, name, 0, g, description, 0, sortId, false);
+  entry.parentPage = parentId;
+  if (!host::RegisterPlugin(std::move(entry)))
+    return false;
+  // The window holds its pages from their registration on, so a page's defaults are in place before any
+  // reader of its settings runs.
+  BaseList2D* page = AllocPluginNode(id);
+  if (!page)
+    DiagnosticOutput("Preferences page " + String::IntToString(id) + ": the page could not be made (its Init failed).");
+  PluginTable& t = Table();
+  std::lock_guard lock(t.mutex);
+  for (const auto& e : t.entries)
+    if (e->id == id)
+      e->page = page;
+  return true;
+}
+
 BaseList2D* AllocPluginNode(Int32 id)
 {
   const host::PluginEntry* entry = host::FindPlugin(id);
@@ -170,6 +204,7 @@ BaseList2D* AllocPluginNode(Int32 id)
     case PLUGINTYPE::SHADER: node = NewObj<BaseShader>(id); break;
     case PLUGINTYPE::TAG: node = NewObj<BaseTag>(id); break;
     case PLUGINTYPE::SCENEHOOK: node = NewObj<BaseSceneHook>(id); break;
+    case PLUGINTYPE::PREFS: node = NewObj<BasePrefsPage>(id); break;
     default: return nullptr;
   }
   if (!node)
@@ -242,5 +277,39 @@ Int32 GetCommandState(Int32 id, BaseDocument* doc)
 {
   CommandData* command = FindCommand(id);
   return command ? command->GetState(doc) : 0;
+}
+
+String GetMenuDisplayName(const String& registeredName)
+{
+  if (!registeredName.starts_with("#$"))
+    return registeredName;
+  std::size_t end = 2;
+  while (end < registeredName.size() && std::isdigit(static_cast<unsigned char>(registeredName[end])))
+    ++end;
+  return String(registeredName.substr(end));
+}
+
+Int32 FindCommand(const String& nameOrId)
+{
+  const std::string& text = nameOrId.GetStd();
+  const Bool numeric = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+  auto sameText = [](const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char l, char r) {
+             return std::tolower(static_cast<unsigned char>(l)) == std::tolower(static_cast<unsigned char>(r));
+           });
+  };
+  for (const PluginEntry* entry : GetPlugins())
+  {
+    if (entry->type != PLUGINTYPE::COMMAND)
+      continue;
+    const String shown = GetMenuDisplayName(entry->name);
+    if (shown == "--")
+      continue;
+    if (numeric ? text == std::to_string(entry->id) : sameText(shown.GetStd(), text))
+      return entry->id;
+  }
+  return 0;
 }
 } // namespace host

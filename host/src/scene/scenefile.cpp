@@ -438,6 +438,8 @@ public:
 
   Result<ojson> Document(BaseDocument* doc)
   {
+    if (const BaseObject* active = doc->GetActiveObject())
+      _activeGuid = active->GetGUID();
     std::vector<BaseList2D*> nodes;
     host::detail::CollectDocumentNodes(doc, nodes);
     for (std::size_t i = 0; i < nodes.size(); ++i)
@@ -685,8 +687,25 @@ private:
       if (op->GetRenderMode() != MODE::ON)
         j["renderMode"] = static_cast<Int32>(op->GetRenderMode());
     }
-    if (node->GetAllBits() != 0)
-      j["bits"] = node->GetAllBits();
+    // The selection is written in words; "bits" keeps the other state bits.
+    Int32 bits = node->GetAllBits();
+    if (node->GetKind() == NODEKIND::OBJECT && (bits & BIT_ACTIVE) != 0)
+    {
+      bits &= ~BIT_ACTIVE;
+      j["selected"] = true;
+      if (node->GetGUID() == _activeGuid)
+        j["active"] = true;
+    }
+    if (bits != 0)
+      j["bits"] = bits;
+    if (const UInt64 nbits = HostNodeAccess::NBits(node); nbits != 0)
+    {
+      ojson list = ojson::array();
+      for (Int32 bit = 0; bit < 64; ++bit)
+        if ((nbits & (UInt64(1) << bit)) != 0)
+          list.push_back(bit);
+      j["nbits"] = std::move(list);
+    }
     HOST_TRY(NodeParams(node, j, path));
     if (hf.GetCount() > 0)
       j["data"] = HOST_TRY(Stream(hf, Join(path, "data"), 0));
@@ -731,6 +750,7 @@ private:
   std::unordered_map<Int, Int64> _keyOf;
   std::unordered_set<Int64> _referenced;
   SchemaCache _schemas;
+  Int _activeGuid = 0;   // the document's active object
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -1404,18 +1424,20 @@ private:
     {
       case NODEKIND::OBJECT:
         HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "matrix", "enabled", "editorMode", "renderMode",
-                                       "bits", "params", "data", "tags", "shaders", "children", StateField()}));
+                                       "bits", "selected", "active", "nbits", "params", "data", "tags", "shaders",
+                                       "children", StateField()}));
         break;
       case NODEKIND::SHADER:
-        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", "children",
-                                       StateField()}));
+        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "nbits", "params", "data", "shaders",
+                                       "children", StateField()}));
         break;
       case NODEKIND::TAG:
-        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", "records",
-                                       StateField()}));
+        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "nbits", "params", "data", "shaders",
+                                       "records", StateField()}));
         break;
       default:
-        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "params", "data", "shaders", StateField()}));
+        HOST_TRY(CheckFields(j, path, {"type", "key", "name", "level", "bits", "nbits", "params", "data", "shaders",
+                                       StateField()}));
         break;
     }
 
@@ -1463,6 +1485,8 @@ private:
       node->SetName(HOST_TRY(ReadText(j.Find("name"), Join(path, "name"))));
     if (j.Contains("bits"))
       node->SetAllBits(HOST_TRY(ReadInt32(j.Find("bits"), Join(path, "bits"))));
+    if (j.Contains("nbits"))
+      HostNodeAccess::NBits(node) = HOST_TRY(ReadNodeBits(j.Find("nbits"), Join(path, "nbits")));
     if (isVariableTag && j.Contains("records"))
       HOST_TRY(ReadRecords(j.Find("records"), static_cast<VariableTag*>(node), Join(path, "records")));
 
@@ -1471,6 +1495,22 @@ private:
       BaseObject* op = static_cast<BaseObject*>(node);
       if (j.Contains("matrix"))
         op->SetMl(HOST_TRY(ReadMatrix(j.Find("matrix"), Join(path, "matrix"))));
+      if (j.Contains("selected"))
+      {
+        if (HOST_TRY(ReadBool(j.Find("selected"), Join(path, "selected"))))
+          op->SetBit(BIT_ACTIVE);
+        else
+          op->DelBit(BIT_ACTIVE);
+      }
+      if (j.Contains("active") && HOST_TRY(ReadBool(j.Find("active"), Join(path, "active"))))
+      {
+        if (_active)
+          return Fail(Join(path, "active"), "only one object can be the active one (" + _activePath + " is too)");
+        if (j.Contains("selected") && !op->GetBit(BIT_ACTIVE))
+          return Fail(Join(path, "active"), "the active object must be selected");
+        _active = op;
+        _activePath = path;
+      }
       if (j.Contains("enabled"))
         op->SetEnabled(HOST_TRY(ReadBool(j.Find("enabled"), Join(path, "enabled"))));
       for (const char* field : {"editorMode", "renderMode"})
@@ -1572,6 +1612,10 @@ private:
         return Fail(item.path, "the plug-in's Read failed (level " + String::IntToString(item.level) + ")");
     }
 
+    // The active object is selected, and the one the document reports.
+    if (_active)
+      _doc->SetActiveObject(_active, SELECTION::ADD);
+
     // 4. The document is complete: tell every node.
     std::vector<BaseList2D*> nodes;
     host::detail::CollectDocumentNodes(_doc, nodes);
@@ -1586,8 +1630,25 @@ private:
   // Format 2 keeps a node's container entries that are not parameters apart from them.
   const char* StateField() const { return _version >= 2 ? "state" : "params"; }
 
+  // Node bits: a list of bit numbers from 0 to 63.
+  Result<UInt64> ReadNodeBits(const JsonValue& j, const String& path) const
+  {
+    if (!j.IsArray())
+      return Fail(path, String("expected an array of node bit numbers (got ") + TypeName(j) + ")");
+    UInt64 bits = 0;
+    Int i = 0;
+    for (const JsonValue e : j)
+    {
+      const Int64 bit = HOST_TRY(ReadInteger(e, path + "[" + String::IntToString(i++) + "]", 0, 63, "a node bit (0 to 63)"));
+      bits |= UInt64(1) << bit;
+    }
+    return bits;
+  }
+
   String _source;
   BaseDocument* _doc = nullptr;
+  BaseObject* _active = nullptr;   // the object a file marks "active"
+  String _activePath;
   Int32 _version = 0;
   std::unordered_map<Int64, BaseList2D*> _keys;
   std::vector<Item> _items;

@@ -40,6 +40,7 @@
 #include "meshexport.h"
 #include "pngwriter.h"
 #include "topview.h"
+#include "run_host.h"
 #include "support/file_size_cap.h"
 #include "support/png_decode.h"
 
@@ -60,19 +61,10 @@ fs::path TempDir(const std::string& name)
   return dir;
 }
 
-std::string ReadText(const fs::path& file)
-{
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const fs::path& file, const std::string& text)
-{
-  std::ofstream out(file, std::ios::binary);
-  out << text;
-}
+using host_app_test::ReadText;
+using host_app_test::RunHost;
+using host_app_test::RunResult;
+using host_app_test::WriteText;
 
 // ---------------------------------------------------------------------------------------------------
 // Meshes made by hand
@@ -903,44 +895,6 @@ TEST(ObjWriterTest, ACancelledOrFailedWriteLeavesNoFile)
 // ---------------------------------------------------------------------------------------------------
 // The executable
 
-struct RunResult
-{
-  int exit = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& s)
-{
-  std::string q = "'";
-  for (const char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// limits: shell commands run before the front end starts (such as "ulimit -f 100").
-RunResult RunHost(const std::vector<std::string>& args, const fs::path& work, const std::string& limits = "")
-{
-  std::string command = limits.empty() ? std::string() : limits + "; exec ";
-  command += Quote(OGX_HOST_EXE);
-  // Appended piece by piece: g++ 12 sees a false overlap in `" " + Quote(a)` (-Wrestrict).
-  for (const std::string& a : args)
-  {
-    command += ' ';
-    command += Quote(a);
-  }
-  command += " >";
-  command += Quote((work / "stdout.txt").string());
-  command += " 2>";
-  command += Quote((work / "stderr.txt").string());
-  const int status = std::system(command.c_str());
-  RunResult r;
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadText(work / "stdout.txt");
-  r.err = ReadText(work / "stderr.txt");
-  return r;
-}
-
 const char* EMPTY_SCENE = R"({"format": "ogx-scene", "version": 1, "objects": []})";
 
 TEST(FrontEndExecutableTest, HelpAndUsageErrors)
@@ -1328,7 +1282,8 @@ TEST(FrontEndExecutableTest, TheTopViewShowsTheColourChannelOfTheTerrainsMateria
       {"type": 5702, "name": "Missing Image", "params": {"2002": {"Link": "Nothing"}},
        "shaders": [{"type": 5833, "name": "Nothing", "params": {"1000": {"String": "nothing.tif"}}}]}]})");
   const fs::path out = work / "out";
-  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string()}, work);
+  // Without the HUD line, which would be drawn over the colour.
+  const RunResult r = RunHost({(work / "scene.json").string(), "--out", out.string(), "--pref", "Show HUD=false"}, work);
   ASSERT_EQ(r.exit, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("top view, coloured by material \"Red Paint\")"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("ogx-host: warning: Terrain \"Broken\": The colour shader of material \"Missing Image\" could "
@@ -1567,16 +1522,6 @@ TEST(HudTextTest, LettersAreWhiteOnADarkRimAndClippedToTheImage)
 }
 
 // The preferences as the preferences page leaves them (HUD on, its usual items, text at 0.05).
-void FillHudPreferences()
-{
-  BaseContainer prefs(1055624);
-  prefs.SetBool(1002, true);
-  prefs.SetFloat(10010, 0.05);
-  for (const Int32 key : {10004, 10006, 10007, 10008, 10009})
-    prefs.SetBool(key, true);
-  GetWorldContainerInstance()->SetContainer(1055624, prefs);
-}
-
 TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
 {
   const fs::path work = TempDir("hud");
@@ -1593,9 +1538,7 @@ TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
   ASSERT_NE(host::BuildObjectCache(ridge, &hh), nullptr);
   other->SetBit(BIT_ACTIVE);
 
-  // Until the preferences page has filled in its items, nothing shows.
-  EXPECT_TRUE(ViewHud(doc, ridge, 512, 300).empty());
-  FillHudPreferences();
+  // The preferences page filled in its defaults when the module started: the default items show.
   const std::vector<host::HudText> texts = ViewHud(doc, ridge, 512, 300);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].x, 15);

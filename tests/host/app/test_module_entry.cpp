@@ -319,6 +319,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054617, PLUGINTYPE::OBJECT, "#$22" + GeLoadString(10006), 4, "oshaderoperator", 1, true},
     {1054654, PLUGINTYPE::OBJECT, "#$23" + GeLoadString(10010), 4, "osplineoperator", 1, true},
     {1054623, PLUGINTYPE::OBJECT, "#$24" + GeLoadString(10008), 4, "ogradientoperator", 1, true},
+    {1054581, PLUGINTYPE::OBJECT, "#$25" + GeLoadString(10003), 4, "ogroupoperator", 1, true},
     {1054745, PLUGINTYPE::COMMAND, "#$30--", 0, "", 0, false},
     {1054574, PLUGINTYPE::OBJECT, "#$31" + GeLoadString(10002), 4, "oadjustmentoperator", 2, true},
     {1054582, PLUGINTYPE::OBJECT, "#$32" + GeLoadString(10004), 4, "ocurveoperator", 1, true},
@@ -330,8 +331,15 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     {1054690, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10012), 4, "oerosionoperator", 1, true},
     {1056548, PLUGINTYPE::OBJECT, "#$38" + GeLoadString(10014), 4, "oquantizeoperator", 1, true},
     {1054746, PLUGINTYPE::COMMAND, "#$40--", 0, "", 0, false},
+    {1054797, PLUGINTYPE::COMMAND, "#$41" + GeLoadString(10034), 0, "", 0, true},
+    {1055911, PLUGINTYPE::COMMAND, "#$42" + GeLoadString(10036), 0, "", 0, true},
+    {1056090, PLUGINTYPE::COMMAND, "#$43" + GeLoadString(10041), 0, "", 0, true},
+    {1056091, PLUGINTYPE::COMMAND, "#$44" + GeLoadString(10043), 0, "", 0, true},
+    {1056684, PLUGINTYPE::COMMAND, "#$45" + GeLoadString(10045), 0, "", 0, true},
+    {1056685, PLUGINTYPE::COMMAND, "#$46" + GeLoadString(10047), 0, "", 0, true},
     {1054804, PLUGINTYPE::COMMAND, "#$50--", 0, "", 0, false},
     {1054655, PLUGINTYPE::SHADER, GeLoadString(10015), 0, "xterrainoperatorshader", 0, false},
+    {1055624, PLUGINTYPE::PREFS, GeLoadString(10084), 0, "prefsogx", 0, false},
     {1055659, PLUGINTYPE::OTHER, "", 0, "", 0, false},
     {1055661, PLUGINTYPE::COMMAND, "#$52" + GeLoadString(10040), 0, "", 0, true},
     {1054744, PLUGINTYPE::COMMAND, "#$53" + GeLoadString(10038), 0, "", 0, true},
@@ -353,13 +361,19 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   }
   // Each object plug-in's registration line, after the start lines, in order.
   EXPECT_EQ(console[2], GeLoadString(10019, GeLoadString(10000)));
-  const Int32 generatorNames[] = {10001, 10006, 10010, 10008};
+  const Int32 generatorNames[] = {10001, 10006, 10010, 10008, 10003};
   for (std::size_t i = 0; i < std::size(generatorNames); ++i)
     EXPECT_EQ(console[3 + i], GeLoadString(10017, GeLoadString(generatorNames[i])));
   const Int32 filterNames[] = {10002, 10004, 10005, 10007, 10013, 10009, 10011, 10012, 10014};
   for (std::size_t i = 0; i < std::size(filterNames); ++i)
     EXPECT_EQ(console[3 + std::size(generatorNames) + i], GeLoadString(10018, GeLoadString(filterNames[i])));
   EXPECT_EQ(console[3 + std::size(generatorNames) + std::size(filterNames)], GeLoadString(10019, GeLoadString(10015)));
+  // The commands' help texts are the second string of each pair.
+  EXPECT_EQ(host::FindPlugin(1054797)->help, GeLoadString(10035));
+  EXPECT_EQ(host::FindPlugin(1056685)->help, GeLoadString(10048));
+  // The preferences page filled its defaults in when it registered.
+  ASSERT_NE(host::GetPrefsPage(1055624), nullptr);
+  EXPECT_EQ(GetWorldContainerInstance()->GetContainerInstance(1055624)->GetInt32(1000), 4000);
 
   // The separators: default commands without icon or help, named by their sort order.
   struct Separator

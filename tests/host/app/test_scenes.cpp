@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "run_host.h"
 #include "support/png_decode.h"
 
 namespace fs = std::filesystem;
@@ -32,21 +33,8 @@ std::vector<std::string> SceneFiles()
   return names;
 }
 
-std::string Quote(const std::string& s)
-{
-  std::string q = "'";
-  for (const char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadText(const fs::path& file)
-{
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using host_app_test::Quote;
+using host_app_test::ReadText;
 
 class SceneRenderTest : public ::testing::TestWithParam<std::string>
 {

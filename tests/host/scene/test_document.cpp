@@ -135,6 +135,31 @@ TEST_F(DocumentTest, ActiveObjectsComeInHierarchyOrder)
   (void)a2;
 }
 
+TEST_F(DocumentTest, TheActiveObjectIsTheOneLastMadeActiveWhileItStaysSelected)
+{
+  BaseObject* a = Add("a");
+  BaseObject* b = Add("b");
+  BaseObject* c = Add("c", b);
+  _doc->SetActiveObject(c, SELECTION::NEW);
+  _doc->SetActiveObject(a, SELECTION::ADD);
+  _doc->SetActiveObject(b, SELECTION::ADD);
+  EXPECT_EQ(_doc->GetActiveObject(), b) << "not the first in hierarchy order";
+  // Deselected (by the selection or by its bit), the first active one in hierarchy order takes over.
+  _doc->SetActiveObject(b, SELECTION::SUB);
+  EXPECT_EQ(_doc->GetActiveObject(), a);
+  _doc->SetActiveObject(c, SELECTION::ADD);
+  c->DelBit(BIT_ACTIVE);
+  EXPECT_EQ(_doc->GetActiveObject(), a);
+  // Moved out of the document or freed: the same.
+  _doc->SetActiveObject(c, SELECTION::ADD);
+  c->Remove();
+  EXPECT_EQ(_doc->GetActiveObject(), a);
+  BaseObject::Free(c);
+  EXPECT_EQ(_doc->GetActiveObject(), a);
+  _doc->SetActiveObject(nullptr, SELECTION::NEW);
+  EXPECT_EQ(_doc->GetActiveObject(), nullptr);
+}
+
 TEST_F(DocumentTest, UndoRestoresCreatedMovedAndDeletedObjects)
 {
   BaseObject* a = Add("a");

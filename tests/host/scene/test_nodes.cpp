@@ -7,6 +7,7 @@
 #include "host/scene/hierarchy.h"
 #include "host/scene/messages.h"
 #include "host/scene/plugins.h"
+#include "support/scene_fixture.h"
 
 namespace
 {
@@ -111,11 +112,6 @@ struct DocDeleter
   void operator()(BaseDocument* d) const { BaseDocument::Free(d); }
 };
 using DocPtr = std::unique_ptr<BaseDocument, DocDeleter>;
-struct ObjDeleter
-{
-  void operator()(BaseObject* o) const { BaseObject::Free(o); }
-};
-using ObjPtr = std::unique_ptr<BaseObject, ObjDeleter>;
 
 BaseObject* Null(const char* name)
 {
@@ -124,20 +120,6 @@ BaseObject* Null(const char* name)
   return op;
 }
 
-// The names of op's siblings from op on, and their subtrees, as "a(b,c),d".
-String Tree(const BaseObject* op)
-{
-  String out;
-  for (; op; op = op->GetNext())
-  {
-    if (!out.IsEmpty())
-      out += ",";
-    out += op->GetName();
-    if (op->GetDown())
-      out += "(" + Tree(op->GetDown()) + ")";
-  }
-  return out;
-}
 
 Bool Near(const Matrix& a, const Matrix& b)
 {
@@ -292,7 +274,7 @@ TEST_F(SceneTest, InsertionKeepsARealDoublyLinkedTree)
   ASSERT_TRUE(d->InsertUnder(c));                    // c(d)
   ASSERT_TRUE(e->InsertUnderLast(c));                // c(d,e)
   ASSERT_TRUE(f->InsertBefore(d));                   // c(f,d,e)
-  EXPECT_EQ(Tree(doc->GetFirstObject()), "b,c(f,d,e),a");
+  EXPECT_EQ(TreeText(doc->GetFirstObject()), "b,c(f,d,e),a");
 
   // Links both ways, the last child and the parent.
   EXPECT_EQ(c->GetDownLast(), e);
@@ -319,7 +301,7 @@ TEST_F(SceneTest, InsertionKeepsARealDoublyLinkedTree)
 
   // The removed subtree moves as a whole.
   ASSERT_TRUE(c->InsertUnderLast(a));
-  EXPECT_EQ(Tree(doc->GetFirstObject()), "b,a(c(f,d,e))");
+  EXPECT_EQ(TreeText(doc->GetFirstObject()), "b,a(c(f,d,e))");
   EXPECT_EQ(d->GetDocument(), doc.get());
 }
 
@@ -558,7 +540,7 @@ TEST_F(SceneTest, CloneCopiesTheSubtreeWithNewIdentities)
   EXPECT_EQ(*copy->GetDataInstance(), *op->GetDataInstance());
   EXPECT_EQ(copy->GetMl(), op->GetMl());
   EXPECT_EQ(copy->GetEditorMode(), MODE::OFF);
-  EXPECT_EQ(Tree(copy->GetDown()), "child,poly");
+  EXPECT_EQ(TreeText(copy->GetDown()), "child,poly");
   EXPECT_NE(copy->GetDown()->GetGUID(), child->GetGUID());
   ASSERT_NE(copy->GetTag(Tphong), nullptr);
   EXPECT_EQ(copy->GetTag(Tphong, 1), nullptr);

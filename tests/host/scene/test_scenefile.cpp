@@ -319,6 +319,62 @@ TEST_F(SceneFileTest, RoundTripKeepsTreeContainersMatricesAndLevels)
   EXPECT_EQ(first, second);
 }
 
+TEST_F(SceneFileTest, SelectionTheActiveObjectAndNodeBitsAreKept)
+{
+  const String text = R"({"format": "ogx-scene", "version": 2, "objects": [
+    {"type": 5140, "name": "a", "selected": true, "children": [
+      {"type": 5140, "name": "a1", "selected": true, "active": true, "nbits": [14]}]},
+    {"type": 5140, "name": "b", "bits": 2},
+    {"type": 5140, "name": "c", "selected": false, "bits": 2}
+  ]})";
+  Result<BaseDocument*> r = host::LoadDocumentFromText(text, "selection.json");
+  ASSERT_TRUE(r.IsOk()) << r.GetError().GetMessage();
+  DocPtr doc(r.GetValue());
+  BaseObject* a = doc->GetFirstObject();
+  BaseObject* a1 = a->GetDown();
+  AtomArray active;
+  doc->GetActiveObjects(active, GETACTIVEOBJECTFLAGS::NONE);
+  ASSERT_EQ(active.GetCount(), 3);
+  EXPECT_EQ(active.GetIndex(2), a->GetNext()) << "the state bit of a version 1 file selects too";
+  EXPECT_FALSE(a->GetNext()->GetNext()->GetBit(BIT_ACTIVE));
+  // The active one is the one the file names, not the first selected.
+  EXPECT_EQ(doc->GetActiveObject(), a1);
+  EXPECT_TRUE(a1->GetNBit(NBIT::OM1_FOLD));
+  EXPECT_TRUE(host::GetNBitLog(a1).empty()) << "loading sets the bits, it does not change them";
+
+  // Saved in words, and loaded back the same.
+  const String saved = host::SaveDocumentToText(doc.get(), "a").GetValue();
+  EXPECT_NE(saved.find("\"active\": true"), String::npos);
+  EXPECT_EQ(saved.find("\"bits\""), String::npos);
+  Result<BaseDocument*> again = host::LoadDocumentFromText(saved, "again.json");
+  ASSERT_TRUE(again.IsOk()) << again.GetError().GetMessage();
+  DocPtr back(again.GetValue());
+  EXPECT_EQ(back->GetActiveObject()->GetName(), "a1");
+  EXPECT_TRUE(back->GetActiveObject()->GetNBit(NBIT::OM1_FOLD));
+  EXPECT_EQ(host::SaveDocumentToText(back.get(), "a").GetValue(), saved);
+
+  struct Case
+  {
+    const char* objects;
+    const char* expected;
+  };
+  const Case bad[] = {
+    {R"({"type": 5140, "active": true}, {"type": 5140, "active": true})",
+     "bad.json: objects[1].active: only one object can be the active one (objects[0] is too)"},
+    {R"({"type": 5140, "active": true, "selected": false})",
+     "bad.json: objects[0].active: the active object must be selected"},
+    {R"({"type": 5140, "nbits": [64]})", "bad.json: objects[0].nbits[0]: expected a node bit (0 to 63)"},
+    {R"({"type": 5140, "selected": 1})", "bad.json: objects[0].selected: expected a Bool"},
+  };
+  for (const Case& c : bad)
+  {
+    Result<BaseDocument*> refused = host::LoadDocumentFromText(
+      String(R"({"format": "ogx-scene", "version": 2, "objects": [)") + c.objects + "]}", "bad.json");
+    ASSERT_TRUE(refused.IsError()) << c.objects;
+    EXPECT_EQ(refused.GetError().GetMessage().substr(0, String(c.expected).size()), c.expected) << c.objects;
+  }
+}
+
 TEST_F(SceneFileTest, AnOlderLevelRunsTheConversion)
 {
   const String text = R"({"format": "ogx-scene", "version": 1, "objects": [

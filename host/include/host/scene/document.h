@@ -3,11 +3,12 @@
 //
 // Active objects: objects whose BIT_ACTIVE is set, reported in hierarchy order (depth first, parents
 // before children, siblings in list order); an active object below an active parent is reported too.
-// The active object (single) is the first of them.
+// The active object (single) is the one last made active through SetActiveObject (NEW or ADD) while it
+// is still selected and in the document; otherwise the first active object in hierarchy order.
 //
 // Undo: StartUndo/EndUndo bracket a step (nested brackets join the outer step); AddUndo(type, node)
 // records an entry and is refused outside a step. The first entry of a step takes a snapshot of the
-// document: the tree, every node's container, name, bits, matrix, visibility and own data, and a copy
+// document: the tree, every node's container, name, bits, node bits, matrix, visibility and own data, and a copy
 // of every node, so that DoUndo can bring back nodes that were freed meanwhile (under their old
 // identity values, so links to them resolve again). A node named by a NEWOBJ entry (with everything
 // below it) counts as created by the step even when the entry follows its insertion. DoUndo undoes
@@ -149,4 +150,5 @@ private:
   host::ListHead _hooks{host::LISTKIND::HOOKS, this};
   std::unique_ptr<host::UndoState> _undo;
   std::vector<BaseList2D*> _trash;   // owned: nodes taken out by undo
+  Int _activeGuid = 0;               // the object last made active, 0 for none
 };

@@ -58,8 +58,34 @@ public:
 Bool RegisterCommandPlugin(Int32 id, const String& name, Int32 info, BaseBitmap* icon, const String& help,
                            CommandData* dat);
 
-// The host's plug-in allocation: a node of the registered plug-in (object, shader, tag or scene hook)
-// with its data attached and Init run; null for an unknown id, a failed allocation or a failed Init.
+// A page of the host's preferences window. The host makes one page node per registered page when the
+// page registers (outside every document, alive until the plug-in table is reset) and runs the page's
+// Init on it; the window then reads and writes the page's values through GetParameter/SetParameter on
+// that node, builds its interface from GetDDescription and sends it MSG_DESCRIPTION_COMMAND for its
+// buttons. The defaults are NodeData's: a page that overrides nothing stores values in its node's own
+// container.
+class PrefsDialogObject : public NodeData
+{
+};
+
+// The node of a preferences page. It never enters a list; it borrows the scene-hook kind, which only
+// decides which lists a node may enter.
+class BasePrefsPage : public BaseList2D
+{
+public:
+  explicit BasePrefsPage(Int32 type);
+};
+
+// Registers a preferences page under its name and description resource, below the page parentId (0: at
+// the top of the window) at the sort value, then makes its page node and runs Init (a failed Init leaves
+// the page without a node and says so on the diagnostic output; the registration stands). False as for
+// every registration (duplicate id, no allocation function, the test switch).
+Bool RegisterPrefsPlugin(Int32 id, DataAllocator g, const String& name, const String& description, Int32 parentId,
+                         Int32 sortId);
+
+// The host's plug-in allocation: a node of the registered plug-in (object, shader, tag, scene hook or
+// preferences page) with its data attached and Init run; null for an unknown id, a failed allocation or
+// a failed Init.
 BaseList2D* AllocPluginNode(Int32 id);
 
 namespace host
@@ -73,10 +99,12 @@ struct PluginEntry
   DataAllocator alloc = nullptr;
   String description;
   Int32 diskLevel = 0;
-  Int32 priority = 0;
+  Int32 priority = 0;                   // scene hooks: the priority; preference pages: the sort value
   Bool hasIcon = false;
   std::unique_ptr<BaseData> instance;   // kinds registered with an instance (commands ...), owned
   String help;                          // commands: the help text
+  Int32 parentPage = 0;                 // preference pages: the page it sits below, 0 at the top
+  BaseList2D* page = nullptr;           // preference pages: the page node, owned (null when Init failed)
 };
 
 struct RegistrationCall
@@ -105,7 +133,14 @@ void FailNthRegistration(Int n);
 Bool ExecuteCommand(Int32 id, BaseDocument* doc);
 // The command's GetState with doc; 0 for an id that is no registered command.
 Int32 GetCommandState(Int32 id, BaseDocument* doc);
-// Empties the table, the log and the failure switch (between tests). Nodes already allocated keep
-// their data.
+// The menu name a user sees: the registered name without its sort prefix ("#$" and digits).
+String GetMenuDisplayName(const String& registeredName);
+// The registered command a user names: by its id in decimal, or by its menu name as shown (compared
+// without case). Separators are no commands. 0 when nothing matches.
+Int32 FindCommand(const String& nameOrId);
+// The page node of a registered preferences page; null for another id or a page whose Init failed.
+BaseList2D* GetPrefsPage(Int32 id);
+// Empties the table, the log and the failure switch (between tests), and frees the preference pages'
+// nodes. Other nodes already allocated keep their data.
 void ResetPlugins();
 } // namespace host

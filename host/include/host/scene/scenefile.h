@@ -22,6 +22,10 @@
 //     "matrix": {"off": [x,y,z], "v1": [..], "v2": [..], "v3": [..]}   optional (objects), local matrix
 //     "enabled": true, "editorMode": 0, "renderMode": 0                optional (objects)
 //     "bits": 0,                          optional: state bits (BIT_ACTIVE ...)
+//     "selected": true,                   optional (objects): the object is selected (BIT_ACTIVE)
+//     "active": true,                     optional (objects, one per file): the document's active
+//                                         object, selected too
+//     "nbits": [14],                      optional: the node bits that are set (NBIT numbers, 0 to 63)
 //     "params": { "Size X": 800, "10002": 400, "1003": {"Float": 50.0}, ... },   optional: parameters
 //     "state": { "1092": {"String": "..."}, ... },   optional (version 2): the node's other entries
 //     "data": [ value ... ],              optional: what the plug-in's Write put in its HyperFile
@@ -79,8 +83,9 @@
 // make the tree cyclic: the tree is the nesting of the file itself. Running out of memory while reading
 // is an OUT_OF_MEMORY error like any other.
 //
-// Saving writes every node with its plug-in's registered level, calls each plug-in's Write, and
-// writes to a temporary file renamed over the target, so a failed save leaves an existing file intact.
+// Saving writes the selection as "selected" and the document's active object as "active" (not among
+// the state bits). It writes every node with its plug-in's registered level, calls each plug-in's Write,
+// and writes to a temporary file renamed over the target, so a failed save leaves an existing file intact.
 // Scene hooks, caches, undo and node identity values are not stored.
 #pragma once
 
