@@ -140,21 +140,27 @@ Result<void> SimulateDroplet(Grid2D<Float>& grid, Float x, Float y, LcgRandom& r
     const Float deposit = sediment * settings.depositionRate * up;
     const Float erode = std::min(1.0, static_cast<Float>(k) * settings.ramp) * (1.0 - up) * settings.erosionRate;
     const Float net = deposit - erode;
-    // Only while the four cells around the droplet lie inside the grid (NaN positions fail the tests);
-    // each gets its bilinear weight.
-    if (net != 0.0 && px >= 0.0 && py >= 0.0 && px < static_cast<Float>(width - 1) &&
-        py < static_cast<Float>(height - 1))
+    // While the truncated position lies before the last column and row, the four cells from it on get
+    // their bilinear weights, their indices clamped into the grid: a droplet past the left or upper edge
+    // still spreads onto the border cells. A position that is not finite (NaN heights, overflowing
+    // velocities) would make the weights NaN and spreads nothing.
+    const Float tx = std::trunc(px);
+    const Float ty = std::trunc(py);
+    if (net != 0.0 && std::isfinite(px) && std::isfinite(py) && tx < static_cast<Float>(width - 1) &&
+        ty < static_cast<Float>(height - 1))
     {
-      const Int ix = static_cast<Int>(px);
-      const Int iy = static_cast<Int>(py);
-      const Float fx = px - static_cast<Float>(ix);
-      const Float fy = py - static_cast<Float>(iy);
-      Float* top = cells + iy * width + ix;
-      Float* bottom = top + width;
-      top[0] += net * (1.0 - fx) * (1.0 - fy);
-      top[1] += net * fx * (1.0 - fy);
-      bottom[0] += net * (1.0 - fx) * fy;
-      bottom[1] += net * fx * fy;
+      const Float lastX = static_cast<Float>(width - 1);
+      const Float lastY = static_cast<Float>(height - 1);
+      const Int x0 = static_cast<Int>(std::clamp(tx, 0.0, lastX));
+      const Int x1 = static_cast<Int>(std::clamp(tx + 1.0, 0.0, lastX));
+      const Int y0 = static_cast<Int>(std::clamp(ty, 0.0, lastY));
+      const Int y1 = static_cast<Int>(std::clamp(ty + 1.0, 0.0, lastY));
+      const Float fx = px - tx;
+      const Float fy = py - ty;
+      cells[y0 * width + x0] += net * (1.0 - fx) * (1.0 - fy);
+      cells[y0 * width + x1] += net * fx * (1.0 - fy);
+      cells[y1 * width + x0] += net * (1.0 - fx) * fy;
+      cells[y1 * width + x1] += net * fx * fy;
     }
     sediment = sediment + erode - deposit;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -116,14 +117,19 @@ void ReferenceDroplet(std::vector<Float>& c, Int w, Int h, Float x, Float y, Lcg
     const Float deposit = sediment * s.depositionRate * up;
     const Float erode = std::min(1.0, k * s.ramp) * (1.0 - up) * s.erosionRate;
     const Float net = deposit - erode;
-    if (net != 0.0 && px >= 0.0 && py >= 0.0 && px < w - 1.0 && py < h - 1.0)
+    if (net != 0.0 && std::isfinite(px) && std::isfinite(py) && std::trunc(px) < w - 1.0 && std::trunc(py) < h - 1.0)
     {
-      const Int ix = static_cast<Int>(px), iy = static_cast<Int>(py);
-      const Float fx = px - ix, fy = py - iy;
-      c[static_cast<std::size_t>(iy * w + ix)] += net * (1.0 - fx) * (1.0 - fy);
-      c[static_cast<std::size_t>(iy * w + ix + 1)] += net * fx * (1.0 - fy);
-      c[static_cast<std::size_t>((iy + 1) * w + ix)] += net * (1.0 - fx) * fy;
-      c[static_cast<std::size_t>((iy + 1) * w + ix + 1)] += net * fx * fy;
+      const Float tx = std::trunc(px), ty = std::trunc(py);
+      const Float fx = px - tx, fy = py - ty;
+      auto at = [&](Float cx, Float cy) -> Float& {
+        const Int ix = static_cast<Int>(std::clamp(cx, 0.0, w - 1.0));
+        const Int iy = static_cast<Int>(std::clamp(cy, 0.0, h - 1.0));
+        return c[static_cast<std::size_t>(iy * w + ix)];
+      };
+      at(tx, ty) += net * (1.0 - fx) * (1.0 - fy);
+      at(tx + 1.0, ty) += net * fx * (1.0 - fy);
+      at(tx, ty + 1.0) += net * (1.0 - fx) * fy;
+      at(tx + 1.0, ty + 1.0) += net * fx * fy;
     }
     sediment = sediment + erode - deposit;
     vx = s.acceleration * (gX * inv) * s.step + s.inertia * vx;
@@ -372,6 +378,74 @@ TEST(DropletErosion, OneDropletSpreadsWithBilinearWeights)
   twice.Get01();
   twice.Get01();
   EXPECT_EQ(r.GetSeed(), twice.GetSeed());
+}
+
+TEST(DropletErosion, PastTheLeftOrUpperEdgeTheDropletSpreadsOntoTheClampedBorderCells)
+{
+  // h = x + y. The droplet stands still (no acceleration) left of the grid; the truncated column is
+  // still before the last one, so the spread goes to the clamped columns with the bilinear weights of
+  // the fraction px - trunc(px), which is negative there.
+  struct Case
+  {
+    Float px;
+    Float py;
+    Int x0, x1, y0, y1;
+  };
+  const Case cases[] = {
+    {-0.75, 1.5, 0, 1, 1, 2},    // trunc -0: columns 0 and 1, fraction -0.75
+    {-3.5, 1.5, 0, 0, 1, 2},     // both columns clamp to 0
+    {1.25, -2.25, 1, 2, 0, 0},   // above the grid: both rows clamp to 0
+  };
+  for (const Case& k : cases)
+  {
+    Grid2D<Float> g;
+    ASSERT_TRUE(g.Init(4, 4, 1.0, 1.0).IsOk());
+    for (Int i = 0; i < 16; ++i)
+      g.cells[i] = static_cast<Float>(i % 4 + i / 4);
+    const Grid2D<Float> before = [&] {
+      Grid2D<Float> b;
+      EXPECT_TRUE(b.CopyFrom(g).IsOk());
+      return b;
+    }();
+    DropletSettings s;
+    s.erosionRate = 1.0;
+    s.step = 1.0;
+    s.steps = 2;
+    s.ramp = 1.0;
+    LcgRandom r;
+    r.Init(5);
+    ASSERT_TRUE(SimulateDroplet(g, k.px, k.py, r, s).IsOk());
+    // The second step erodes (1 - up) x rate, up from the gradient sampled at the position.
+    const auto h = [&](Float x, Float y) { return before.Sample(x, y, SAMPLEINTERPOLATION::BILINEAR); };
+    const Float gX = (h(k.px + 1.0, k.py) - h(k.px - 1.0, k.py)) * -2.0;
+    const Float gY = (h(k.px, k.py + 1.0) - h(k.px, k.py - 1.0)) * -2.0;
+    const Float len = std::sqrt(16.0 + gX * gX + gY * gY);
+    const Float up = 4.0 * (1.0 / len);
+    ASSERT_LT(up, 1.0);
+    const Float net = -(1.0 * (1.0 - up) * 1.0);
+    const Float fx = k.px - std::trunc(k.px);
+    const Float fy = k.py - std::trunc(k.py);
+    std::vector<Float> want = Cells(before);
+    want[static_cast<std::size_t>(k.y0 * 4 + k.x0)] += net * (1.0 - fx) * (1.0 - fy);
+    want[static_cast<std::size_t>(k.y0 * 4 + k.x1)] += net * fx * (1.0 - fy);
+    want[static_cast<std::size_t>(k.y1 * 4 + k.x0)] += net * (1.0 - fx) * fy;
+    want[static_cast<std::size_t>(k.y1 * 4 + k.x1)] += net * fx * fy;
+    EXPECT_TRUE(SameCells(Cells(g), want)) << k.px << ", " << k.py;
+  }
+  // At or past the last column nothing is spread.
+  Grid2D<Float> g;
+  ASSERT_TRUE(g.Init(4, 4, 1.0, 1.0).IsOk());
+  for (Int i = 0; i < 16; ++i)
+    g.cells[i] = static_cast<Float>(i % 4 + i / 4);
+  const std::vector<Float> unchanged = Cells(g);
+  DropletSettings s;
+  s.erosionRate = 1.0;
+  s.step = 1.0;
+  s.steps = 2;
+  s.ramp = 1.0;
+  LcgRandom r;
+  ASSERT_TRUE(SimulateDroplet(g, 3.0, 1.5, r, s).IsOk());
+  EXPECT_TRUE(SameCells(Cells(g), unchanged));
 }
 
 TEST(DropletErosion, RunsMatchTheDefinitionAndRepeat)
