@@ -139,6 +139,28 @@ void ReferenceDroplet(std::vector<Float>& c, Int w, Int h, Float x, Float y, Lcg
   }
 }
 
+// A 4 x 4 grid of heights x + slopeY x y (x the column, y the row).
+Grid2D<Float> Slope4x4(Float slopeY)
+{
+  Grid2D<Float> g;
+  EXPECT_TRUE(g.Init(4, 4, 1.0, 1.0).IsOk());
+  for (Int i = 0; i < 16; ++i)
+    g.cells[i] = static_cast<Float>(i % 4) + slopeY * static_cast<Float>(i / 4);
+  return g;
+}
+
+// One droplet that stands still (no acceleration) and erodes from its second step on: the first has no
+// ramp yet, the second takes (1 - up) x rate.
+DropletSettings StandingDroplet()
+{
+  DropletSettings s;
+  s.erosionRate = 1.0;
+  s.step = 1.0;
+  s.steps = 2;
+  s.ramp = 1.0;
+  return s;
+}
+
 DropletSettings Droplets(UInt32 seed, Int count)
 {
   DropletSettings s;
@@ -350,20 +372,11 @@ TEST(SmoothGridInterior, ChangesOnlyTheInterior)
 
 TEST(DropletErosion, OneDropletSpreadsWithBilinearWeights)
 {
-  // h = x: a steady slope along the columns. The droplet stands still (no acceleration) at (1.25, 1.5);
-  // the first step erodes nothing (no ramp yet), the second takes (1 - up) x rate.
-  Grid2D<Float> g;
-  ASSERT_TRUE(g.Init(4, 4, 1.0, 1.0).IsOk());
-  for (Int i = 0; i < 16; ++i)
-    g.cells[i] = static_cast<Float>(i % 4);
-  DropletSettings s;
-  s.erosionRate = 1.0;
-  s.step = 1.0;
-  s.steps = 2;
-  s.ramp = 1.0;
+  // h = x: a steady slope along the columns. The droplet stands still at (1.25, 1.5).
+  Grid2D<Float> g = Slope4x4(0.0);
   LcgRandom r;
   r.Init(5);
-  ASSERT_TRUE(SimulateDroplet(g, 1.25, 1.5, r, s).IsOk());
+  ASSERT_TRUE(SimulateDroplet(g, 1.25, 1.5, r, StandingDroplet()).IsOk());
   // gX = (h(2.25) - h(0.25)) x -2 = -4, len = sqrt(16 + 16), up = 4 / len.
   const Float up = 4.0 * (1.0 / std::sqrt(32.0));
   const Float net = -(1.0 * (1.0 - up) * 1.0);
@@ -398,23 +411,11 @@ TEST(DropletErosion, PastTheLeftOrUpperEdgeTheDropletSpreadsOntoTheClampedBorder
   };
   for (const Case& k : cases)
   {
-    Grid2D<Float> g;
-    ASSERT_TRUE(g.Init(4, 4, 1.0, 1.0).IsOk());
-    for (Int i = 0; i < 16; ++i)
-      g.cells[i] = static_cast<Float>(i % 4 + i / 4);
-    const Grid2D<Float> before = [&] {
-      Grid2D<Float> b;
-      EXPECT_TRUE(b.CopyFrom(g).IsOk());
-      return b;
-    }();
-    DropletSettings s;
-    s.erosionRate = 1.0;
-    s.step = 1.0;
-    s.steps = 2;
-    s.ramp = 1.0;
+    Grid2D<Float> g = Slope4x4(1.0);
+    const Grid2D<Float> before = Slope4x4(1.0);
     LcgRandom r;
     r.Init(5);
-    ASSERT_TRUE(SimulateDroplet(g, k.px, k.py, r, s).IsOk());
+    ASSERT_TRUE(SimulateDroplet(g, k.px, k.py, r, StandingDroplet()).IsOk());
     // The second step erodes (1 - up) x rate, up from the gradient sampled at the position.
     const auto h = [&](Float x, Float y) { return before.Sample(x, y, SAMPLEINTERPOLATION::BILINEAR); };
     const Float gX = (h(k.px + 1.0, k.py) - h(k.px - 1.0, k.py)) * -2.0;
@@ -433,18 +434,10 @@ TEST(DropletErosion, PastTheLeftOrUpperEdgeTheDropletSpreadsOntoTheClampedBorder
     EXPECT_TRUE(SameCells(Cells(g), want)) << k.px << ", " << k.py;
   }
   // At or past the last column nothing is spread.
-  Grid2D<Float> g;
-  ASSERT_TRUE(g.Init(4, 4, 1.0, 1.0).IsOk());
-  for (Int i = 0; i < 16; ++i)
-    g.cells[i] = static_cast<Float>(i % 4 + i / 4);
+  Grid2D<Float> g = Slope4x4(1.0);
   const std::vector<Float> unchanged = Cells(g);
-  DropletSettings s;
-  s.erosionRate = 1.0;
-  s.step = 1.0;
-  s.steps = 2;
-  s.ramp = 1.0;
   LcgRandom r;
-  ASSERT_TRUE(SimulateDroplet(g, 3.0, 1.5, r, s).IsOk());
+  ASSERT_TRUE(SimulateDroplet(g, 3.0, 1.5, r, StandingDroplet()).IsOk());
   EXPECT_TRUE(SameCells(Cells(g), unchanged));
 }
 
