@@ -576,7 +576,17 @@ Result<void> InitConvolutionKernel(BaseKernel& kernel, UInt32 size, const Float*
 {
   if (size == 0)
     return IllegalArgumentError("Can't initialize kernel with size 0!");
-  HOST_TRY(ShapeKernel(kernel, size));
+  // The sharpen ramp holds only its half kernel: shaping it to size x size first would zero weights
+  // it drops at once (12.8 GB for a size of 40000, more than a machine has a little further on). A
+  // size whose square could not even be addressed is still refused, as for every other kernel.
+  if (dynamic_cast<VeridoVivuzar::SharpenKernel*>(&kernel))
+  {
+    if (static_cast<UInt64>(size) * size > MAX_WEIGHTS)
+      return OutOfMemoryError("Could not allocate kernel weights!");
+    kernel.size = size;
+  }
+  else
+    HOST_TRY(ShapeKernel(kernel, size));
   return kernel.InitKernel(size, extra);
 }
 

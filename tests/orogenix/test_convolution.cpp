@@ -222,6 +222,15 @@ TEST(ConvolutionKernels, InitConvolutionKernelSizesTheKernel)
   ASSERT_TRUE(InitConvolutionKernel(ramp, 9, ends).IsOk());
   EXPECT_EQ(ramp.size, 9u);
   EXPECT_EQ(Weights(ramp), (std::vector<Float>{3.0, 2.0, 1.0, 0.0, -1.0}));
+  // Never shaped to size x size on the way: a wide ramp costs its half kernel, not its square
+  // (200001 squared would be 320 GB).
+  EXPECT_LT(ramp.weights.GetCapacity(), 81);
+  VeridoVivuzar::SharpenKernel wide;
+  ASSERT_TRUE(InitConvolutionKernel(wide, 200001, ends).IsOk());
+  EXPECT_EQ(wide.size, 200001u);
+  EXPECT_EQ(wide.weights.GetCount(), 100001);
+  EXPECT_EQ(wide.weights[0], 3.0);
+  EXPECT_EQ(wide.weights[100000], -1.0);
   VeridoVivuzar::SharpenKernel noEnds;
   res = InitConvolutionKernel(noEnds, 5, nullptr);
   ASSERT_TRUE(res.IsError());
