@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frontend.h"
+#include "host/gui/keyboard.h"
 #include "run_host.h"
 #include "support/float_tiff.h"
 
@@ -166,15 +167,53 @@ TEST(FrontEndActionsTest, WhatCannotBeDoneIsSaidAndTheRestStillRuns)
   fs::remove_all(work);
 }
 
+TEST(FrontEndArgumentsTest, CommandsMayNameTheKeysHeldWhileTheyRun)
+{
+  struct Case
+  {
+    const char* text;
+    const char* command;
+    Int32 qualifiers;
+  };
+  const Case cases[] = {
+    {"Decrease Resolution", "Decrease Resolution", QUALIFIER_NONE},
+    {"Shift+Decrease Resolution", "Decrease Resolution", QUALIFIER_SHIFT},
+    {"shift+1056091", "1056091", QUALIFIER_SHIFT},
+    {"Ctrl+SHIFT+Next Blend Mode", "Next Blend Mode", QUALIFIER_SHIFT | QUALIFIER_CTRL},
+    {"Shift+", "Shift+", QUALIFIER_NONE},
+    {"Shiftless", "Shiftless", QUALIFIER_NONE},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.text);
+    const QualifiedCommand q = SplitQualifiers(c.text);
+    EXPECT_EQ(q.command, c.command);
+    EXPECT_EQ(q.qualifiers, c.qualifiers);
+  }
+}
+
 TEST(FrontEndActionsTest, CommandsWorkOnTheSelectionTheSceneMarks)
 {
   const fs::path work = WorkDir("selection");
-  // The selected operators' terrain object goes up by 250 (SHIFT is never held here).
+  // The selected operators' terrain object goes up by 250 without SHIFT, by 100 with it.
   const RunResult raised = RunGroups(work, {"--run", "Increase Resolution"});
   ASSERT_EQ(raised.exit, 0) << raised.err;
   ogx_test::FloatTiff map;
   ASSERT_TRUE(ogx_test::ReadFloatTiff(work / "out" / HEIGHT_MAP, map));
   EXPECT_EQ(map.width, 507u);
+  // SHIFT is held for the one command that names it, then let go.
+  const RunResult fine =
+    RunGroups(work, {"--run", "Shift+Increase Resolution", "--run", "Increase Resolution"}, "fine");
+  ASSERT_EQ(fine.exit, 0) << fine.err;
+  EXPECT_TRUE(Contains(fine.out, "Ran \"Shift+Increase Resolution\"\n")) << fine.out;
+  ASSERT_TRUE(ogx_test::ReadFloatTiff(work / "fine" / HEIGHT_MAP, map));
+  EXPECT_EQ(map.width, 607u);
+  // 256 - 250 would go below 100: only the fine step lowers it.
+  const RunResult lowered =
+    RunGroups(work, {"--run", "Decrease Resolution", "--run", "shift+decrease resolution"}, "lowered");
+  ASSERT_EQ(lowered.exit, 0) << lowered.err;
+  ASSERT_TRUE(ogx_test::ReadFloatTiff(work / "lowered" / HEIGHT_MAP, map));
+  EXPECT_EQ(map.width, 157u);
 
   // A scene that marks the inner group active: ungrouping takes that one apart.
   std::string scene = ReadText(GROUPS_SCENE);
