@@ -26,6 +26,7 @@
 #include "host/gui/dialogs.h"
 #include "host/gui/gedialog.h"
 #include "host/gui/help.h"
+#include "host/gui/keyboard.h"
 #include "host/imaging/bitmap.h"
 #include "host/scene/coreevents.h"
 #include "host/scene/execution.h"
@@ -811,14 +812,44 @@ Int32 Describe(const String& typeText, Terminal& terminal)
 // ---------------------------------------------------------------------------------------------------
 // --about and --help-page
 
-Int32 ShowAbout(Terminal& terminal)
+// The user clicks the dialog's (first) bitmap button, the logo, with the qualifier keys held; what the
+// dialog did is printed: the messages it showed, and whether it stayed open.
+Int32 ClickAboutLogo(GeDialog& dialog, Int32 qualifiers, Terminal& terminal)
+{
+  const BitmapButtonCustomGui* logo = nullptr;
+  Int32 id = 0;
+  for (const DialogGadget& g : dialog.GetLayout())
+    if (const auto* button = dynamic_cast<const BitmapButtonCustomGui*>(g.gui); button && !logo)
+    {
+      logo = button;
+      id = g.id;
+    }
+  if (!logo)
+  {
+    terminal.Error("--about: the dialog has no logo to click");
+    return EXIT_OBJECT_FAILED;
+  }
+  ResetDialogs();
+  SetQualifiers(qualifiers);
+  ClickDialogGadget(dialog, id);
+  SetQualifiers(QUALIFIER_NONE);
+  std::printf("[click on the logo%s]\n", (qualifiers & QUALIFIER_SHIFT) != 0 ? ", Shift held" : "");
+  for (const MessageDialogRecord& d : GetMessageDialogs())
+    std::printf("[message] %s\n", d.text.c_str());
+  ResetDialogs();
+  std::printf("%s\n", dialog.IsOpen() ? "[the dialog stays open]" : "[the dialog closed]");
+  std::fflush(stdout);
+  return EXIT_OK;
+}
+
+Int32 ShowAbout(std::optional<Int32> click, Terminal& terminal)
 {
   if (!ExecuteCommand(ABOUT_COMMAND, nullptr) || GetOpenDialogs().empty())
   {
     terminal.Error("--about: the module's About dialog does not open");
     return EXIT_OBJECT_FAILED;
   }
-  const GeDialog* dialog = GetOpenDialogs().back();
+  GeDialog* dialog = GetOpenDialogs().back();
   std::printf("%s\n", dialog->GetTitle().c_str());
   for (const DialogGadget& g : dialog->GetLayout())
   {
@@ -839,7 +870,7 @@ Int32 ShowAbout(Terminal& terminal)
     }
   }
   std::fflush(stdout);
-  return EXIT_OK;
+  return click ? ClickAboutLogo(*dialog, *click, terminal) : EXIT_OK;
 }
 
 Int32 OpenHelpPage(const String& type, const String& property, Terminal& terminal)
@@ -883,7 +914,7 @@ std::vector<HudText> ViewHud(BaseDocument* doc, BaseObject* terrain, Int32 width
 String UsageText()
 {
   return "Usage: ogx-host SCENE --out DIR [options]\n"
-         "       ogx-host --list-types | --describe TYPE | --about | --help-page TYPE [PARAM] [--module PATH]\n"
+         "       ogx-host --list-types | --describe TYPE | --about [click] | --help-page TYPE [PARAM] [--module PATH]\n"
          "\n"
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
@@ -909,7 +940,9 @@ String UsageText()
          "  --save FILE      save the document as it is at the end of the run\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
-         "  --about          show the texts of the module's About dialog\n"
+         "  --about [click | shift+click]\n"
+         "                   show the texts of the module's About dialog; then click its logo (with Shift\n"
+         "                   held) and show what the dialog did\n"
          "  --help-page TYPE [PARAM]\n"
          "                   open the module's help page of TYPE (upper case, such as ONOISEOPERATOR) and\n"
          "                   PARAM (a parameter name, such as NOISEOPERATOR_SCALE) in the web browser\n"
@@ -1023,8 +1056,22 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
     }
     else if (arg == "--about")
     {
-      HOST_TRY(flag());
       options.about = true;
+      // An optional click on the logo: "click" with any "Shift+" before it, inline or as the next argument.
+      const auto isClick = [](const String& text) {
+        String word = SplitQualifiers(text).command;
+        for (char& c : word)
+          c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return word == "click";
+      };
+      if (inlineValue)
+      {
+        if (!isClick(*inlineValue))
+          return IllegalArgumentError("--about: expected click or shift+click (got \"" + *inlineValue + "\")");
+        options.aboutClick = SplitQualifiers(*inlineValue).qualifiers;
+      }
+      else if (i + 1 < args.size() && isClick(args[i + 1]))
+        options.aboutClick = SplitQualifiers(args[++i]).qualifiers;
     }
     else if (arg == "--help-page")
     {
@@ -1139,7 +1186,7 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
   if (options.describe)
     return Describe(*options.describe, terminal);
   if (options.about)
-    return ShowAbout(terminal);
+    return ShowAbout(options.aboutClick, terminal);
   if (options.helpType)
     return OpenHelpPage(*options.helpType, options.helpProperty, terminal);
 

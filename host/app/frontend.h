@@ -10,7 +10,8 @@
 //
 // After each build the front end prints the HUD line the viewport shows for that terrain object when
 // it is the selected one ("HUD: ..."), and draws the line onto its top view. `--about` shows the texts of
-// the module's About dialog; `--help-page TYPE [PARAM]` asks the module's help callback for the page of
+// the module's About dialog (`--about click` or `--about shift+click` then clicks its logo and shows what
+// the dialog did); `--help-page TYPE [PARAM]` asks the module's help callback for the page of
 // a type (and parameter), which the module opens in the web browser through the host's Python.
 //
 // Every output name is made by one rule (SafeFileName, then a number where this run already wrote the
@@ -57,6 +58,7 @@ struct FrontEndOptions
   Bool listTypes = false;
   std::optional<String> describe;   // a type's id or description name
   Bool about = false;
+  std::optional<Int32> aboutClick;   // --about click: the qualifier keys held while the logo is clicked
   std::optional<String> helpType;   // --help-page TYPE [PARAM]
   String helpProperty;
   std::optional<Url> module;   // else $OGX_MODULE, else orogenix.so beside the executable
