@@ -235,7 +235,20 @@ Result<Int32> FindButton(BaseList2D* node, const String& button)
   Result<DescriptionPtr> described = DescribeNode(node);
   if (described.IsError())
     return IllegalArgumentError("\"" + node->GetName() + "\": " + described.GetError().GetText());
-  const DescriptionEntry* entry = FindEntry(*described.GetValue(), button);
+  const Description& description = *described.GetValue();
+  const DescriptionEntry* entry = FindEntry(description, button);
+  // An icon entry that acts as a button (an add-operator entry) shows its cycle's label, not a name:
+  // "Noise" names the entry that adds a noise operator.
+  for (Int32 i = 0; i < description.GetEntryCount() && !entry; ++i)
+  {
+    const DescriptionEntry* e = description.GetEntry(i);
+    const BaseContainer* cycle = e->attributes.GetContainerInstance(DESC_CYCLE);
+    if (e->attributes.GetInt32(DESC_CUSTOMGUI) != CUSTOMGUI_ICONCYCLE || !cycle)
+      continue;
+    for (const BaseContainer::Entry& c : *cycle)
+      if (c.data.GetType() == DA_STRING && c.data.GetString() == button)
+        entry = e;
+  }
   if (!entry)
     return IllegalArgumentError("\"" + node->GetName() + "\" has no button \"" + button + "\"");
   const Bool isButton = entry->id.dtype == DTYPE_BUTTON ||

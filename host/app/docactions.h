@@ -67,7 +67,7 @@ Result<void> ApplyPreference(const PreferenceSetting& setting);
 // it (released afterwards). A disabled command is not run (an error says so), nor is an undo with
 // nothing to undo; a command whose Execute fails is an error too.
 Result<void> RunAction(const DocumentAction& action, BaseDocument* doc);
-// The id of the button the text names on node: a decimal id, or the name of a button (or of an icon
-// entry that acts as one, like the add-operator entries) in the node's description.
+// The id of the button the text names on node: a decimal id, the name of a button in the node's
+// description, or the label an icon entry that acts as a button shows (an add-operator entry: "Noise").
 Result<Int32> FindButton(BaseList2D* node, const String& button);
 } // namespace host::app

@@ -27,6 +27,7 @@
 #include "host/gui/gedialog.h"
 #include "host/gui/help.h"
 #include "host/gui/keyboard.h"
+#include "host/gui/layouts.h"
 #include "host/imaging/bitmap.h"
 #include "host/scene/coreevents.h"
 #include "host/scene/execution.h"
@@ -515,7 +516,7 @@ public:
   // Presses the button with the save dialog answering a file in a fresh scratch folder, then moves any
   // file the object wrote into the output folder under the name the object proposed, made safe by the
   // one rule for output names. Nothing is moved when the object showed a failure.
-  PressResult Press(BaseObject* op, Int32 button)
+  PressResult Press(BaseList2D* op, Int32 button)
   {
     PressResult result;
     const std::filesystem::path staging =
@@ -588,23 +589,46 @@ private:
   Int _exports = 0;
 };
 
-// --press: the named object's button, pressed after the build; a file it saves goes into the output
-// folder like the maps.
+// The preferences page a user finds under that name in the host's preferences window.
+BaseList2D* FindPreferencesPage(const String& name)
+{
+  for (const PluginEntry* e : GetPlugins())
+    if (e->type == PLUGINTYPE::PREFS && (e->name == name || GetMenuDisplayName(e->name) == name))
+      return GetPrefsPage(e->id);
+  return nullptr;
+}
+
+// --press: the named object's button (or, when the scene has no object of that name, the button of the
+// preferences page of that name), pressed after the build; a file it saves goes into the output folder
+// like the maps, and a layout or palette it asks the host to load is shown.
 Result<void> PressButton(BaseDocument* doc, const ButtonPress& press, TerrainExporter& exporter, Terminal& terminal)
 {
   const String label = "--press " + press.object + ":" + press.button;
-  BaseObject* op = doc->SearchObject(press.object);
+  BaseList2D* op = doc->SearchObject(press.object);
   if (!op)
-    return IllegalArgumentError(label + ": the scene has no object \"" + press.object + "\"");
+    op = FindPreferencesPage(press.object);
+  if (!op)
+    return IllegalArgumentError(label + ": the scene has no object \"" + press.object +
+                                "\" and no preferences page has that name");
   const Result<Int32> button = FindButton(op, press.button);
   if (button.IsError())
     return IllegalArgumentError(label + ": " + button.GetError().GetText());
-  const TerrainExporter::PressResult pressed = exporter.Press(op, button.GetValue());
+  const std::size_t loadsBefore = GetLoadFileRequests().size();
+  TerrainExporter::PressResult pressed = exporter.Press(op, button.GetValue());
   for (const Url& file : pressed.written)
     terminal.Info("Wrote " + file.GetString() + " (" + label + ")");
+  // No window takes a palette here: the load is shown, and a file the host could not load is a failure.
+  const std::vector<LoadFileRecord> loads = GetLoadFileRequests();
+  for (std::size_t i = loadsBefore; i < loads.size(); ++i)
+  {
+    if (loads[i].loaded)
+      terminal.Info("Loaded " + loads[i].file.GetString() + " into the interface (" + label + ")");
+    else
+      pressed.problems.push_back("the host could not load " + loads[i].file.GetString());
+  }
   if (pressed.Succeeded())
   {
-    if (pressed.written.empty())
+    if (pressed.written.empty() && loads.size() == loadsBefore)
       terminal.Info("Pressed " + press.button + " on \"" + press.object + "\" (no file was written)");
     return OK;
   }
@@ -936,7 +960,8 @@ String UsageText()
          "                   \"Shift+COMMAND\" holds Shift while it runs (the resolution commands' fine step)\n"
          "  --undo           undo the last command's changes (repeatable, in order with --run)\n"
          "  --press OBJ:BTN  press the button BTN (id or name) of the object OBJ after the build; a file it\n"
-         "                   saves goes into the output folder (repeatable)\n"
+         "                   saves goes into the output folder (repeatable); OBJ may also name a\n"
+         "                   preferences page (\"Orogenix:Load Palette\")\n"
          "  --save FILE      save the document as it is at the end of the run\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"

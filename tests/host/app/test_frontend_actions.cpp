@@ -252,6 +252,57 @@ TEST(FrontEndActionsTest, PressingAnOperatorsExportWritesItsMapIntoTheOutputFold
   fs::remove_all(work);
 }
 
+TEST(FrontEndActionsTest, AGroupsAddOperatorEntriesArePressedByTheirLabels)
+{
+  const fs::path work = WorkDir("addoperator");
+  const RunResult r = RunGroups(work, {"--press", "Detail:Blur", "--press", "Landscape:Noise", "--save",
+                                       (work / "added.json").string()});
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "Pressed Noise on \"Landscape\" (no file was written)\n")) << r.out;
+  // Each new operator is its group's last child: the blur after Grain inside Detail, the noise after
+  // Detail inside Landscape.
+  const std::string saved = ReadText(work / "added.json");
+  const std::size_t grain = saved.find("\"Grain\"");
+  const std::size_t blur = saved.find("\"type\": 1054618");
+  const std::size_t noise = saved.rfind("\"type\": 1054566");
+  ASSERT_NE(grain, std::string::npos) << saved;
+  ASSERT_NE(blur, std::string::npos) << saved;
+  EXPECT_TRUE(grain < blur && blur < noise) << saved;
+  EXPECT_EQ(noise, saved.find("\"type\": 1054566", grain)) << "one new noise operator, after the blur";
+  fs::remove_all(work);
+}
+
+TEST(FrontEndActionsTest, ThePreferencesPagesButtonLoadsThePalette)
+{
+  const fs::path work = WorkDir("palette");
+  const RunResult r = RunGroups(work, {"--press", "Orogenix:Load Palette", "--press", "Orogenix:20001"});
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  const std::string palette = (fs::path(OGX_HOST_EXE).parent_path() / "res" / "orogenix_palette.l4d").string();
+  EXPECT_TRUE(Contains(r.out, "Loaded " + palette + " into the interface (--press Orogenix:Load Palette)\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Loaded " + palette + " into the interface (--press Orogenix:20001)\n")) << r.out;
+
+  // A module installed without its palette: the host cannot load it, and the run says so.
+  const fs::path module = work / "module";
+  fs::create_directories(module);
+  fs::copy(fs::path(OGX_HOST_EXE).parent_path() / "orogenix.so", module / "orogenix.so");
+  fs::copy(fs::path(OGX_HOST_EXE).parent_path() / "res", module / "res", fs::copy_options::recursive);
+  fs::remove(module / "res" / "orogenix_palette.l4d");
+  const RunResult missing =
+    RunGroups(work, {"--module", (module / "orogenix.so").string(), "--press", "Orogenix:Load Palette"}, "missing");
+  EXPECT_EQ(missing.exit, 1) << missing.out << missing.err;
+  EXPECT_TRUE(Contains(missing.err, "--press Orogenix:Load Palette: the host could not load " +
+                                      (module / "res" / "orogenix_palette.l4d").string()))
+    << missing.err;
+
+  // A name that is neither an object nor a page.
+  const RunResult nobody = RunGroups(work, {"--press", "Settings:Load Palette"}, "nobody");
+  EXPECT_EQ(nobody.exit, 1);
+  EXPECT_TRUE(Contains(nobody.err, "--press Settings:Load Palette: the scene has no object \"Settings\" and no "
+                                   "preferences page has that name"))
+    << nobody.err;
+  fs::remove_all(work);
+}
+
 TEST(FrontEndActionsTest, PreferencesForTheRun)
 {
   const fs::path work = WorkDir("prefs");
