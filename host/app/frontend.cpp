@@ -26,6 +26,7 @@
 #include "host/gui/dialogs.h"
 #include "host/gui/gedialog.h"
 #include "host/gui/help.h"
+#include "host/gui/icons.h"
 #include "host/gui/keyboard.h"
 #include "host/gui/layouts.h"
 #include "host/imaging/bitmap.h"
@@ -561,6 +562,50 @@ public:
     return result;
   }
 
+  // Writes the icon the object list shows for op (DIR/<name>_icon.png): the host asks the object for a
+  // composed icon first and shows the icon registered for its type when it has none. Nothing for a type
+  // without an icon (the host's own objects); the file written otherwise.
+  Result<std::optional<Url>> WriteIcon(BaseObject* op)
+  {
+    constexpr Int32 ICON_SIZE = 64;
+    if (IconData registered; !GetIcon(op->GetType(), &registered))
+      return std::optional<Url>();
+    BaseBitmap* icon = BaseBitmap::Alloc();
+    if (!icon || icon->Init(ICON_SIZE, ICON_SIZE, 32) != IMAGERESULT::OK)
+    {
+      BaseBitmap::Free(icon);
+      return OutOfMemoryError("not enough memory for an icon");
+    }
+    IconData target{icon, 0, 0, ICON_SIZE, ICON_SIZE};
+    GetCustomIconData request{&target, false};
+    op->Message(MSG_GETCUSTOMICON, &request);
+    if (!request.filled)
+    {
+      BaseBitmap::Free(icon);
+      icon = CopyIcon(op->GetType());
+      if (!icon)
+        return OutOfMemoryError("not enough memory for an icon");
+    }
+    RgbaImage image;
+    image.width = icon->GetBw();
+    image.height = icon->GetBh();
+    image.pixels.reserve(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4);
+    for (Int32 y = 0; y < image.height; ++y)
+      for (Int32 x = 0; x < image.width; ++x)
+      {
+        UInt16 r = 0, g = 0, b = 0;
+        icon->GetPixel(x, y, &r, &g, &b);
+        image.pixels.push_back(static_cast<UChar>(r));
+        image.pixels.push_back(static_cast<UChar>(g));
+        image.pixels.push_back(static_cast<UChar>(b));
+        image.pixels.push_back(icon->HasAlpha() ? icon->GetAlpha(x, y) : UChar(255));
+      }
+    BaseBitmap::Free(icon);
+    const Url file = _options.outDir.Append(OutputName(op->GetName() + "_icon", ".png", _used));
+    HOST_TRY(WritePng(image, file));
+    return std::optional<Url>(file);
+  }
+
 private:
   // The name the object proposed, without its suffix.
   static String ProposedStem(const FileSelectRecord& s)
@@ -640,6 +685,24 @@ Result<void> PressButton(BaseDocument* doc, const ButtonPress& press, TerrainExp
   if (!pressed.answered)
     why += (why.IsEmpty() ? "" : "; ") + String("the object answered that it failed");
   return IllegalStateError(label + ": " + why);
+}
+
+// --icons: the object-list icon of every object from op on (hierarchy order) whose type has one.
+void WriteIcons(BaseObject* op, TerrainExporter& exporter, Terminal& terminal, std::vector<String>& notDone)
+{
+  for (; op; op = op->GetNext())
+  {
+    const Result<std::optional<Url>> written = exporter.WriteIcon(op);
+    if (written.IsError())
+    {
+      const String why = "--icons: \"" + op->GetName() + "\": " + written.GetError().GetText();
+      terminal.Error(why);
+      notDone.push_back(why);
+    }
+    else if (written.GetValue())
+      terminal.Info("Wrote " + written.GetValue()->GetString() + " (the icon of \"" + op->GetName() + "\")");
+    WriteIcons(op->GetDown(), exporter, terminal, notDone);
+  }
 }
 
 Result<Float> ParseFloat(const String& option, const String& text)
@@ -962,6 +1025,8 @@ String UsageText()
          "  --press OBJ:BTN  press the button BTN (id or name) of the object OBJ after the build; a file it\n"
          "                   saves goes into the output folder (repeatable); OBJ may also name a\n"
          "                   preferences page (\"Orogenix:Load Palette\")\n"
+         "  --icons          write DIR/<name>_icon.png for each of the module's objects: the icon the\n"
+         "                   object list shows (a generator's with its blend mode's icon over it)\n"
          "  --save FILE      save the document as it is at the end of the run\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
@@ -1060,6 +1125,11 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
     }
     else if (arg == "--press")
       options.presses.push_back(HOST_TRY(ParseButtonPress(HOST_TRY(value()))));
+    else if (arg == "--icons")
+    {
+      HOST_TRY(flag());
+      options.icons = true;
+    }
     else if (arg == "--save")
     {
       const String file = HOST_TRY(value());
@@ -1136,8 +1206,9 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
                                                               : ": give no scene or --out with it";
       return IllegalArgumentError(String(which) + why);
     }
-    if (!options.actions.empty() || !options.presses.empty() || options.save || !options.preferences.empty())
-      return IllegalArgumentError(String(which) + ": works on no document; give no --pref, --run, --undo, --press or --save with it");
+    if (!options.actions.empty() || !options.presses.empty() || options.save || !options.preferences.empty() ||
+        options.icons)
+      return IllegalArgumentError(String(which) + ": works on no document; give no --pref, --run, --undo, --press, --icons or --save with it");
     return options;
   }
   if (!haveScene)
@@ -1300,6 +1371,8 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
         terminal.Error(pressed.GetError().GetText());
         notDone.push_back(pressed.GetError().GetText());
       }
+    if (options.icons)
+      WriteIcons(document.doc->GetFirstObject(), exporter, terminal, notDone);
     if (options.save)
     {
       if (const Result<void> saved = SaveDocument(document.doc, *options.save); saved.IsError())

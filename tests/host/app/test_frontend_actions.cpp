@@ -11,6 +11,7 @@
 #include "host/gui/keyboard.h"
 #include "run_host.h"
 #include "support/float_tiff.h"
+#include "support/png_decode.h"
 
 namespace fs = std::filesystem;
 using namespace host::app;
@@ -86,7 +87,7 @@ TEST(FrontEndArgumentsTest, DocumentOptionsKeepTheirOrder)
     {{"s.json", "--out", "o", "--pref", "1000"}, "--pref: expected KEY=VALUE (got \"1000\")"},
     {{"s.json", "--out", "o", "--save="}, "--save: the file name is empty"},
     {{"--list-types", "--run", "Group Operators"},
-     "--list-types: works on no document; give no --pref, --run, --undo, --press or --save with it"},
+     "--list-types: works on no document; give no --pref, --run, --undo, --press, --icons or --save with it"},
   };
   for (const Case& c : cases)
   {
@@ -269,6 +270,48 @@ TEST(FrontEndActionsTest, AGroupsAddOperatorEntriesArePressedByTheirLabels)
   ASSERT_NE(blur, std::string::npos) << saved;
   EXPECT_TRUE(grain < blur && blur < noise) << saved;
   EXPECT_EQ(noise, saved.find("\"type\": 1054566", grain)) << "one new noise operator, after the blur";
+  fs::remove_all(work);
+}
+
+TEST(FrontEndActionsTest, IconsShowEachGeneratorsBlendModeUnlessSwitchedOff)
+{
+  const fs::path work = WorkDir("icons");
+  // Base blends Normal, Ridges Add and Grain Subtract; all three are noise operators.
+  const RunResult shown = RunGroups(work, {"--icons"}, "shown");
+  ASSERT_EQ(shown.exit, 0) << shown.out << shown.err;
+  EXPECT_TRUE(Contains(shown.out, "Wrote " + (work / "shown" / "Grain_icon.png").string() + " (the icon of \"Grain\")"))
+    << shown.out;
+  const auto icon = [&](const char* run, const char* name) {
+    return ogx_test::DecodePng(ReadText(work / run / (std::string(name) + "_icon.png")));
+  };
+  // The pixels of the square [x0, x1) x [y0, y1).
+  const auto part = [](const RgbaImage& image, Int32 x0, Int32 y0, Int32 x1, Int32 y1) {
+    std::vector<UChar> out;
+    for (Int32 y = y0; y < y1; ++y)
+      for (Int32 x = x0; x < x1; ++x)
+        for (Int32 c = 0; c < 4; ++c)
+          out.push_back(image.pixels[static_cast<std::size_t>((y * image.width + x) * 4 + c)]);
+    return out;
+  };
+  const RgbaImage base = icon("shown", "Base");
+  const RgbaImage grain = icon("shown", "Grain");
+  ASSERT_EQ(base.width, 64);
+  ASSERT_EQ(grain.height, 64);
+  EXPECT_EQ(part(base, 0, 0, 32, 32), part(grain, 0, 0, 32, 32)) << "the noise operator's own icon";
+  EXPECT_NE(part(base, 32, 32, 64, 64), part(grain, 32, 32, 64, 64)) << "Normal and Subtract differ";
+  for (const char* other : {"Grouped Terrain", "Landscape", "Detail", "Ridges"})
+    EXPECT_TRUE(fs::exists(work / "shown" / (std::string(other) + "_icon.png"))) << other;
+
+  // Next Blend Mode takes Ridges from Add to Subtract: its icon is then Grain's was.
+  const RunResult stepped = RunGroups(work, {"--run", "Next Blend Mode", "--icons"}, "stepped");
+  ASSERT_EQ(stepped.exit, 0) << stepped.err;
+  EXPECT_EQ(icon("stepped", "Ridges").pixels, grain.pixels);
+
+  // Switched off in the preferences, every noise operator shows the plain noise icon.
+  const RunResult plain = RunGroups(work, {"--pref", "Show Blend Mode Icons=false", "--icons"}, "plain");
+  ASSERT_EQ(plain.exit, 0) << plain.err;
+  EXPECT_EQ(icon("plain", "Base").pixels, icon("plain", "Grain").pixels);
+  EXPECT_NE(icon("plain", "Base").pixels, base.pixels);
   fs::remove_all(work);
 }
 
