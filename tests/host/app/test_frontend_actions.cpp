@@ -377,5 +377,17 @@ TEST(FrontEndActionsTest, PreferencesForTheRun)
   }
   // A label names a cycle's value.
   EXPECT_EQ(RunGroups(work, {"--pref", "Blend Mode of New Generators=Subtract"}, "label").exit, 0);
+
+  // Every key of the page by the name the README gives it; the HUD items switched show in the HUD line.
+  const RunResult all = RunGroups(
+    work, {"--pref", "Maximum Resolution=3000", "--pref", "Blend Mode of New Generators=Normal", "--pref",
+           "Show Blend Mode Icons=false", "--pref", "Show HUD=true", "--pref", "Text Position=0.1", "--pref",
+           "Name=false", "--pref", "Points=true", "--pref", "Polygons=false", "--pref", "Height Minimum=true", "--pref",
+           "Height Range=false", "--pref", "Output Minimum=true", "--pref", "Output Range=false", "--pref",
+           "Memory=false"},
+    "all");
+  ASSERT_EQ(all.exit, 0) << all.err;
+  EXPECT_TRUE(Contains(all.out, "HUD: Points: 66049 | Height min: ")) << all.out;
+  EXPECT_FALSE(Contains(all.out, "Memory")) << all.out;
   fs::remove_all(work);
 }
