@@ -399,6 +399,34 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
   }
 }
 
+TEST_F(ModuleEntryTest, TheGroupOperatorAndTheCommandsCutTheirIconsFromTheirCells)
+{
+  StartUp();
+  // Cells of the main sheet, which paints each cell in its own colour.
+  const IconCell cells[] = {
+    {1054581, 320, 0},    // group operator
+    {1054797, 192, 64},   // Group Operators
+    {1055911, 384, 64},   // Ungroup Operators
+    {1056090, 448, 64},   // Increase Resolution
+    {1056091, 512, 64},   // Decrease Resolution
+    {1056684, 64, 128},   // Next Blend Mode
+    {1056685, 128, 128},  // Previous Blend Mode
+    {1054744, 128, 64},   // About
+  };
+  for (const IconCell& cell : cells)
+  {
+    SCOPED_TRACE(cell.id);
+    IconData icon;
+    ASSERT_TRUE(GetIcon(cell.id, &icon));
+    EXPECT_EQ(icon.w, CELL);
+    EXPECT_EQ(icon.h, CELL);
+    UInt16 r = 0, g = 0, b = 0;
+    icon.bmp->GetPixel(icon.x + CELL - 1, icon.y + CELL - 1, &r, &g, &b);
+    EXPECT_EQ(r, 20 * (cell.x / CELL) + 1);
+    EXPECT_EQ(g, 60 * (cell.y / CELL) + 1);
+  }
+}
+
 TEST_F(ModuleEntryTest, StartStopsAtTheFirstFailedRegistration)
 {
   StartUp();
