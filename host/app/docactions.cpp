@@ -1,11 +1,14 @@
 // The front end's actions on the document; see docactions.h.
 #include "docactions.h"
 
+#include <cctype>
 #include <charconv>
+#include <string>
 #include <cmath>
 #include <optional>
 #include <memory>
 
+#include "host/gui/keyboard.h"
 #include "host/scene/description.h"
 #include "host/scene/plugins.h"
 #include "host/scene/scene.h"
@@ -135,9 +138,40 @@ Result<PreferenceSetting> ParsePreferenceSetting(const String& text)
   return PreferenceSetting{String(text.substr(0, eq)), String(text.substr(eq + 1))};
 }
 
+QualifiedCommand SplitQualifiers(const String& text)
+{
+  struct Key
+  {
+    const char* prefix;
+    Int32 mask;
+  };
+  static constexpr Key KEYS[] = {{"shift+", QUALIFIER_SHIFT}, {"ctrl+", QUALIFIER_CTRL}, {"alt+", QUALIFIER_ALT}};
+  QualifiedCommand out{text, QUALIFIER_NONE};
+  for (Bool found = true; found;)
+  {
+    found = false;
+    for (const Key& key : KEYS)
+    {
+      const std::size_t n = std::char_traits<char>::length(key.prefix);
+      if (out.command.size() <= n)
+        continue;
+      Bool same = true;
+      for (std::size_t i = 0; i < n && same; ++i)
+        same = std::tolower(static_cast<unsigned char>(out.command[i])) == key.prefix[i];
+      if (same)
+      {
+        out.command = String(out.command.substr(n));
+        out.qualifiers |= key.mask;
+        found = true;
+      }
+    }
+  }
+  return out;
+}
+
 Result<Int32> ResolveCommand(const String& nameOrId)
 {
-  if (const Int32 id = FindCommand(nameOrId))
+  if (const Int32 id = FindCommand(SplitQualifiers(nameOrId).command))
     return id;
   String names;
   for (const PluginEntry* e : GetPlugins())
@@ -183,6 +217,12 @@ Result<void> RunAction(const DocumentAction& action, BaseDocument* doc)
   }
   const Int32 id = HOST_TRY(ResolveCommand(action.command));
   const String label = "--run \"" + action.command + "\"";
+  // The keys are held as a user holds them while choosing the menu item, and let go afterwards.
+  struct HeldKeys
+  {
+    explicit HeldKeys(Int32 mask) { SetQualifiers(mask); }
+    ~HeldKeys() { SetQualifiers(QUALIFIER_NONE); }
+  } held(SplitQualifiers(action.command).qualifiers);
   if ((GetCommandState(id, doc) & CMD_ENABLED) == 0)
     return IllegalStateError(label + ": the command is disabled for this selection; it was not run");
   if (!ExecuteCommand(id, doc))
@@ -195,7 +235,20 @@ Result<Int32> FindButton(BaseList2D* node, const String& button)
   Result<DescriptionPtr> described = DescribeNode(node);
   if (described.IsError())
     return IllegalArgumentError("\"" + node->GetName() + "\": " + described.GetError().GetText());
-  const DescriptionEntry* entry = FindEntry(*described.GetValue(), button);
+  const Description& description = *described.GetValue();
+  const DescriptionEntry* entry = FindEntry(description, button);
+  // An icon entry that acts as a button (an add-operator entry) shows its cycle's label, not a name:
+  // "Noise" names the entry that adds a noise operator.
+  for (Int32 i = 0; i < description.GetEntryCount() && !entry; ++i)
+  {
+    const DescriptionEntry* e = description.GetEntry(i);
+    const BaseContainer* cycle = e->attributes.GetContainerInstance(DESC_CYCLE);
+    if (e->attributes.GetInt32(DESC_CUSTOMGUI) != CUSTOMGUI_ICONCYCLE || !cycle)
+      continue;
+    for (const BaseContainer::Entry& c : *cycle)
+      if (c.data.GetType() == DA_STRING && c.data.GetString() == button)
+        entry = e;
+  }
   if (!entry)
     return IllegalArgumentError("\"" + node->GetName() + "\" has no button \"" + button + "\"");
   const Bool isButton = entry->id.dtype == DTYPE_BUTTON ||

@@ -49,15 +49,25 @@ Result<ButtonPress> ParseButtonPress(const String& text);
 // "KEY=VALUE" (the first '=' separates them; the key non-empty).
 Result<PreferenceSetting> ParsePreferenceSetting(const String& text);
 
-// The registered command a --run names; an error lists the commands there are.
+// A --run names a command, optionally with the qualifier keys held while the menu item is chosen:
+// "Shift+Decrease Resolution" (the prefix without case, as many as wanted: "Shift+Ctrl+...").
+struct QualifiedCommand
+{
+  String command;        // the name or id, without the qualifiers
+  Int32 qualifiers = 0;  // QUALIFIER_SHIFT ...
+};
+QualifiedCommand SplitQualifiers(const String& text);
+
+// The registered command a --run names (qualifiers allowed); an error lists the commands there are.
 Result<Int32> ResolveCommand(const String& nameOrId);
 // Sets the preference through the page that has the key. Errors name the key: no page has it, the
 // value is not of its type or outside its range, or the page refuses it.
 Result<void> ApplyPreference(const PreferenceSetting& setting);
-// Runs the action on doc. A disabled command is not run (an error says so), nor is an undo with nothing
-// to undo; a command whose Execute fails is an error too.
+// Runs the action on doc, with the command's qualifier keys held while the host asks its state and runs
+// it (released afterwards). A disabled command is not run (an error says so), nor is an undo with
+// nothing to undo; a command whose Execute fails is an error too.
 Result<void> RunAction(const DocumentAction& action, BaseDocument* doc);
-// The id of the button the text names on node: a decimal id, or the name of a button (or of an icon
-// entry that acts as one, like the add-operator entries) in the node's description.
+// The id of the button the text names on node: a decimal id, the name of a button in the node's
+// description, or the label an icon entry that acts as a button shows (an add-operator entry: "Noise").
 Result<Int32> FindButton(BaseList2D* node, const String& button);
 } // namespace host::app

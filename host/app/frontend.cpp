@@ -26,6 +26,9 @@
 #include "host/gui/dialogs.h"
 #include "host/gui/gedialog.h"
 #include "host/gui/help.h"
+#include "host/gui/icons.h"
+#include "host/gui/keyboard.h"
+#include "host/gui/layouts.h"
 #include "host/imaging/bitmap.h"
 #include "host/scene/coreevents.h"
 #include "host/scene/execution.h"
@@ -514,7 +517,7 @@ public:
   // Presses the button with the save dialog answering a file in a fresh scratch folder, then moves any
   // file the object wrote into the output folder under the name the object proposed, made safe by the
   // one rule for output names. Nothing is moved when the object showed a failure.
-  PressResult Press(BaseObject* op, Int32 button)
+  PressResult Press(BaseList2D* op, Int32 button)
   {
     PressResult result;
     const std::filesystem::path staging =
@@ -559,6 +562,50 @@ public:
     return result;
   }
 
+  // Writes the icon the object list shows for op (DIR/<name>_icon.png): the host asks the object for a
+  // composed icon first and shows the icon registered for its type when it has none. Nothing for a type
+  // without an icon (the host's own objects); the file written otherwise.
+  Result<std::optional<Url>> WriteIcon(BaseObject* op)
+  {
+    constexpr Int32 ICON_SIZE = 64;
+    if (IconData registered; !GetIcon(op->GetType(), &registered))
+      return std::optional<Url>();
+    BaseBitmap* icon = BaseBitmap::Alloc();
+    if (!icon || icon->Init(ICON_SIZE, ICON_SIZE, 32) != IMAGERESULT::OK)
+    {
+      BaseBitmap::Free(icon);
+      return OutOfMemoryError("not enough memory for an icon");
+    }
+    IconData target{icon, 0, 0, ICON_SIZE, ICON_SIZE};
+    GetCustomIconData request{&target, false};
+    op->Message(MSG_GETCUSTOMICON, &request);
+    if (!request.filled)
+    {
+      BaseBitmap::Free(icon);
+      icon = CopyIcon(op->GetType());
+      if (!icon)
+        return OutOfMemoryError("not enough memory for an icon");
+    }
+    RgbaImage image;
+    image.width = icon->GetBw();
+    image.height = icon->GetBh();
+    image.pixels.reserve(static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4);
+    for (Int32 y = 0; y < image.height; ++y)
+      for (Int32 x = 0; x < image.width; ++x)
+      {
+        UInt16 r = 0, g = 0, b = 0;
+        icon->GetPixel(x, y, &r, &g, &b);
+        image.pixels.push_back(static_cast<UChar>(r));
+        image.pixels.push_back(static_cast<UChar>(g));
+        image.pixels.push_back(static_cast<UChar>(b));
+        image.pixels.push_back(icon->HasAlpha() ? icon->GetAlpha(x, y) : UChar(255));
+      }
+    BaseBitmap::Free(icon);
+    const Url file = _options.outDir.Append(OutputName(op->GetName() + "_icon", ".png", _used));
+    HOST_TRY(WritePng(image, file));
+    return std::optional<Url>(file);
+  }
+
 private:
   // The name the object proposed, without its suffix.
   static String ProposedStem(const FileSelectRecord& s)
@@ -587,23 +634,46 @@ private:
   Int _exports = 0;
 };
 
-// --press: the named object's button, pressed after the build; a file it saves goes into the output
-// folder like the maps.
+// The preferences page a user finds under that name in the host's preferences window.
+BaseList2D* FindPreferencesPage(const String& name)
+{
+  for (const PluginEntry* e : GetPlugins())
+    if (e->type == PLUGINTYPE::PREFS && (e->name == name || GetMenuDisplayName(e->name) == name))
+      return GetPrefsPage(e->id);
+  return nullptr;
+}
+
+// --press: the named object's button (or, when the scene has no object of that name, the button of the
+// preferences page of that name), pressed after the build; a file it saves goes into the output folder
+// like the maps, and a layout or palette it asks the host to load is shown.
 Result<void> PressButton(BaseDocument* doc, const ButtonPress& press, TerrainExporter& exporter, Terminal& terminal)
 {
   const String label = "--press " + press.object + ":" + press.button;
-  BaseObject* op = doc->SearchObject(press.object);
+  BaseList2D* op = doc->SearchObject(press.object);
   if (!op)
-    return IllegalArgumentError(label + ": the scene has no object \"" + press.object + "\"");
+    op = FindPreferencesPage(press.object);
+  if (!op)
+    return IllegalArgumentError(label + ": the scene has no object \"" + press.object +
+                                "\" and no preferences page has that name");
   const Result<Int32> button = FindButton(op, press.button);
   if (button.IsError())
     return IllegalArgumentError(label + ": " + button.GetError().GetText());
-  const TerrainExporter::PressResult pressed = exporter.Press(op, button.GetValue());
+  const std::size_t loadsBefore = GetLoadFileRequests().size();
+  TerrainExporter::PressResult pressed = exporter.Press(op, button.GetValue());
   for (const Url& file : pressed.written)
     terminal.Info("Wrote " + file.GetString() + " (" + label + ")");
+  // No window takes a palette here: the load is shown, and a file the host could not load is a failure.
+  const std::vector<LoadFileRecord> loads = GetLoadFileRequests();
+  for (std::size_t i = loadsBefore; i < loads.size(); ++i)
+  {
+    if (loads[i].loaded)
+      terminal.Info("Loaded " + loads[i].file.GetString() + " into the interface (" + label + ")");
+    else
+      pressed.problems.push_back("the host could not load " + loads[i].file.GetString());
+  }
   if (pressed.Succeeded())
   {
-    if (pressed.written.empty())
+    if (pressed.written.empty() && loads.size() == loadsBefore)
       terminal.Info("Pressed " + press.button + " on \"" + press.object + "\" (no file was written)");
     return OK;
   }
@@ -615,6 +685,24 @@ Result<void> PressButton(BaseDocument* doc, const ButtonPress& press, TerrainExp
   if (!pressed.answered)
     why += (why.IsEmpty() ? "" : "; ") + String("the object answered that it failed");
   return IllegalStateError(label + ": " + why);
+}
+
+// --icons: the object-list icon of every object from op on (hierarchy order) whose type has one.
+void WriteIcons(BaseObject* op, TerrainExporter& exporter, Terminal& terminal, std::vector<String>& notDone)
+{
+  for (; op; op = op->GetNext())
+  {
+    const Result<std::optional<Url>> written = exporter.WriteIcon(op);
+    if (written.IsError())
+    {
+      const String why = "--icons: \"" + op->GetName() + "\": " + written.GetError().GetText();
+      terminal.Error(why);
+      notDone.push_back(why);
+    }
+    else if (written.GetValue())
+      terminal.Info("Wrote " + written.GetValue()->GetString() + " (the icon of \"" + op->GetName() + "\")");
+    WriteIcons(op->GetDown(), exporter, terminal, notDone);
+  }
 }
 
 Result<Float> ParseFloat(const String& option, const String& text)
@@ -811,14 +899,44 @@ Int32 Describe(const String& typeText, Terminal& terminal)
 // ---------------------------------------------------------------------------------------------------
 // --about and --help-page
 
-Int32 ShowAbout(Terminal& terminal)
+// The user clicks the dialog's (first) bitmap button, the logo, with the qualifier keys held; what the
+// dialog did is printed: the messages it showed, and whether it stayed open.
+Int32 ClickAboutLogo(GeDialog& dialog, Int32 qualifiers, Terminal& terminal)
+{
+  const BitmapButtonCustomGui* logo = nullptr;
+  Int32 id = 0;
+  for (const DialogGadget& g : dialog.GetLayout())
+    if (const auto* button = dynamic_cast<const BitmapButtonCustomGui*>(g.gui); button && !logo)
+    {
+      logo = button;
+      id = g.id;
+    }
+  if (!logo)
+  {
+    terminal.Error("--about: the dialog has no logo to click");
+    return EXIT_OBJECT_FAILED;
+  }
+  ResetDialogs();
+  SetQualifiers(qualifiers);
+  ClickDialogGadget(dialog, id);
+  SetQualifiers(QUALIFIER_NONE);
+  std::printf("[click on the logo%s]\n", (qualifiers & QUALIFIER_SHIFT) != 0 ? ", Shift held" : "");
+  for (const MessageDialogRecord& d : GetMessageDialogs())
+    std::printf("[message] %s\n", d.text.c_str());
+  ResetDialogs();
+  std::printf("%s\n", dialog.IsOpen() ? "[the dialog stays open]" : "[the dialog closed]");
+  std::fflush(stdout);
+  return EXIT_OK;
+}
+
+Int32 ShowAbout(std::optional<Int32> click, Terminal& terminal)
 {
   if (!ExecuteCommand(ABOUT_COMMAND, nullptr) || GetOpenDialogs().empty())
   {
     terminal.Error("--about: the module's About dialog does not open");
     return EXIT_OBJECT_FAILED;
   }
-  const GeDialog* dialog = GetOpenDialogs().back();
+  GeDialog* dialog = GetOpenDialogs().back();
   std::printf("%s\n", dialog->GetTitle().c_str());
   for (const DialogGadget& g : dialog->GetLayout())
   {
@@ -839,7 +957,7 @@ Int32 ShowAbout(Terminal& terminal)
     }
   }
   std::fflush(stdout);
-  return EXIT_OK;
+  return click ? ClickAboutLogo(*dialog, *click, terminal) : EXIT_OK;
 }
 
 Int32 OpenHelpPage(const String& type, const String& property, Terminal& terminal)
@@ -883,7 +1001,7 @@ std::vector<HudText> ViewHud(BaseDocument* doc, BaseObject* terrain, Int32 width
 String UsageText()
 {
   return "Usage: ogx-host SCENE --out DIR [options]\n"
-         "       ogx-host --list-types | --describe TYPE | --about | --help-page TYPE [PARAM] [--module PATH]\n"
+         "       ogx-host --list-types | --describe TYPE | --about [click] | --help-page TYPE [PARAM] [--module PATH]\n"
          "\n"
          "Loads the Orogenix module, opens the scene document SCENE (JSON) and builds every terrain\n"
          "object in it. For each one it writes DIR/<name>.obj (the built mesh), the object's height map as\n"
@@ -901,14 +1019,20 @@ String UsageText()
          "  --quiet          print errors and warnings only\n"
          "  --pref KEY=VALUE set a preference for this run (KEY: its id or name; repeatable)\n"
          "  --run COMMAND    run a menu command (its name or id) on the scene's selection before the\n"
-         "                   build; repeatable, in order with --undo; a disabled command is not run\n"
+         "                   build; repeatable, in order with --undo; a disabled command is not run;\n"
+         "                   \"Shift+COMMAND\" holds Shift while it runs (the resolution commands' fine step)\n"
          "  --undo           undo the last command's changes (repeatable, in order with --run)\n"
          "  --press OBJ:BTN  press the button BTN (id or name) of the object OBJ after the build; a file it\n"
-         "                   saves goes into the output folder (repeatable)\n"
+         "                   saves goes into the output folder (repeatable); OBJ may also name a\n"
+         "                   preferences page (\"Orogenix:Load Palette\")\n"
+         "  --icons          write DIR/<name>_icon.png for each of the module's objects: the icon the\n"
+         "                   object list shows (a generator's with its blend mode's icon over it)\n"
          "  --save FILE      save the document as it is at the end of the run\n"
          "  --list-types     list the types a scene may hold\n"
          "  --describe TYPE  list a type's parameters (TYPE: its id or name, such as oterrain)\n"
-         "  --about          show the texts of the module's About dialog\n"
+         "  --about [click | shift+click]\n"
+         "                   show the texts of the module's About dialog; then click its logo (with Shift\n"
+         "                   held) and show what the dialog did\n"
          "  --help-page TYPE [PARAM]\n"
          "                   open the module's help page of TYPE (upper case, such as ONOISEOPERATOR) and\n"
          "                   PARAM (a parameter name, such as NOISEOPERATOR_SCALE) in the web browser\n"
@@ -1001,6 +1125,11 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
     }
     else if (arg == "--press")
       options.presses.push_back(HOST_TRY(ParseButtonPress(HOST_TRY(value()))));
+    else if (arg == "--icons")
+    {
+      HOST_TRY(flag());
+      options.icons = true;
+    }
     else if (arg == "--save")
     {
       const String file = HOST_TRY(value());
@@ -1022,8 +1151,22 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
     }
     else if (arg == "--about")
     {
-      HOST_TRY(flag());
       options.about = true;
+      // An optional click on the logo: "click" with any "Shift+" before it, inline or as the next argument.
+      const auto isClick = [](const String& text) {
+        String word = SplitQualifiers(text).command;
+        for (char& c : word)
+          c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return word == "click";
+      };
+      if (inlineValue)
+      {
+        if (!isClick(*inlineValue))
+          return IllegalArgumentError("--about: expected click or shift+click (got \"" + *inlineValue + "\")");
+        options.aboutClick = SplitQualifiers(*inlineValue).qualifiers;
+      }
+      else if (i + 1 < args.size() && isClick(args[i + 1]))
+        options.aboutClick = SplitQualifiers(args[++i]).qualifiers;
     }
     else if (arg == "--help-page")
     {
@@ -1063,8 +1206,9 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
                                                               : ": give no scene or --out with it";
       return IllegalArgumentError(String(which) + why);
     }
-    if (!options.actions.empty() || !options.presses.empty() || options.save || !options.preferences.empty())
-      return IllegalArgumentError(String(which) + ": works on no document; give no --pref, --run, --undo, --press or --save with it");
+    if (!options.actions.empty() || !options.presses.empty() || options.save || !options.preferences.empty() ||
+        options.icons)
+      return IllegalArgumentError(String(which) + ": works on no document; give no --pref, --run, --undo, --press, --icons or --save with it");
     return options;
   }
   if (!haveScene)
@@ -1138,7 +1282,7 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
   if (options.describe)
     return Describe(*options.describe, terminal);
   if (options.about)
-    return ShowAbout(terminal);
+    return ShowAbout(options.aboutClick, terminal);
   if (options.helpType)
     return OpenHelpPage(*options.helpType, options.helpProperty, terminal);
 
@@ -1227,6 +1371,8 @@ Int32 RunFrontEnd(const FrontEndOptions& options)
         terminal.Error(pressed.GetError().GetText());
         notDone.push_back(pressed.GetError().GetText());
       }
+    if (options.icons)
+      WriteIcons(document.doc->GetFirstObject(), exporter, terminal, notDone);
     if (options.save)
     {
       if (const Result<void> saved = SaveDocument(document.doc, *options.save); saved.IsError())

@@ -10,7 +10,8 @@
 //
 // After each build the front end prints the HUD line the viewport shows for that terrain object when
 // it is the selected one ("HUD: ..."), and draws the line onto its top view. `--about` shows the texts of
-// the module's About dialog; `--help-page TYPE [PARAM]` asks the module's help callback for the page of
+// the module's About dialog (`--about click` or `--about shift+click` then clicks its logo and shows what
+// the dialog did); `--help-page TYPE [PARAM]` asks the module's help callback for the page of
 // a type (and parameter), which the module opens in the web browser through the host's Python.
 //
 // Every output name is made by one rule (SafeFileName, then a number where this run already wrote the
@@ -20,7 +21,9 @@
 // Before the build the run can set preferences (--pref) and change the document as a user of the host
 // would: run menu commands on the selection the scene file marks (--run, honouring each command's
 // enabling state) and undo (--undo), in the order given. After the build it can press parameter buttons
-// (--press; a file a button saves lands in the output folder) and save the document (--save).
+// (--press; a file a button saves lands in the output folder), write the icon the host's object list
+// shows for each of the module's objects (--icons: a generator shows its blend mode's icon over its
+// own) and save the document (--save).
 //
 // Exit codes: 0 everything written and done; 1 a terrain object could not be built or written (the
 // others still are), or a command, undo, button press or save asked for could not be done; 2 the command
@@ -57,6 +60,7 @@ struct FrontEndOptions
   Bool listTypes = false;
   std::optional<String> describe;   // a type's id or description name
   Bool about = false;
+  std::optional<Int32> aboutClick;   // --about click: the qualifier keys held while the logo is clicked
   std::optional<String> helpType;   // --help-page TYPE [PARAM]
   String helpProperty;
   std::optional<Url> module;   // else $OGX_MODULE, else orogenix.so beside the executable
@@ -64,6 +68,7 @@ struct FrontEndOptions
   std::vector<DocumentAction> actions;          // --run and --undo, in order, before the build
   std::vector<ButtonPress> presses;             // --press, in order, after the build
   std::optional<Url> save;                      // --save: the document as it is at the end
+  Bool icons = false;                           // --icons: each module object's object-list icon
 };
 
 // The usage text printed by --help and after a command-line error.

@@ -159,7 +159,7 @@ TEST(FrontEndArgumentsTest, OptionsAndTheirErrors)
     {{"s.json", "--out", "o", "--slope=1"}, "--slope: takes no value"},
     {{"s.json", "--out", "o", "--bogus"}, "--bogus: unknown option"},
     {{"a.json", "b.json", "--out", "o"}, "b.json: only one scene can be given"},
-    {{"--about=1"}, "--about: takes no value"},
+    {{"--about=1"}, "--about: expected click or shift+click (got \"1\")"},
     {{"--about", "s.json"}, "--about: give no scene or --out with it"},
     {{"--help-page"}, "--help-page: a value is missing"},
     {{"--help-page="}, "--help-page: the type is empty"},
@@ -1556,7 +1556,35 @@ TEST(FrontEndExecutableTest, AboutShowsTheDialogsTexts)
   const RunResult r = RunHost({"--about"}, work);
   ASSERT_EQ(r.exit, 0) << r.err;
   const std::string logo = (fs::path(OGX_HOST_EXE).parent_path() / "res" / "ogx_logo.tif").string();
-  EXPECT_EQ(r.out, "About Orogenix...\n[logo: " + logo + ", 256 x 80]\nOrogenix 1.1.0\n\nRev master @ 051ccf5\n2021-03-10\n\n");
+  const std::string texts =
+    "About Orogenix...\n[logo: " + logo + ", 256 x 80]\nOrogenix 1.1.0\n\nRev master @ 051ccf5\n2021-03-10\n\n";
+  EXPECT_EQ(r.out, texts);
+
+  // The logo clicked as a user clicks it: a plain click closes the dialog, a SHIFT-click shows the
+  // module's message and leaves it open.
+  struct Case
+  {
+    std::vector<std::string> args;
+    std::string after;
+  };
+  const std::string shiftClick = "[click on the logo, Shift held]\n[message] Why would you ever SHIFT+Click on this "
+                                 "logo? This doesn't make any sense.\n[the dialog stays open]\n";
+  const Case cases[] = {
+    {{"--about", "click"}, "[click on the logo]\n[the dialog closed]\n"},
+    {{"--about", "shift+click"}, shiftClick},
+    {{"--about=Shift+Click"}, shiftClick},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.args.back());
+    const RunResult clicked = RunHost(c.args, work);
+    EXPECT_EQ(clicked.exit, 0) << clicked.err;
+    EXPECT_EQ(clicked.out, texts + c.after);
+  }
+  const RunResult wrong = RunHost({"--about=doubleclick"}, work);
+  EXPECT_EQ(wrong.exit, 2);
+  EXPECT_EQ(wrong.err.rfind("ogx-host: --about: expected click or shift+click (got \"doubleclick\")\n", 0), 0u)
+    << wrong.err;
   fs::remove_all(work);
 }
 

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "frontend.h"
+#include "host/gui/keyboard.h"
 #include "run_host.h"
 #include "support/float_tiff.h"
+#include "support/png_decode.h"
 
 namespace fs = std::filesystem;
 using namespace host::app;
@@ -85,7 +87,7 @@ TEST(FrontEndArgumentsTest, DocumentOptionsKeepTheirOrder)
     {{"s.json", "--out", "o", "--pref", "1000"}, "--pref: expected KEY=VALUE (got \"1000\")"},
     {{"s.json", "--out", "o", "--save="}, "--save: the file name is empty"},
     {{"--list-types", "--run", "Group Operators"},
-     "--list-types: works on no document; give no --pref, --run, --undo, --press or --save with it"},
+     "--list-types: works on no document; give no --pref, --run, --undo, --press, --icons or --save with it"},
   };
   for (const Case& c : cases)
   {
@@ -166,15 +168,53 @@ TEST(FrontEndActionsTest, WhatCannotBeDoneIsSaidAndTheRestStillRuns)
   fs::remove_all(work);
 }
 
+TEST(FrontEndArgumentsTest, CommandsMayNameTheKeysHeldWhileTheyRun)
+{
+  struct Case
+  {
+    const char* text;
+    const char* command;
+    Int32 qualifiers;
+  };
+  const Case cases[] = {
+    {"Decrease Resolution", "Decrease Resolution", QUALIFIER_NONE},
+    {"Shift+Decrease Resolution", "Decrease Resolution", QUALIFIER_SHIFT},
+    {"shift+1056091", "1056091", QUALIFIER_SHIFT},
+    {"Ctrl+SHIFT+Next Blend Mode", "Next Blend Mode", QUALIFIER_SHIFT | QUALIFIER_CTRL},
+    {"Shift+", "Shift+", QUALIFIER_NONE},
+    {"Shiftless", "Shiftless", QUALIFIER_NONE},
+  };
+  for (const Case& c : cases)
+  {
+    SCOPED_TRACE(c.text);
+    const QualifiedCommand q = SplitQualifiers(c.text);
+    EXPECT_EQ(q.command, c.command);
+    EXPECT_EQ(q.qualifiers, c.qualifiers);
+  }
+}
+
 TEST(FrontEndActionsTest, CommandsWorkOnTheSelectionTheSceneMarks)
 {
   const fs::path work = WorkDir("selection");
-  // The selected operators' terrain object goes up by 250 (SHIFT is never held here).
+  // The selected operators' terrain object goes up by 250 without SHIFT, by 100 with it.
   const RunResult raised = RunGroups(work, {"--run", "Increase Resolution"});
   ASSERT_EQ(raised.exit, 0) << raised.err;
   ogx_test::FloatTiff map;
   ASSERT_TRUE(ogx_test::ReadFloatTiff(work / "out" / HEIGHT_MAP, map));
   EXPECT_EQ(map.width, 507u);
+  // SHIFT is held for the one command that names it, then let go.
+  const RunResult fine =
+    RunGroups(work, {"--run", "Shift+Increase Resolution", "--run", "Increase Resolution"}, "fine");
+  ASSERT_EQ(fine.exit, 0) << fine.err;
+  EXPECT_TRUE(Contains(fine.out, "Ran \"Shift+Increase Resolution\"\n")) << fine.out;
+  ASSERT_TRUE(ogx_test::ReadFloatTiff(work / "fine" / HEIGHT_MAP, map));
+  EXPECT_EQ(map.width, 607u);
+  // 256 - 250 would go below 100: only the fine step lowers it.
+  const RunResult lowered =
+    RunGroups(work, {"--run", "Decrease Resolution", "--run", "shift+decrease resolution"}, "lowered");
+  ASSERT_EQ(lowered.exit, 0) << lowered.err;
+  ASSERT_TRUE(ogx_test::ReadFloatTiff(work / "lowered" / HEIGHT_MAP, map));
+  EXPECT_EQ(map.width, 157u);
 
   // A scene that marks the inner group active: ungrouping takes that one apart.
   std::string scene = ReadText(GROUPS_SCENE);
@@ -213,6 +253,99 @@ TEST(FrontEndActionsTest, PressingAnOperatorsExportWritesItsMapIntoTheOutputFold
   fs::remove_all(work);
 }
 
+TEST(FrontEndActionsTest, AGroupsAddOperatorEntriesArePressedByTheirLabels)
+{
+  const fs::path work = WorkDir("addoperator");
+  const RunResult r = RunGroups(work, {"--press", "Detail:Blur", "--press", "Landscape:Noise", "--save",
+                                       (work / "added.json").string()});
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "Pressed Noise on \"Landscape\" (no file was written)\n")) << r.out;
+  // Each new operator is its group's last child: the blur after Grain inside Detail, the noise after
+  // Detail inside Landscape.
+  const std::string saved = ReadText(work / "added.json");
+  const std::size_t grain = saved.find("\"Grain\"");
+  const std::size_t blur = saved.find("\"type\": 1054618");
+  const std::size_t noise = saved.rfind("\"type\": 1054566");
+  ASSERT_NE(grain, std::string::npos) << saved;
+  ASSERT_NE(blur, std::string::npos) << saved;
+  EXPECT_TRUE(grain < blur && blur < noise) << saved;
+  EXPECT_EQ(noise, saved.find("\"type\": 1054566", grain)) << "one new noise operator, after the blur";
+  fs::remove_all(work);
+}
+
+TEST(FrontEndActionsTest, IconsShowEachGeneratorsBlendModeUnlessSwitchedOff)
+{
+  const fs::path work = WorkDir("icons");
+  // Base blends Normal, Ridges Add and Grain Subtract; all three are noise operators.
+  const RunResult shown = RunGroups(work, {"--icons"}, "shown");
+  ASSERT_EQ(shown.exit, 0) << shown.out << shown.err;
+  EXPECT_TRUE(Contains(shown.out, "Wrote " + (work / "shown" / "Grain_icon.png").string() + " (the icon of \"Grain\")"))
+    << shown.out;
+  const auto icon = [&](const char* run, const char* name) {
+    return ogx_test::DecodePng(ReadText(work / run / (std::string(name) + "_icon.png")));
+  };
+  // The pixels of the square [x0, x1) x [y0, y1).
+  const auto part = [](const RgbaImage& image, Int32 x0, Int32 y0, Int32 x1, Int32 y1) {
+    std::vector<UChar> out;
+    for (Int32 y = y0; y < y1; ++y)
+      for (Int32 x = x0; x < x1; ++x)
+        for (Int32 c = 0; c < 4; ++c)
+          out.push_back(image.pixels[static_cast<std::size_t>((y * image.width + x) * 4 + c)]);
+    return out;
+  };
+  const RgbaImage base = icon("shown", "Base");
+  const RgbaImage grain = icon("shown", "Grain");
+  ASSERT_EQ(base.width, 64);
+  ASSERT_EQ(grain.height, 64);
+  EXPECT_EQ(part(base, 0, 0, 32, 32), part(grain, 0, 0, 32, 32)) << "the noise operator's own icon";
+  EXPECT_NE(part(base, 32, 32, 64, 64), part(grain, 32, 32, 64, 64)) << "Normal and Subtract differ";
+  for (const char* other : {"Grouped Terrain", "Landscape", "Detail", "Ridges"})
+    EXPECT_TRUE(fs::exists(work / "shown" / (std::string(other) + "_icon.png"))) << other;
+
+  // Next Blend Mode takes Ridges from Add to Subtract: its icon is then Grain's was.
+  const RunResult stepped = RunGroups(work, {"--run", "Next Blend Mode", "--icons"}, "stepped");
+  ASSERT_EQ(stepped.exit, 0) << stepped.err;
+  EXPECT_EQ(icon("stepped", "Ridges").pixels, grain.pixels);
+
+  // Switched off in the preferences, every noise operator shows the plain noise icon.
+  const RunResult plain = RunGroups(work, {"--pref", "Show Blend Mode Icons=false", "--icons"}, "plain");
+  ASSERT_EQ(plain.exit, 0) << plain.err;
+  EXPECT_EQ(icon("plain", "Base").pixels, icon("plain", "Grain").pixels);
+  EXPECT_NE(icon("plain", "Base").pixels, base.pixels);
+  fs::remove_all(work);
+}
+
+TEST(FrontEndActionsTest, ThePreferencesPagesButtonLoadsThePalette)
+{
+  const fs::path work = WorkDir("palette");
+  const RunResult r = RunGroups(work, {"--press", "Orogenix:Load Palette", "--press", "Orogenix:20001"});
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  const std::string palette = (fs::path(OGX_HOST_EXE).parent_path() / "res" / "orogenix_palette.l4d").string();
+  EXPECT_TRUE(Contains(r.out, "Loaded " + palette + " into the interface (--press Orogenix:Load Palette)\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Loaded " + palette + " into the interface (--press Orogenix:20001)\n")) << r.out;
+
+  // A module installed without its palette: the host cannot load it, and the run says so.
+  const fs::path module = work / "module";
+  fs::create_directories(module);
+  fs::copy(fs::path(OGX_HOST_EXE).parent_path() / "orogenix.so", module / "orogenix.so");
+  fs::copy(fs::path(OGX_HOST_EXE).parent_path() / "res", module / "res", fs::copy_options::recursive);
+  fs::remove(module / "res" / "orogenix_palette.l4d");
+  const RunResult missing =
+    RunGroups(work, {"--module", (module / "orogenix.so").string(), "--press", "Orogenix:Load Palette"}, "missing");
+  EXPECT_EQ(missing.exit, 1) << missing.out << missing.err;
+  EXPECT_TRUE(Contains(missing.err, "--press Orogenix:Load Palette: the host could not load " +
+                                      (module / "res" / "orogenix_palette.l4d").string()))
+    << missing.err;
+
+  // A name that is neither an object nor a page.
+  const RunResult nobody = RunGroups(work, {"--press", "Settings:Load Palette"}, "nobody");
+  EXPECT_EQ(nobody.exit, 1);
+  EXPECT_TRUE(Contains(nobody.err, "--press Settings:Load Palette: the scene has no object \"Settings\" and no "
+                                   "preferences page has that name"))
+    << nobody.err;
+  fs::remove_all(work);
+}
+
 TEST(FrontEndActionsTest, PreferencesForTheRun)
 {
   const fs::path work = WorkDir("prefs");
@@ -244,5 +377,17 @@ TEST(FrontEndActionsTest, PreferencesForTheRun)
   }
   // A label names a cycle's value.
   EXPECT_EQ(RunGroups(work, {"--pref", "Blend Mode of New Generators=Subtract"}, "label").exit, 0);
+
+  // Every key of the page by the name the README gives it; the HUD items switched show in the HUD line.
+  const RunResult all = RunGroups(
+    work, {"--pref", "Maximum Resolution=3000", "--pref", "Blend Mode of New Generators=Normal", "--pref",
+           "Show Blend Mode Icons=false", "--pref", "Show HUD=true", "--pref", "Text Position=0.1", "--pref",
+           "Name=false", "--pref", "Points=true", "--pref", "Polygons=false", "--pref", "Height Minimum=true", "--pref",
+           "Height Range=false", "--pref", "Output Minimum=true", "--pref", "Output Range=false", "--pref",
+           "Memory=false"},
+    "all");
+  ASSERT_EQ(all.exit, 0) << all.err;
+  EXPECT_TRUE(Contains(all.out, "HUD: Points: 66049 | Height min: ")) << all.out;
+  EXPECT_FALSE(Contains(all.out, "Memory")) << all.out;
   fs::remove_all(work);
 }

@@ -53,6 +53,24 @@ void WriteSheet(const fs::path& file, Int32 width, Int32 height)
   BaseBitmap::Free(bmp);
 }
 
+// The icon registered under cell.id is a whole cell of a sheet written by WriteSheet, the one at
+// (cell.x, cell.y).
+void ExpectIconFromCell(const IconCell& cell)
+{
+  SCOPED_TRACE(cell.id);
+  IconData icon;
+  ASSERT_TRUE(GetIcon(cell.id, &icon));
+  EXPECT_EQ(icon.w, CELL);
+  EXPECT_EQ(icon.h, CELL);
+  for (const auto& [x, y] : {std::pair{0, 0}, std::pair{CELL - 1, CELL - 1}})
+  {
+    UInt16 r = 0, g = 0, b = 0;
+    icon.bmp->GetPixel(icon.x + x, icon.y + y, &r, &g, &b);
+    EXPECT_EQ(r, 20 * (cell.x / CELL) + 1);
+    EXPECT_EQ(g, 60 * (cell.y / CELL) + 1);
+  }
+}
+
 struct Resources
 {
   Bool strings = true;
@@ -272,17 +290,7 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
 
   // The blend-mode icons, each the cell its position names.
   for (const IconCell& cell : BLENDMODE_CELLS)
-  {
-    SCOPED_TRACE(cell.id);
-    IconData icon;
-    ASSERT_TRUE(GetIcon(cell.id, &icon));
-    EXPECT_EQ(icon.w, CELL);
-    EXPECT_EQ(icon.h, CELL);
-    UInt16 r = 0, g = 0, b = 0;
-    icon.bmp->GetPixel(0, 0, &r, &g, &b);
-    EXPECT_EQ(r, 20 * (cell.x / CELL) + 1);
-    EXPECT_EQ(g, 60 * (cell.y / CELL) + 1);
-  }
+    ExpectIconFromCell(cell);
 
   struct Description
   {
@@ -397,6 +405,24 @@ TEST_F(ModuleEntryTest, StartPrintsTheStartLinesAndRegistersInTableOrder)
     EXPECT_EQ(host::FindPlugin(separators[i].id)->help, "");
     EXPECT_EQ(host::GetCommandState(separators[i].id, nullptr), CMD_ENABLED);
   }
+}
+
+TEST_F(ModuleEntryTest, TheGroupOperatorAndTheCommandsCutTheirIconsFromTheirCells)
+{
+  StartUp();
+  // Cells of the main sheet, which paints each cell in its own colour.
+  const IconCell cells[] = {
+    {1054581, 320, 0},    // group operator
+    {1054797, 192, 64},   // Group Operators
+    {1055911, 384, 64},   // Ungroup Operators
+    {1056090, 448, 64},   // Increase Resolution
+    {1056091, 512, 64},   // Decrease Resolution
+    {1056684, 64, 128},   // Next Blend Mode
+    {1056685, 128, 128},  // Previous Blend Mode
+    {1054744, 128, 64},   // About
+  };
+  for (const IconCell& cell : cells)
+    ExpectIconFromCell(cell);
 }
 
 TEST_F(ModuleEntryTest, StartStopsAtTheFirstFailedRegistration)
