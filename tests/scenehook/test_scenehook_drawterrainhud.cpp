@@ -318,36 +318,8 @@ TEST_F(HudTest, AGeneratorsOutputGoesThroughItsLayerScaleAndOffset)
   op->SetBit(BIT_ACTIVE);
   EXPECT_EQ(Line(), "Output min: 1.000 | Output range: 2.000");
 
-  // ADD takes the height as its scale.
-  op->GetDataInstanceRef().SetInt32(TERRAINOPERATOR_BLENDMODE, static_cast<Int32>(BLENDMODE::ADD));
-  EXPECT_EQ(Line(), "Output min: 1.000 | Output range: 7.000");
-
-  // The HUD reads the operator's grid and leaves it as it was.
-  EXPECT_FALSE(grid.minMaxValid);
-  EXPECT_EQ(grid.min, std::numeric_limits<Float>::max());
-  EXPECT_EQ(grid.max, std::numeric_limits<Float>::lowest());
-}
-
-TEST_F(HudTest, EachBlendModeTakesItsLayerScale)
-{
-  BaseObject* terrain = AddTerrain("T");
-  Build(terrain);
-  BaseObject* op = AddGenerator(terrain, 0.0);
-  Grid2D<Float>& grid = op->GetNodeData<TestGenerator>()->Output();
-  ASSERT_TRUE(grid.Init(2, 1, 1.0, 1.0).IsOk());
-  grid.cells[0] = 1.0;
-  grid.cells[1] = 0.0;
-  BaseContainer& data = op->GetDataInstanceRef();
-  data.SetFloat(TERRAINOPERATOR_FACTOR, 2.0);
-  data.SetFloat(TERRAINOPERATOR_HEIGHT, 7.0);
-  data.SetFloat(TERRAINOPERATOR_OFFSET, 1.0);
-  FillPreferenceDefaults();
-  for (const Int32 key : {10004, 10006, 10007, 10009})
-    Prefs().SetBool(key, false);
-  Prefs().SetBool(10012, true);
-  op->SetBit(BIT_ACTIVE);
-  // Multiply, divide and overlay to hard light scale by the factor (1005), every other mode by the
-  // height (1003).
+  // Multiply, divide and overlay to hard light scale by the factor (1005), every other mode (ADD among
+  // them) by the height (1003).
   const String byFactor = "Output min: 1.000 | Output range: 2.000";
   const String byHeight = "Output min: 1.000 | Output range: 7.000";
   const String expected[15] = {byHeight, byHeight, byHeight, byFactor, byFactor, byHeight, byHeight, byHeight,
@@ -355,12 +327,17 @@ TEST_F(HudTest, EachBlendModeTakesItsLayerScale)
   for (Int32 mode = 0; mode < 15; ++mode)
   {
     SCOPED_TRACE(mode);
-    data.SetInt32(TERRAINOPERATOR_BLENDMODE, mode);
+    op->GetDataInstanceRef().SetInt32(TERRAINOPERATOR_BLENDMODE, mode);
     EXPECT_EQ(Line(), expected[mode]);
   }
   // Without a stored blend mode the operator reads 0 (normal), scaled by the height.
-  data.RemoveData(TERRAINOPERATOR_BLENDMODE);
+  op->GetDataInstanceRef().RemoveData(TERRAINOPERATOR_BLENDMODE);
   EXPECT_EQ(Line(), byHeight);
+
+  // The HUD reads the operator's grid and leaves it as it was.
+  EXPECT_FALSE(grid.minMaxValid);
+  EXPECT_EQ(grid.min, std::numeric_limits<Float>::max());
+  EXPECT_EQ(grid.max, std::numeric_limits<Float>::lowest());
 }
 
 TEST_F(HudTest, AFiltersOutputIsShownAsItIs)
