@@ -964,14 +964,24 @@ Int32 OpenHelpPage(const String& type, const String& property, Terminal& termina
 {
   const Int consoleBefore = Console().GetCount();
   const Bool handled = RequestHelp(type, String(), String(), property);
-  // What the module said about it (a page it could not open, for one).
+  // What the module said about it. The callback answers true also for a page it could not open (it
+  // then prints why), so its console tells an opened page from a failed one.
   const std::vector<String> lines = Console().GetLines();
+  Bool notOpened = false;
   for (std::size_t i = static_cast<std::size_t>(consoleBefore); i < lines.size(); ++i)
+  {
     terminal.Warning(lines[i]);
+    notOpened = notOpened || lines[i].starts_with("Can't open URL ") || lines[i].starts_with("Error creating help URL: ");
+  }
   const String page = property.IsEmpty() ? type : type + " " + property;
   if (!handled)
   {
     terminal.Error("--help-page: the module has no help for " + page);
+    return EXIT_OBJECT_FAILED;
+  }
+  if (notOpened)
+  {
+    terminal.Error("--help-page: the module could not open the help of " + page);
     return EXIT_OBJECT_FAILED;
   }
   std::printf("The module opened the help of %s in the web browser.\n", page.c_str());

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "command/command_openhelp.h"
+#include "common/ogx_misc.h"
 #include "common/ogx_python.h"
 #include "host/core/log.h"
 #include "host/gui/dialogs.h"
@@ -181,7 +182,12 @@ TEST_F(PythonBridgeTest, WithoutTheHelpFolderTheUrlComesFromTheStrings)
   std::filesystem::remove_all(module / "help");
   const Result<Url> url = BuildHelpUrl("OCLAMPOPERATOR", String(), String(), "X");
   ASSERT_TRUE(url.IsOk());
-  EXPECT_EQ(url.GetValue().GetUrlText(), GeLoadString(10086) + "/content/oclampoperator.html#X");
+  // The one help location serves both the index and the pages below it: the parameter's page lies in
+  // the help site, not below its index page.
+  EXPECT_EQ(url.GetValue().GetUrlText(), "https://orogenix.example/help/content/oclampoperator.html#X");
+  const Result<Url> index = GetHelpPath(true);
+  ASSERT_TRUE(index.IsOk());
+  EXPECT_EQ(index.GetValue().GetUrlText(), "https://orogenix.example/help/");
 }
 
 TEST_F(PythonBridgeTest, OpenHelpOpensTheIndexOrShowsWhyNot)

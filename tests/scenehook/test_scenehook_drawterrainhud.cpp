@@ -318,9 +318,21 @@ TEST_F(HudTest, AGeneratorsOutputGoesThroughItsLayerScaleAndOffset)
   op->SetBit(BIT_ACTIVE);
   EXPECT_EQ(Line(), "Output min: 1.000 | Output range: 2.000");
 
-  // ADD takes the height as its scale.
-  op->GetDataInstanceRef().SetInt32(TERRAINOPERATOR_BLENDMODE, static_cast<Int32>(BLENDMODE::ADD));
-  EXPECT_EQ(Line(), "Output min: 1.000 | Output range: 7.000");
+  // Multiply, divide and overlay to hard light scale by the factor (1005), every other mode (ADD among
+  // them) by the height (1003).
+  const String byFactor = "Output min: 1.000 | Output range: 2.000";
+  const String byHeight = "Output min: 1.000 | Output range: 7.000";
+  const String expected[15] = {byHeight, byHeight, byHeight, byFactor, byFactor, byHeight, byHeight, byHeight,
+                               byHeight, byHeight, byFactor, byFactor, byFactor, byFactor, byFactor};
+  for (Int32 mode = 0; mode < 15; ++mode)
+  {
+    SCOPED_TRACE(mode);
+    op->GetDataInstanceRef().SetInt32(TERRAINOPERATOR_BLENDMODE, mode);
+    EXPECT_EQ(Line(), expected[mode]);
+  }
+  // Without a stored blend mode the operator reads 0 (normal), scaled by the height.
+  op->GetDataInstanceRef().RemoveData(TERRAINOPERATOR_BLENDMODE);
+  EXPECT_EQ(Line(), byHeight);
 
   // The HUD reads the operator's grid and leaves it as it was.
   EXPECT_FALSE(grid.minMaxValid);

@@ -59,9 +59,13 @@ void Start(Interpreter& in)
 {
   try
   {
-    // Isolated: the host's interpreter ignores the user's PYTHON* variables and site folder, and leaves
-    // signals to the host.
-    py::initialize_interpreter(false);
+    // Isolated: the host's interpreter ignores the user's PYTHON* variables and site folder, puts
+    // neither the working directory nor a program folder on its path (a webbrowser.py where the host
+    // was started must not run in it), and leaves signals to the host.
+    PyConfig config;
+    PyConfig_InitIsolatedConfig(&config);
+    config.install_signal_handlers = 0;
+    py::initialize_interpreter(&config, 0, nullptr, false);
     py::exec(CONSOLE_SETUP);
   }
   catch (const std::exception& e)

@@ -1612,6 +1612,40 @@ TEST(FrontEndExecutableTest, HelpPagesOpenThroughTheModulesCallback)
   fs::remove_all(work);
 }
 
+TEST(FrontEndExecutableTest, AHelpPageTheModuleCannotOpenIsAFailure)
+{
+  // The module installed without its help folder and without a help location in its strings: it
+  // handles the request but can open nothing, and says so on its console.
+  const fs::path work = TempDir("helpmissing");
+  const fs::path installed = work / "module";
+  fs::create_directories(installed);
+  fs::copy_file(OGX_MODULE_FILE, installed / "orogenix.so");
+  fs::copy(fs::path(OGX_HOST_EXE).parent_path() / "res", installed / "res", fs::copy_options::recursive);
+  std::string strings = ReadText(installed / "res" / "strings.json");
+  const std::size_t at = strings.find("\"10086\": \"");
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t value = at + std::strlen("\"10086\": \"");
+  strings.erase(value, strings.find('"', value) - value);
+  fs::remove(installed / "res" / "strings.json");
+  WriteText(installed / "res" / "strings.json", strings);
+  const fs::path log = work / "browser.log";
+  const std::string browser = std::string(OGX_SOURCE_DIR) + "/tests/support/browser_recorder.sh %s";
+  setenv("BROWSER", browser.c_str(), 1);
+  setenv("OGX_BROWSER_LOG", log.c_str(), 1);
+  const RunResult r =
+    RunHost({"--help-page", "OTERRAIN", "TERRAINOBJECT_SIZE_X", "--module", (installed / "orogenix.so").string()}, work);
+  unsetenv("BROWSER");
+  unsetenv("OGX_BROWSER_LOG");
+
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ogx-host: warning: Error creating help URL: Could not find the help location!\n"
+                   "ogx-host: warning: Can't open URL \n"
+                   "ogx-host: --help-page: the module could not open the help of OTERRAIN TERRAINOBJECT_SIZE_X\n");
+  EXPECT_FALSE(fs::exists(log));
+  fs::remove_all(work);
+}
+
 TEST(FrontEndExecutableTest, TheHudLineIsPrintedAfterEachBuild)
 {
   const fs::path work = TempDir("hudline");

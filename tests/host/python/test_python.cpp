@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "host/core/alloc.h"
@@ -265,6 +266,45 @@ c4d.GetWorldContainerInstance().SetString(1, c4d.storage.GeGetStartupPath())
   EXPECT_EQ(installation, host::GetInstallationDirectory());
   EXPECT_TRUE(installation.Append("resource").Append("ssl").Append("cacert.pem").Exists() ||
               !std::filesystem::exists("/etc/ssl/certs/ca-certificates.crt"));
+}
+
+// A module file that any import of ogx_probe_module would find in dir.
+std::filesystem::path MakeProbeModule(const char* name)
+{
+  const std::filesystem::path dir =
+    std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "ogx_probe_module.py") << "raise SystemExit('the probe module ran')\n";
+  return dir;
+}
+
+TEST_F(PythonTest, ScriptsImportNothingFromTheWorkingDirectory)
+{
+  // A file named like a module the scripts import (webbrowser, json) in whatever folder the host was
+  // started from must not run in the host.
+  const std::filesystem::path dir = MakeProbeModule("ogx-python-cwd-");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  const String error = RunError("import ogx_probe_module\n");
+  std::filesystem::current_path(before);
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(error, "ModuleNotFoundError: No module named 'ogx_probe_module'");
+}
+
+TEST_F(PythonTest, TheUsersPythonVariablesDoNotReachTheHostsInterpreter)
+{
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::filesystem::path dir = MakeProbeModule("ogx-python-env-");
+  // In a process of its own, so the interpreter starts after the variables are set.
+  EXPECT_EXIT(
+    {
+      ::setenv("PYTHONPATH", dir.c_str(), 1);
+      ::setenv("PYTHONSTARTUP", (dir / "ogx_probe_module.py").c_str(), 1);
+      const String error = RunError("import ogx_probe_module\n");
+      std::exit(error == "ModuleNotFoundError: No module named 'ogx_probe_module'" ? 0 : 3);
+    },
+    ::testing::ExitedWithCode(0), "");
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(PythonTest, ShutdownDoesNotWaitForAHungScriptThread)
