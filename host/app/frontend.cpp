@@ -996,7 +996,19 @@ std::vector<HudText> ViewHud(BaseDocument* doc, BaseObject* terrain, Int32 width
     return {};
   AtomArray selection;
   doc->GetActiveObjects(selection, GETACTIVEOBJECTFLAGS::NONE);
+  // The line shows this terrain: the terrain selected, and of the scene's selection the objects below
+  // it kept, so selected operators show their output as they would in the viewport.
+  const auto below = [terrain](const BaseObject* node) {
+    for (const BaseObject* up = node->GetUp(); up; up = up->GetUp())
+      if (up == terrain)
+        return true;
+    return false;
+  };
   doc->SetActiveObject(terrain, SELECTION::NEW);
+  for (Int32 i = 0; i < selection.GetCount(); ++i)
+    if (BaseList2D* node = selection.GetIndex(i); node && node->GetKind() == NODEKIND::OBJECT &&
+                                                  below(static_cast<BaseObject*>(node)))
+      doc->SetActiveObject(static_cast<BaseObject*>(node), SELECTION::ADD);
   ExecuteSceneHooks(doc, nullptr);
   BaseDraw view(width, height);
   BaseDrawHelp help(&view, doc);

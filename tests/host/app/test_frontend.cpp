@@ -1525,7 +1525,7 @@ TEST(HudTextTest, LettersAreWhiteOnADarkRimAndClippedToTheImage)
 TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
 {
   const fs::path work = TempDir("hud");
-  WriteText(work / "scene.json", TerrainScene({{R"("Ridge")", R"("Resolution X": 6, "Resolution Z": 4)", ""},
+  WriteText(work / "scene.json", TerrainScene({{R"("Ridge")", R"("Resolution X": 6, "Resolution Z": 4)", R"("Seed": 9)"},
                                                {R"("Other")", "", ""}}));
   InProcessBuild build(work / "scene.json");
   if (!build.HasTerrainObject())
@@ -1545,6 +1545,20 @@ TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
   EXPECT_EQ(texts[0].y, 13);   // (300 - 25) x 0.05, truncated
   EXPECT_EQ(texts[0].text.rfind("Ridge | Polygons: 24 | ", 0), 0u) << texts[0].text;
   // The scene's own selection is as it was.
+  EXPECT_TRUE(other->GetBit(BIT_ACTIVE));
+  EXPECT_FALSE(ridge->GetBit(BIT_ACTIVE));
+  EXPECT_NE(texts[0].text.find("Output range: 0.000"), std::string::npos) << texts[0].text;
+
+  // A selected operator below the terrain stays selected for the line: its output range shows.
+  BaseObject* noise = ridge->GetDown();
+  ASSERT_NE(noise, nullptr);
+  noise->SetBit(BIT_ACTIVE);
+  const std::vector<host::HudText> withOperator = ViewHud(doc, ridge, 512, 300);
+  ASSERT_EQ(withOperator.size(), 1u);
+  EXPECT_EQ(withOperator[0].text.rfind("Ridge | Polygons: 24 | ", 0), 0u) << withOperator[0].text;
+  EXPECT_NE(withOperator[0].text.find("Output range: "), std::string::npos) << withOperator[0].text;
+  EXPECT_EQ(withOperator[0].text.find("Output range: 0.000"), std::string::npos) << withOperator[0].text;
+  EXPECT_TRUE(noise->GetBit(BIT_ACTIVE));
   EXPECT_TRUE(other->GetBit(BIT_ACTIVE));
   EXPECT_FALSE(ridge->GetBit(BIT_ACTIVE));
   fs::remove_all(work);
