@@ -50,6 +50,18 @@ Bool PrintError(const Error& error)
   return false;
 }
 
+// Whether a channel shader of owner other than node links op in doc.
+Bool OtherShaderLinks(BaseList2D* owner, const GeListNode* node, const BaseObject* op, const BaseDocument* doc)
+{
+  if (!owner)
+    return false;
+  return VisitShaderTree(owner->GetFirstShader(), nullptr, ID_OGX_TERRAINOPERATORSHADER, 0,
+                         [&](BaseList2D* other, Int32) {
+                           return other != node &&
+                                  ResolveTerrainOperator(DataOf(other), TERRAINOPERATORSHADER_OPERATOR, doc) == op;
+                         });
+}
+
 // Enters the owner of node into the list of the operator the link of src names in doc; nothing when the
 // link names no operator. False (the error printed) when the list refuses.
 Bool ObserveLinkedOperator(const BaseContainer& src, const BaseDocument* linkDoc, const GeListNode* node,
@@ -340,7 +352,9 @@ Bool TerrainOperatorShader::SetParameter(GeListNode* node, const DescID& id, con
         if (added.IsError())
           return PrintError(added.GetError());
       }
-      if (oldOp)
+      // The list holds the owner once for all its shaders: while another channel shader of the same
+      // owner still reads the old operator, the owner must keep hearing of that operator's changes.
+      if (oldOp && !OtherShaderLinks(owner, node, oldOp, doc))
         GetTerrainOperatorData(oldOp)->GetObservable().Remove(owner, doc);
       if (data)
       {

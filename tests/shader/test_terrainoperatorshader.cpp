@@ -64,11 +64,11 @@ protected:
     return op;
   }
 
-  Bool Link(BaseList2D* target)
+  Bool Link(BaseList2D* target, BaseShader* sh = nullptr)
   {
     BaseLink link;
     link.SetLink(target);
-    return shader->SetParameter(DescID(TERRAINOPERATORSHADER_OPERATOR), GeData(link));
+    return (sh ? sh : shader)->SetParameter(DescID(TERRAINOPERATORSHADER_OPERATOR), GeData(link));
   }
 
   INITRENDERRESULT Render(BaseShader* sh = nullptr) { return (sh ? sh : shader)->InitRender(InitRenderStruct(doc)); }
@@ -446,6 +446,36 @@ TEST_F(ChannelShaderTest, LinkChangesMoveTheOwnerBetweenObserverListsAndResetAMi
   ASSERT_TRUE(Link(nullptr));
   EXPECT_EQ(lb.GetCount(), 0);
   EXPECT_EQ(la.GetCount(), 0);
+}
+
+TEST_F(ChannelShaderTest, AnOwnerKeepsHearingOfAnOperatorWhileAnotherOfItsShadersReadsIt)
+{
+  BaseObject* a = AddOperator(ID_TEST_FILTER);
+  BaseObject* b = AddOperator(ID_TEST_GENERATOR);
+  Observable& la = OperatorData(a)->GetObservable();
+  Observable& lb = OperatorData(b)->GetObservable();
+  // A second channel shader in the same material, nested under a plain shader, also reading a.
+  BaseShader* holder = BaseShader::Alloc(Xcolor);
+  BaseShader* second = BaseShader::Alloc(ID_OGX_TERRAINOPERATORSHADER);
+  ASSERT_TRUE(holder && second);
+  ASSERT_TRUE(material->InsertShader(holder));
+  ASSERT_TRUE(holder->InsertShader(second));
+  ASSERT_TRUE(Link(a));
+  ASSERT_TRUE(Link(a, second));
+  EXPECT_EQ(la.Find(material, doc), 0);
+
+  // One of them moves on to b: the other still reads a, so a's changes must still reach the material.
+  ASSERT_TRUE(Link(b));
+  EXPECT_EQ(lb.Find(material, doc), 0);
+  EXPECT_EQ(la.Find(material, doc), 0);
+  const Int dirty = second->GetDirty(DIRTYFLAGS::DATA);
+  la.Notify(ID_OGX_TERRAINOPERATORSHADER, DATA, doc, true);
+  EXPECT_EQ(second->GetDirty(DIRTYFLAGS::DATA), dirty + 1);
+
+  // The last reader of a lets go: the material leaves a's list.
+  ASSERT_TRUE(Link(nullptr, second));
+  EXPECT_EQ(la.GetCount(), 0);
+  EXPECT_EQ(lb.Find(material, doc), 0);
 }
 
 TEST_F(ChannelShaderTest, AnObjectThatIsNoOperatorReadsAsNoLink)
