@@ -114,8 +114,12 @@ Result<void> CurveOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   const Float* in = terrain.cells.GetFirst();
   Float* out = _output.cells.GetFirst();
   const HostThread* thread = context.hierarchyHelp ? context.hierarchyHelp->GetThread() : nullptr;
+  // The curve's segments once for all cells rather than once per cell.
+  const SplineDataEvaluator evaluator(*curve);
   // A flat input runs the loop too (inverse 0): every cell becomes min, the input unchanged.
-  auto RemapCell = [=](Int i) { return curve->Evaluate((in[i] - min) * inverse).y * range + min; };
+  auto RemapCell = [&evaluator, in, min, inverse, range](Int i) {
+    return evaluator.Evaluate((in[i] - min) * inverse).y * range + min;
+  };
   // All threads at every size: each cell costs a curve evaluation.
   return FinishOutputLoop(
     OGX::ParallelFillCells(out, _output.cellCount, RemapCell, OGX::LOOP_ALLTHREADS, thread, CURVE_LOOP_NAME), terrain);

@@ -1,7 +1,5 @@
 #include "host/splines/splinedata.h"
 
-#include <cmath>
-#include <limits>
 
 #include "host/core/alloc.h"
 #include "host/scene/hyperfile.h"
@@ -12,106 +10,10 @@ namespace
 constexpr Int32 STREAM_VERSION = 1;
 // Stream values per knot: position, flags, left tangent, right tangent.
 constexpr Int VALUES_PER_KNOT = 4;
-// Enough for the bisection steps alone to shrink [0, 1] below a double's spacing; Halley steps end the
-// solve in a handful on any segment whose slope does not vanish at the root.
-constexpr Int MAX_SOLVE_STEPS = 100;
-constexpr Float SOLVE_TOLERANCE = std::numeric_limits<Float>::epsilon();
-// The parts of a segment sampled for the start of the solve: inside an eighth the linear start is close
-// enough for two Halley steps to finish on the usual curves.
-constexpr Int START_PARTS = 8;
-// A Halley step below CONVERGED_STEP and below CONVERGED_RATIO times the step before it ends the solve
-// (cubic convergence: what is left is about the step's cube).
-constexpr Float CONVERGED_STEP = 1e-6;
-constexpr Float CONVERGED_RATIO = 1e-3;
-
-// One coordinate of a cubic Bezier segment in power form: ((a t + b) t + c) t + d.
-struct Cubic
+host::splinedetail::Segment KnotSegment(const SplineKnot& a, const SplineKnot& b)
 {
-  Float a;
-  Float b;
-  Float c;
-  Float d;
-
-  Float At(Float t) const { return ((a * t + b) * t + c) * t + d; }
-  Float Slope(Float t) const { return (3.0 * a * t + 2.0 * b) * t + c; }
-  Float Curvature(Float t) const { return 6.0 * a * t + 2.0 * b; }
-};
-
-Cubic BezierCubic(Float p0, Float p1, Float p2, Float p3)
-{
-  return {p3 - p0 + 3.0 * (p1 - p2), 3.0 * (p2 - 2.0 * p1 + p0), 3.0 * (p1 - p0), p0};
-}
-
-// The t in [0, 1] with x(t) = target, for x(0) <= target < x(1). The start: x(t) at the seven inner
-// eighths of the segment (independent of one another, so they cost about one evaluation's latency), the
-// eighth whose ends bracket the target, and the linear interpolation inside it. Halley steps (Newton's
-// corrected by the curvature) then finish, each kept inside the bracket [lo, hi] that the signs of
-// x(t) - target maintain, and replaced by a bisection step where it would leave the bracket or where it
-// does not at least halve the step before it (near a point where dx/dt is 0 they slow to a crawl). A
-// step far smaller than the one before shows the fast convergence: what is left after it is about its
-// cube, below the double's resolution, so the solve ends there rather than spend one more step to
-// confirm it. Always ends, whatever the values.
-Float SolveSegment(const Cubic& x, Float target, Float x0, Float x3)
-{
-  Float samples[START_PARTS - 1];
-  for (Int k = 1; k < START_PARTS; ++k)
-    samples[k - 1] = x.At(static_cast<Float>(k) / START_PARTS);
-  Int below = 0;
-  for (const Float xs : samples)
-    below += xs <= target ? 1 : 0;
-  Float lo = static_cast<Float>(below) / START_PARTS;
-  Float hi = static_cast<Float>(below + 1) / START_PARTS;
-  const Float xLo = below == 0 ? x0 : samples[below - 1];
-  const Float xHi = below == START_PARTS - 1 ? x3 : samples[below];
-  // A segment that folds back in x can leave the eighth without a crossing: then the whole segment.
-  if (!(xLo <= target && target < xHi))
-  {
-    lo = 0.0;
-    hi = 1.0;
-  }
-  Float t = xHi > xLo ? lo + (target - xLo) / (xHi - xLo) * (hi - lo) : 0.5 * (lo + hi);
-  if (!(t >= lo && t <= hi))
-    t = 0.5 * (lo + hi);
-  Float step = hi - lo;
-  Float previousStep = step;
-  Float f = x.At(t) - target;
-  Float slope = x.Slope(t);
-  for (Int n = 0; n < MAX_SOLVE_STEPS && f != 0.0; ++n)
-  {
-    if (f < 0.0)
-      lo = t;
-    else
-      hi = t;
-    // Halley's step: Newton's corrected by the curvature.
-    const Float denominator = slope * slope - 0.5 * f * x.Curvature(t);
-    const Float halley = f * slope / denominator;
-    const Float next = t - halley;
-    const Bool leaves = !(next > lo && next < hi);
-    const Bool slow = std::abs(2.0 * halley) > std::abs(previousStep);
-    previousStep = step;
-    if (leaves || slow || !(denominator > 0.0))
-    {
-      step = 0.5 * (hi - lo);
-      const Float mid = lo + step;
-      if (mid == t)
-        break;
-      t = mid;
-    }
-    else
-    {
-      step = halley;
-      if (next == t)
-        break;
-      t = next;
-      if (std::abs(step) < CONVERGED_STEP && std::abs(step) < CONVERGED_RATIO * std::abs(previousStep))
-        break;
-    }
-    if (!(std::abs(step) > SOLVE_TOLERANCE))
-      break;
-    f = x.At(t) - target;
-    slope = x.Slope(t);
-  }
-  return t;
+  return host::splinedetail::MakeSegment(a.position.x, a.position.y, a.rightTangent.x, a.rightTangent.y,
+                                         b.position.x, b.position.y, b.leftTangent.x, b.leftTangent.y);
 }
 
 std::unique_ptr<CustomDataType> AllocSplineData()
@@ -229,36 +131,36 @@ Bool SplineData::MakeDefaultCurve(Int32 knotCount)
 Vector SplineData::Evaluate(Float x) const
 {
   const Int n = _knots.GetCount();
-  if (n == 0)
-    return Vector(x, 0.0, 0.0);
-  if (std::isnan(x))
-    return Vector(x, x, 0.0);
   const SplineKnot* k = _knots.GetFirst();
-  if (!(x > k[0].position.x))
-    return Vector(k[0].position.x, k[0].position.y, 0.0);
-  if (!(x < k[n - 1].position.x))
-    return Vector(k[n - 1].position.x, k[n - 1].position.y, 0.0);
+  const Vector none;
+  return host::splinedetail::EvaluateCurve(
+    n, x, n > 0 ? k[0].position : none, n > 0 ? k[n - 1].position : none,
+    [k, n](Float v) { return host::splinedetail::FindSegment(n, v, [k](Int i) { return k[i].position.x; }); },
+    [k](Int lo, Float v) { return host::splinedetail::SegmentY(KnotSegment(k[lo], k[lo + 1]), v); });
+}
 
-  // The last knot at or left of x; the search only ever narrows [lo, hi] inside the knots, so it stays
-  // in range whatever order the knots are in.
-  Int lo = 0;
-  Int hi = n - 1;
-  while (hi - lo > 1)
+SplineDataEvaluator::SplineDataEvaluator(const SplineData& curve) : _curve(&curve)
+{
+  const Int n = curve.GetKnotCount();
+  if (n > MAX_KNOTS)
+    return;
+  _prepared = true;
+  _count = n;
+  if (n == 0)
+    return;
+  const SplineKnot* k = curve.GetKnot(0);   // the knots are one array
+  _first = k[0].position;
+  _last = k[n - 1].position;
+  _ascending = true;
+  for (Int i = 0; i < n; ++i)
   {
-    const Int mid = lo + (hi - lo) / 2;
-    if (k[mid].position.x <= x)
-      lo = mid;
-    else
-      hi = mid;
+    _knotX[i] = k[i].position.x;
+    // NaN counts as out of order.
+    if (i > 0 && !(_knotX[i - 1] <= _knotX[i]))
+      _ascending = false;
   }
-  const SplineKnot& a = k[lo];
-  const SplineKnot& b = k[lo + 1];
-  const Cubic cx = BezierCubic(a.position.x, a.position.x + a.rightTangent.x, b.position.x + b.leftTangent.x,
-                               b.position.x);
-  const Cubic cy = BezierCubic(a.position.y, a.position.y + a.rightTangent.y, b.position.y + b.leftTangent.y,
-                               b.position.y);
-  const Float t = SolveSegment(cx, x, a.position.x, b.position.x);
-  return Vector(x, cy.At(t), 0.0);
+  for (Int i = 0; i + 1 < n; ++i)
+    _segments[i] = KnotSegment(k[i], k[i + 1]);
 }
 
 namespace host

@@ -210,6 +210,47 @@ TEST(SplineData, ManyThreadsEvaluateOneCurveAlike)
   EXPECT_EQ(serial, parallel);
 }
 
+// The prepared evaluator against the curve's own Evaluate, bit for bit (a NaN against a NaN): the
+// shaped curves, the empty and one-knot curves, hostile knots (out of order, NaN, folding tangents), a
+// curve with more knots than the evaluator prepares, and knots sharing an x.
+TEST(SplineData, PreparedEvaluatorAnswersEvaluateBitForBit)
+{
+  std::vector<std::unique_ptr<SplineData>> curves;
+  for (const std::vector<KnotSpec>& spec : Curves())
+    curves.push_back(MakeCurve(spec));
+  curves.push_back(SplineData::Alloc());
+  curves.push_back(MakeCurve({{0.4, 0.6, {}, {}}}));
+  curves.push_back(MakeCurve({{0, 0, {}, {5, 3, 0}}, {0.5, 1, {-9, 0, 0}, {}}, {1, 0, {}, {}}}));
+  curves.back()->GetKnot(1)->position.x = 2.0;
+  curves.push_back(MakeCurve({{0, 0, {}, {0.1, 0, 0}}, {0.3, 1, {-0.1, 0, 0}, {0.1, 0, 0}}, {1, 0, {}, {}}}));
+  curves.back()->GetKnot(1)->position.x = NaN;
+  curves.push_back(MakeCurve({{0, 0, {}, {}}, {0.5, 0.2, {}, {}}, {0.5, 0.8, {}, {}}, {1, 1, {}, {}}}));
+  std::vector<KnotSpec> many;
+  for (int i = 0; i <= 2 * static_cast<int>(SplineDataEvaluator::MAX_KNOTS); ++i)
+    many.push_back({i / 66.0, (i % 3) / 2.0, {-0.005, 0.01, 0}, {0.005, -0.01, 0}});
+  curves.push_back(MakeCurve(many));
+  many.resize(static_cast<std::size_t>(SplineDataEvaluator::MAX_KNOTS));
+  curves.push_back(MakeCurve(many));
+
+  auto same = [](Float a, Float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+  for (std::size_t n = 0; n < curves.size(); ++n)
+  {
+    const SplineData& curve = *curves[n];
+    const SplineDataEvaluator evaluator(curve);
+    std::vector<Float> xs = {NaN, -std::numeric_limits<Float>::infinity(), std::numeric_limits<Float>::infinity(),
+                             0.0, 0.5, 1.0, 0.4, std::nextafter(0.5, 0.0), std::nextafter(0.5, 1.0)};
+    for (int i = -2000; i <= 22000; ++i)
+      xs.push_back(i / 20000.0);
+    for (const Float x : xs)
+    {
+      const Vector want = curve.Evaluate(x);
+      const Vector got = evaluator.Evaluate(x);
+      ASSERT_TRUE(same(got.x, want.x) && same(got.y, want.y) && same(got.z, want.z))
+        << "curve " << n << " at " << x << ": " << got.y << " against " << want.y;
+    }
+  }
+}
+
 TEST(SplineData, CopiesAreDeepAndEqualityComparesContent)
 {
   std::unique_ptr<SplineData> a = MakeCurve(Curves()[0]);

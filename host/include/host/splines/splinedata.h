@@ -19,6 +19,10 @@
 // of the points with that x is answered. Outside the knots x is clamped
 // to the first and the last knot (their positions are answered). No knots: (x, 0, 0). NaN: (NaN, NaN, 0).
 //
+// SplineDataEvaluator answers Evaluate's points for many x of one curve faster: it prepares the segments
+// once (what Evaluate recomputes on every call) and evaluates inline in the caller's loop, with the same
+// solve, so bit for bit the same points.
+//
 // Threads: Evaluate and the other const calls only read and may run on many threads at once (no lock,
 // no allocation); edits are for one thread while nobody reads. Copies (Clone) are deep; IsEqual
 // compares the knots exactly (NaN differs from itself, as for doubles).
@@ -36,6 +40,7 @@
 
 #include "host/core/basearray.h"
 #include "host/scene/gedata.h"
+#include "host/splines/splinesegment.h"
 
 inline constexpr Int32 CUSTOMDATATYPE_SPLINE = 1009060;
 
@@ -85,6 +90,57 @@ public:
 private:
   BaseArray<SplineKnot> _knots;
 };
+
+// One curve prepared for evaluating it at many points (a per-cell loop): Evaluate(x) answers exactly
+// SplineData::Evaluate(x) of the curve as it was when the evaluator was made, without lock or
+// allocation, and may run on many threads at once. Takes no memory of its own (it lives where it is
+// declared, a few KiB for the largest curve it prepares); a curve with more knots than MAX_KNOTS is not
+// prepared but evaluated through SplineData::Evaluate, so it must then outlive the evaluator unchanged.
+class SplineDataEvaluator
+{
+public:
+  static constexpr Int MAX_KNOTS = 33;
+
+  explicit SplineDataEvaluator(const SplineData& curve);
+
+  Vector Evaluate(Float x) const;
+
+private:
+  using Segment = host::splinedetail::Segment;
+
+  Int FindSegment(Float x) const;
+
+  const SplineData* _curve;
+  Int _count = 0;        // knots; 0 as well when the curve is not prepared
+  Bool _prepared = false;
+  // Knots in ascending x (as InsertKnot keeps them): the segment is the count of inner knots at or left
+  // of x. Otherwise the bisection over the knots that Evaluate makes.
+  Bool _ascending = false;
+  Vector _first;
+  Vector _last;
+  Float _knotX[MAX_KNOTS] = {};
+  Segment _segments[MAX_KNOTS - 1];
+};
+
+inline Int SplineDataEvaluator::FindSegment(Float x) const
+{
+  if (!_ascending)
+    return host::splinedetail::FindSegment(_count, x, [this](Int i) { return _knotX[i]; });
+  // Compares without branches: neighbouring cells often fall into different segments.
+  Int lo = 0;
+  for (Int i = 1; i < _count - 1; ++i)
+    lo += _knotX[i] <= x ? 1 : 0;
+  return lo;
+}
+
+inline Vector SplineDataEvaluator::Evaluate(Float x) const
+{
+  if (!_prepared)
+    return _curve->Evaluate(x);
+  return host::splinedetail::EvaluateCurve(
+    _count, x, _first, _last, [this](Float v) { return FindSegment(v); },
+    [this](Int segment, Float v) { return host::splinedetail::SegmentY(_segments[segment], v); });
+}
 
 namespace host
 {
