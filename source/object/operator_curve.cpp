@@ -23,6 +23,9 @@ constexpr SPLINEDATAPRESET DEFAULT_PRESET = SPLINEDATAPRESET::GLACIER_2;
 constexpr Int32 READ_PRESET = 0;
 
 constexpr const char* CURVE_LOOP_NAME = "Curve operator";
+// Cells whose curve solves run side by side: each solve is a chain of dependent steps, and neighbouring
+// cells' chains overlap only when their steps are interleaved.
+constexpr Int CURVE_GROUP = 4;
 
 Bool ReportPresetError(const Error& error)
 {
@@ -117,12 +120,19 @@ Result<void> CurveOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   // The curve's segments once for all cells rather than once per cell.
   const SplineDataEvaluator evaluator(*curve);
   // A flat input runs the loop too (inverse 0): every cell becomes min, the input unchanged.
-  auto RemapCell = [&evaluator, in, min, inverse, range](Int i) {
-    return evaluator.Evaluate((in[i] - min) * inverse).y * range + min;
+  auto RemapCells = [&evaluator, in, min, inverse, range](Int first, Int n, Float* values) {
+    Float x[CURVE_GROUP];
+    for (Int k = 0; k < CURVE_GROUP; ++k)
+      x[k] = (in[first + (k < n ? k : 0)] - min) * inverse;
+    Float y[CURVE_GROUP];
+    evaluator.EvaluateY(x, y);
+    for (Int k = 0; k < n; ++k)
+      values[k] = y[k] * range + min;
   };
   // All threads at every size: each cell costs a curve evaluation.
-  return FinishOutputLoop(
-    OGX::ParallelFillCells(out, _output.cellCount, RemapCell, OGX::LOOP_ALLTHREADS, thread, CURVE_LOOP_NAME), terrain);
+  return FinishOutputLoop(OGX::ParallelFillCellGroups<CURVE_GROUP>(out, _output.cellCount, RemapCells,
+                                                                   OGX::LOOP_ALLTHREADS, thread, CURVE_LOOP_NAME),
+                          terrain);
 }
 
 Bool RegisterCurveOperator(Int32 sortOrder)

@@ -153,26 +153,39 @@ inline void StreamCopy(Float* target, const Float* source, Int count)
 // cache, large enough that the computing loop runs as the compiler's vector loop.
 inline constexpr Int LOOP_STREAM_CHUNK = 128;
 
-// The per-cell loop of the filters: out[i] = cell(i) for every i in [0, count), run as ParallelForBlocks
-// (so with one thread in increasing order). Large outputs are computed a chunk at a time and written
-// with StreamCopy. With a thread, the break test of index i (mask BREAKMASK_CELLS) comes before its cell
-// (the cells before it are written), and a break ends the loop with "<loopName> cancelled!" located at
-// the caller. The values are those of the plain loop, bit for bit.
-template <typename Cell>
-Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCount, const HostThread* thread = nullptr,
-                               const char* loopName = "", std::source_location location = std::source_location::current())
+// The per-cell loop of the filters, GROUP cells at a time: cells(first, n, values) writes the values of
+// the n (1 to GROUP) cells from first on into values[0 .. n), for every cell in [0, count), run as
+// ParallelForBlocks (so with one thread in increasing order). A group lets a body whose cells are
+// independent but each a long chain of dependent steps compute several side by side. Large outputs are
+// computed a chunk at a time and written with StreamCopy. With a thread, the break test of index i
+// (mask BREAKMASK_CELLS) comes before its cell: a group's indices are tested first, and a break at one
+// of them leaves only the cells before it computed (and written), ending the loop with
+// "<loopName> cancelled!" located at the caller. The values are those of the plain loop, bit for bit.
+template <Int GROUP, typename Cells>
+Result<void> ParallelFillCellGroups(Float* out, Int count, Cells&& cells, Int threadCount,
+                                    const HostThread* thread = nullptr, const char* loopName = "",
+                                    std::source_location location = std::source_location::current())
 {
+  static_assert(GROUP >= 1 && LOOP_STREAM_CHUNK % GROUP == 0 && LOOP_CELLBLOCK % GROUP == 0);
   // Cells [begin, end) into target, target[k] for cell begin + k; the index at which a break was seen,
   // or end.
   auto compute = [&]<Bool TEST>(Float* target, Int begin, Int end) -> Int {
-    for (Int i = begin; i < end; ++i)
+    for (Int i = begin; i < end; i += GROUP)
     {
+      const Int n = std::min(GROUP, end - i);
       if constexpr (TEST)
       {
-        if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
-          return i;
+        for (Int k = 0; k < n; ++k)
+        {
+          if (LoopBreakRequested(i + k, BREAKMASK_CELLS, thread))
+          {
+            if (k > 0)
+              cells(i, k, target + (i - begin));
+            return i + k;
+          }
+        }
       }
-      target[i - begin] = cell(i);
+      cells(i, n, target + (i - begin));
     }
     return end;
   };
@@ -210,5 +223,16 @@ Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCou
   if (thread)
     return stream ? run.template operator()<true, true>() : run.template operator()<false, true>();
   return stream ? run.template operator()<true, false>() : run.template operator()<false, false>();
+}
+
+// The per-cell loop of the filters: out[i] = cell(i) for every i in [0, count), as ParallelFillCellGroups
+// one cell at a time (large outputs streamed, the break test of index i before its cell).
+template <typename Cell>
+Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCount, const HostThread* thread = nullptr,
+                               const char* loopName = "", std::source_location location = std::source_location::current())
+{
+  return ParallelFillCellGroups<1>(
+    out, count, [&](Int first, Int, Float* values) { values[0] = cell(first); }, threadCount, thread, loopName,
+    location);
 }
 } // namespace OGX

@@ -271,3 +271,67 @@ TEST(LoopBlocks, OneThreadRunsInIncreasingOrderAndErrorsStopTheLoop)
     EXPECT_EQ(res.GetError().GetMessage(), "Block failed!");
   }
 }
+
+// Grouped cell fills: every cell written once with its own value, in groups of at most GROUP cells that
+// start at multiples of GROUP, for counts that are no multiple of it and for outputs large enough to be
+// streamed.
+TEST(LoopCellGroups, EveryCellOnceInGroupsOfAtMostTheGroupSize)
+{
+  for (const Int count : {Int(0), Int(1), Int(3), Int(4), Int(5), Int(1023), Int(100003), OGX::LOOP_STREAM_CELLS + 3})
+  {
+    std::vector<Float> out(static_cast<std::size_t>(count) + 1, -1.0);
+    std::atomic<Bool> badGroup{false};
+    const Result<void> res = OGX::ParallelFillCellGroups<4>(
+      out.data(), count,
+      [&](Int first, Int n, Float* values) {
+        if (first % 4 != 0 || n < 1 || n > 4 || first + n > count || (n < 4 && first + n != count))
+          badGroup = true;
+        for (Int k = 0; k < n; ++k)
+          values[k] = static_cast<Float>(first + k) * 0.5;
+      },
+      OGX::LOOP_ALLTHREADS);
+    ASSERT_TRUE(res.IsOk());
+    EXPECT_FALSE(badGroup.load()) << count;
+    for (Int i = 0; i < count; ++i)
+      ASSERT_EQ(out[static_cast<std::size_t>(i)], static_cast<Float>(i) * 0.5) << count << " cell " << i;
+    EXPECT_EQ(out.back(), -1.0) << count;
+  }
+}
+
+// A break seen at some index of a group leaves exactly the cells before it written, as the one-cell
+// loop does, after the same break tests; on a single thread and when streamed alike.
+TEST(LoopCellGroups, ABreakLeavesTheCellsBeforeItAsTheOneCellLoopDoes)
+{
+  for (const Int count : {Int(5000), OGX::LOOP_STREAM_CELLS + 5})
+  {
+    for (const Int breakAfter : {1, 2, 3, 4, 5, 6, 37, 4093})
+    {
+      std::vector<Float> grouped(static_cast<std::size_t>(count), -1.0);
+      std::vector<Float> single(static_cast<std::size_t>(count), -1.0);
+      HostThread groupThread;
+      groupThread.BreakAfterTests(breakAfter);
+      const Result<void> groupRes = OGX::ParallelFillCellGroups<4>(
+        grouped.data(), count,
+        [](Int first, Int n, Float* values) {
+          for (Int k = 0; k < n; ++k)
+            values[k] = static_cast<Float>(first + k) + 1.0;
+        },
+        OGX::LOOP_ONETHREAD, &groupThread, "Curve operator");
+      HostThread singleThread;
+      singleThread.BreakAfterTests(breakAfter);
+      const Result<void> singleRes = OGX::ParallelFillCells(
+        single.data(), count, [](Int i) { return static_cast<Float>(i) + 1.0; }, OGX::LOOP_ONETHREAD, &singleThread,
+        "Curve operator");
+      ASSERT_TRUE(groupRes.IsError()) << count << " " << breakAfter;
+      ASSERT_TRUE(singleRes.IsError()) << count << " " << breakAfter;
+      EXPECT_EQ(groupRes.GetError().GetMessage(), "Curve operator cancelled!");
+      EXPECT_EQ(groupThread.GetTestCount(), singleThread.GetTestCount()) << count << " " << breakAfter;
+      EXPECT_EQ(grouped, single) << count << " " << breakAfter;
+      // Indices 1 to 31 are all tested and 0 is not: there the k-th test is at index k.
+      if (breakAfter <= 31)
+      {
+        EXPECT_EQ(std::count(grouped.begin(), grouped.end(), -1.0), count - breakAfter) << count << " " << breakAfter;
+      }
+    }
+  }
+}

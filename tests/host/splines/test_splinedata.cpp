@@ -248,6 +248,19 @@ TEST(SplineData, PreparedEvaluatorAnswersEvaluateBitForBit)
       ASSERT_TRUE(same(got.x, want.x) && same(got.y, want.y) && same(got.z, want.z))
         << "curve " << n << " at " << x << ": " << got.y << " against " << want.y;
     }
+    // Side by side: lanes that mix segments, eighths, the ends, outside points and NaN.
+    for (std::size_t i = 0; i + 4 <= xs.size(); i += 3)
+    {
+      const Float x4[4] = {xs[i], xs[xs.size() - 1 - i], xs[(i * 7919) % xs.size()], xs[i + 3]};
+      Float y4[4];
+      evaluator.EvaluateY(x4, y4);
+      for (int l = 0; l < 4; ++l)
+        ASSERT_TRUE(same(y4[l], curve.Evaluate(x4[l]).y)) << "curve " << n << " lane " << l << " at " << x4[l];
+      const Float x1[1] = {xs[i + 1]};
+      Float y1[1];
+      evaluator.EvaluateY(x1, y1);
+      ASSERT_TRUE(same(y1[0], curve.Evaluate(x1[0]).y)) << "curve " << n << " at " << x1[0];
+    }
   }
 }
 

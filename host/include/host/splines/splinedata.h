@@ -104,6 +104,9 @@ public:
   explicit SplineDataEvaluator(const SplineData& curve);
 
   Vector Evaluate(Float x) const;
+  // y[l] = Evaluate(x[l]).y for the LANES points, solved side by side (see SolveSegmentsUsually).
+  template <Int LANES>
+  void EvaluateY(const Float (&x)[LANES], Float (&y)[LANES]) const;
 
 private:
   using Segment = host::splinedetail::Segment;
@@ -140,6 +143,40 @@ inline Vector SplineDataEvaluator::Evaluate(Float x) const
   return host::splinedetail::EvaluateCurve(
     _count, x, _first, _last, [this](Float v) { return FindSegment(v); },
     [this](Int segment, Float v) { return host::splinedetail::SegmentY(_segments[segment], v); });
+}
+
+template <Int LANES>
+void SplineDataEvaluator::EvaluateY(const Float (&x)[LANES], Float (&y)[LANES]) const
+{
+  if (!_prepared || _count < 2)
+  {
+    for (Int l = 0; l < LANES; ++l)
+      y[l] = Evaluate(x[l]).y;
+    return;
+  }
+  // Points on the knots' ends, outside them or NaN go the way of Evaluate; the solve gets a point of the
+  // first segment in their place, and its answer there is not used.
+  Bool inside[LANES];
+  const Segment* segments[LANES];
+  Float targets[LANES];
+  for (Int l = 0; l < LANES; ++l)
+  {
+    inside[l] = (x[l] > _first.x) & (x[l] < _last.x);
+    segments[l] = &_segments[inside[l] ? FindSegment(x[l]) : 0];
+    targets[l] = inside[l] ? x[l] : 0.5 * (_segments[0].bounds[0] + _segments[0].bounds[1]);
+  }
+  Float t[LANES];
+  Bool usual[LANES];
+  host::splinedetail::SolveSegmentsUsually(segments, targets, t, usual);
+  for (Int l = 0; l < LANES; ++l)
+  {
+    if (!inside[l]) [[unlikely]]
+      y[l] = Evaluate(x[l]).y;
+    else if (!usual[l]) [[unlikely]]
+      y[l] = segments[l]->y.At(host::splinedetail::SolveSegmentSteps(*segments[l], x[l]));
+    else
+      y[l] = segments[l]->y.At(t[l]);
+  }
 }
 
 namespace host

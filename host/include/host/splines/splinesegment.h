@@ -42,15 +42,13 @@ inline Cubic BezierCubic(Float p0, Float p1, Float p2, Float p3)
   return {p3 - p0 + 3.0 * (p1 - p2), 3.0 * (p2 - 2.0 * p1 + p0), 3.0 * (p1 - p0), p0};
 }
 
-// The segment between two neighbouring knots, with x(t) at its seven inner eighths: what the solve
-// needs of it that does not depend on the x asked for.
+// The segment between two neighbouring knots, with x(t) at the ends of its eighths (bounds[k] at t = k / 8,
+// the knots' x at either end): what the solve needs of it that does not depend on the x asked for.
 struct Segment
 {
   Cubic x;
   Cubic y;
-  Float x0;
-  Float x3;
-  Float samples[START_PARTS - 1];
+  Float bounds[START_PARTS + 1];
 };
 
 // The segment from the knot at (x0, y0) with right tangent r to the knot at (x3, y3) with left tangent l.
@@ -59,31 +57,31 @@ inline Segment MakeSegment(Float x0, Float y0, Float rx, Float ry, Float x3, Flo
   Segment s;
   s.x = BezierCubic(x0, x0 + rx, x3 + lx, x3);
   s.y = BezierCubic(y0, y0 + ry, y3 + ly, y3);
-  s.x0 = x0;
-  s.x3 = x3;
+  s.bounds[0] = x0;
   for (Int k = 1; k < START_PARTS; ++k)
-    s.samples[k - 1] = s.x.At(static_cast<Float>(k) / START_PARTS);
+    s.bounds[k] = s.x.At(static_cast<Float>(k) / START_PARTS);
+  s.bounds[START_PARTS] = x3;
   return s;
 }
 
-// The t in [0, 1] with x(t) = target, for x(0) <= target < x(1). The start: the eighth whose ends (the
-// samples) bracket the target, and the linear interpolation inside it. Halley steps (Newton's corrected
-// by the curvature) then finish, each kept inside the bracket [lo, hi] that the signs of x(t) - target
-// maintain, and replaced by a bisection step where it would leave the bracket or where it does not at
-// least halve the step before it (near a point where dx/dt is 0 they slow to a crawl). A step far
-// smaller than the one before shows the fast convergence: what is left after it is about its cube,
-// below the double's resolution, so the solve ends there rather than spend one more step to confirm
-// it. Always ends, whatever the values.
-inline Float SolveSegment(const Segment& s, Float target)
+// The t in [0, 1] with x(t) = target, for x(0) <= target < x(1). The start: the eighth whose ends
+// (the bounds) bracket the target, and the linear interpolation inside it. Halley steps (Newton's
+// corrected by the curvature) then finish, each kept inside the bracket [lo, hi] that the signs of
+// x(t) - target maintain, and replaced by a bisection step where it would leave the bracket or where it
+// does not at least halve the step before it (near a point where dx/dt is 0 they slow to a crawl). A
+// step far smaller than the one before shows the fast convergence: what is left after it is about its
+// cube, below the double's resolution, so the solve ends there rather than spend one more step to
+// confirm it. Always ends, whatever the values.
+inline Float SolveSegmentSteps(const Segment& s, Float target)
 {
   const Cubic& x = s.x;
   Int below = 0;
-  for (const Float xs : s.samples)
-    below += xs <= target ? 1 : 0;
+  for (Int k = 1; k < START_PARTS; ++k)
+    below += s.bounds[k] <= target ? 1 : 0;
   Float lo = static_cast<Float>(below) / START_PARTS;
   Float hi = static_cast<Float>(below + 1) / START_PARTS;
-  const Float xLo = below == 0 ? s.x0 : s.samples[below - 1];
-  const Float xHi = below == START_PARTS - 1 ? s.x3 : s.samples[below];
+  const Float xLo = s.bounds[below];
+  const Float xHi = s.bounds[below + 1];
   // A segment that folds back in x can leave the eighth without a crossing: then the whole segment.
   if (!(xLo <= target && target < xHi))
   {
@@ -133,6 +131,79 @@ inline Float SolveSegment(const Segment& s, Float target)
     slope = x.Slope(t);
   }
   return t;
+}
+
+// SolveSegmentSteps' answers for LANES targets, each on its own segment. Nearly every solve takes the
+// same road: the start inside its eighth, two Halley steps, the second far smaller than the first. That
+// road is computed here without a branch and for all lanes side by side (the same operations in the same
+// order as the loop, so the same t), which lets the processor overlap the lanes' chains of dependent
+// steps; usual[l] comes back false where lane l's road turned out otherwise, and t[l] is then left for
+// SolveSegmentSteps to answer.
+template <Int LANES>
+void SolveSegmentsUsually(const Segment* const (&s)[LANES], const Float (&target)[LANES], Float (&t)[LANES],
+                          Bool (&usual)[LANES])
+{
+  Float t0[LANES], eighth[LANES], lo[LANES], hi[LANES], halley0[LANES];
+  for (Int l = 0; l < LANES; ++l)
+  {
+    Int below = 0;
+    for (Int k = 1; k < START_PARTS; ++k)
+      below += s[l]->bounds[k] <= target[l] ? 1 : 0;
+    const Float lo0 = static_cast<Float>(below) / START_PARTS;
+    const Float hi0 = static_cast<Float>(below + 1) / START_PARTS;
+    const Float xLo = s[l]->bounds[below];
+    const Float xHi = s[l]->bounds[below + 1];
+    eighth[l] = hi0 - lo0;
+    t0[l] = lo0 + (target[l] - xLo) / (xHi - xLo) * eighth[l];
+    usual[l] = (xLo <= target[l]) & (target[l] < xHi) & (xHi > xLo) & (t0[l] >= lo0) & (t0[l] <= hi0);
+    lo[l] = lo0;
+    hi[l] = hi0;
+  }
+  for (Int l = 0; l < LANES; ++l)
+  {
+    const Cubic& x = s[l]->x;
+    const Float f = x.At(t0[l]) - target[l];
+    const Float slope = x.Slope(t0[l]);
+    lo[l] = f < 0.0 ? t0[l] : lo[l];
+    hi[l] = f < 0.0 ? hi[l] : t0[l];
+    const Float denominator = slope * slope - 0.5 * f * x.Curvature(t0[l]);
+    halley0[l] = f * slope / denominator;
+    t[l] = t0[l] - halley0[l];
+    const Float step = std::abs(halley0[l]);
+    usual[l] &= (f != 0.0) & (t[l] > lo[l]) & (t[l] < hi[l]) & !(std::abs(2.0 * halley0[l]) > std::abs(eighth[l])) &
+                (denominator > 0.0) & (t[l] != t0[l]);
+    // Converged after one step: the loop ends there (rare; left to it).
+    usual[l] &= !((step < CONVERGED_STEP) & (step < CONVERGED_RATIO * std::abs(eighth[l]))) & (step > SOLVE_TOLERANCE);
+  }
+  for (Int l = 0; l < LANES; ++l)
+  {
+    const Cubic& x = s[l]->x;
+    const Float t1 = t[l];
+    const Float f = x.At(t1) - target[l];
+    const Float slope = x.Slope(t1);
+    lo[l] = f < 0.0 ? t1 : lo[l];
+    hi[l] = f < 0.0 ? hi[l] : t1;
+    const Float denominator = slope * slope - 0.5 * f * x.Curvature(t1);
+    const Float halley = f * slope / denominator;
+    t[l] = t1 - halley;
+    const Float step = std::abs(halley);
+    // The loop's check against the step before lags one step behind: here still the eighth.
+    usual[l] &= (f != 0.0) & (t[l] > lo[l]) & (t[l] < hi[l]) & !(std::abs(2.0 * halley) > std::abs(eighth[l])) &
+                (denominator > 0.0) & (t[l] != t1);
+    usual[l] &= (step < CONVERGED_STEP) & (step < CONVERGED_RATIO * std::abs(halley0[l]));
+  }
+}
+
+inline Float SolveSegment(const Segment& s, Float target)
+{
+  const Segment* const segments[1] = {&s};
+  const Float targets[1] = {target};
+  Float t[1];
+  Bool usual[1];
+  SolveSegmentsUsually(segments, targets, t, usual);
+  if (!usual[0]) [[unlikely]]
+    return SolveSegmentSteps(s, target);
+  return t[0];
 }
 
 // The index of the last of count knots whose x (knotX(i)) is at or left of x, for knotX(0) < x <
