@@ -121,6 +121,7 @@ Result<void> CurveOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   const SplineDataEvaluator evaluator(*curve);
   // A flat input runs the loop too (inverse 0): every cell becomes min, the input unchanged.
   auto RemapCells = [&evaluator, in, min, inverse, range](Int first, Int n, Float* values) {
+    // A group cut short (at the grid's end or a break) solves its first cell again in the spare lanes.
     Float x[CURVE_GROUP];
     for (Int k = 0; k < CURVE_GROUP; ++k)
       x[k] = (in[first + (k < n ? k : 0)] - min) * inverse;
