@@ -10,7 +10,8 @@ namespace
 constexpr Int32 STREAM_VERSION = 1;
 // Stream values per knot: position, flags, left tangent, right tangent.
 constexpr Int VALUES_PER_KNOT = 4;
-host::splinedetail::Segment KnotSegment(const SplineKnot& a, const SplineKnot& b)
+// Inlined into Evaluate, which then keeps the segment in registers rather than have it returned in memory.
+[[gnu::always_inline]] inline host::splinedetail::Segment KnotSegment(const SplineKnot& a, const SplineKnot& b)
 {
   return host::splinedetail::MakeSegment(a.position.x, a.position.y, a.rightTangent.x, a.rightTangent.y,
                                          b.position.x, b.position.y, b.leftTangent.x, b.leftTangent.y);
@@ -132,9 +133,8 @@ Vector SplineData::Evaluate(Float x) const
 {
   const Int n = _knots.GetCount();
   const SplineKnot* k = _knots.GetFirst();
-  const Vector none;
   return host::splinedetail::EvaluateCurve(
-    n, x, n > 0 ? k[0].position : none, n > 0 ? k[n - 1].position : none,
+    n, x, n > 0 ? &k[0].position : nullptr, n > 0 ? &k[n - 1].position : nullptr,
     [k, n](Float v) { return host::splinedetail::FindSegment(n, v, [k](Int i) { return k[i].position.x; }); },
     [k](Int lo, Float v) { return host::splinedetail::SegmentY(KnotSegment(k[lo], k[lo + 1]), v); });
 }

@@ -141,7 +141,7 @@ inline Vector SplineDataEvaluator::Evaluate(Float x) const
   if (!_prepared)
     return _curve->Evaluate(x);
   return host::splinedetail::EvaluateCurve(
-    _count, x, _first, _last, [this](Float v) { return FindSegment(v); },
+    _count, x, &_first, &_last, [this](Float v) { return FindSegment(v); },
     [this](Int segment, Float v) { return host::splinedetail::SegmentY(_segments[segment], v); });
 }
 
@@ -173,7 +173,7 @@ void SplineDataEvaluator::EvaluateY(const Float (&x)[LANES], Float (&y)[LANES]) 
     if (!inside[l]) [[unlikely]]
       y[l] = Evaluate(x[l]).y;
     else if (!usual[l]) [[unlikely]]
-      y[l] = segments[l]->y.At(host::splinedetail::SolveSegmentSteps(*segments[l], x[l]));
+      y[l] = segments[l]->y.At(host::splinedetail::SolveSegment(*segments[l], x[l]));
     else
       y[l] = segments[l]->y.At(t[l]);
   }

@@ -72,7 +72,7 @@ inline Segment MakeSegment(Float x0, Float y0, Float rx, Float ry, Float x3, Flo
 // step far smaller than the one before shows the fast convergence: what is left after it is about its
 // cube, below the double's resolution, so the solve ends there rather than spend one more step to
 // confirm it. Always ends, whatever the values.
-inline Float SolveSegmentSteps(const Segment& s, Float target)
+inline Float SolveSegment(const Segment& s, Float target)
 {
   const Cubic& x = s.x;
   Int below = 0;
@@ -133,12 +133,12 @@ inline Float SolveSegmentSteps(const Segment& s, Float target)
   return t;
 }
 
-// SolveSegmentSteps' answers for LANES targets, each on its own segment. Nearly every solve takes the
+// SolveSegment's answers for LANES targets, each on its own segment. Nearly every solve takes the
 // same road: the start inside its eighth, two Halley steps, the second far smaller than the first. That
 // road is computed here without a branch and for all lanes side by side (the same operations in the same
 // order as the loop, so the same t), which lets the processor overlap the lanes' chains of dependent
 // steps; usual[l] comes back false where lane l's road turned out otherwise, and t[l] is then left for
-// SolveSegmentSteps to answer.
+// SolveSegment to answer. For a single target the loop alone is quicker: it has nothing to overlap.
 template <Int LANES>
 void SolveSegmentsUsually(const Segment* const (&s)[LANES], const Float (&target)[LANES], Float (&t)[LANES],
                           Bool (&usual)[LANES])
@@ -194,18 +194,6 @@ void SolveSegmentsUsually(const Segment* const (&s)[LANES], const Float (&target
   }
 }
 
-inline Float SolveSegment(const Segment& s, Float target)
-{
-  const Segment* const segments[1] = {&s};
-  const Float targets[1] = {target};
-  Float t[1];
-  Bool usual[1];
-  SolveSegmentsUsually(segments, targets, t, usual);
-  if (!usual[0]) [[unlikely]]
-    return SolveSegmentSteps(s, target);
-  return t[0];
-}
-
 // The index of the last of count knots whose x (knotX(i)) is at or left of x, for knotX(0) < x <
 // knotX(count - 1). The search only ever narrows [lo, hi] inside the knots, so it stays in range
 // whatever order the knots are in.
@@ -226,20 +214,20 @@ Int FindSegment(Int count, Float x, const KnotX& knotX)
 }
 
 // The point of a curve of count knots at x: no knots gives (x, 0, 0), NaN gives (NaN, NaN, 0), x outside
-// the knots the first or the last knot's position (first and last), otherwise the point on the segment
-// that follows knot find(x) (segmentY(lo, x): its y there).
+// the knots the first or the last knot's position (*first and *last, read only when there are knots),
+// otherwise the point on the segment that follows knot find(x) (segmentY(lo, x): its y there).
 template <typename Find, typename SegmentY>
-Vector EvaluateCurve(Int count, Float x, const Vector& first, const Vector& last, const Find& find,
+Vector EvaluateCurve(Int count, Float x, const Vector* first, const Vector* last, const Find& find,
                      const SegmentY& segmentY)
 {
   if (count == 0)
     return Vector(x, 0.0, 0.0);
   if (std::isnan(x))
     return Vector(x, x, 0.0);
-  if (!(x > first.x))
-    return Vector(first.x, first.y, 0.0);
-  if (!(x < last.x))
-    return Vector(last.x, last.y, 0.0);
+  if (!(x > first->x))
+    return Vector(first->x, first->y, 0.0);
+  if (!(x < last->x))
+    return Vector(last->x, last->y, 0.0);
   return Vector(x, segmentY(find(x), x), 0.0);
 }
 
