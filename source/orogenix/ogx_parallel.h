@@ -153,51 +153,117 @@ inline void StreamCopy(Float* target, const Float* source, Int count)
 // cache, large enough that the computing loop runs as the compiler's vector loop.
 inline constexpr Int LOOP_STREAM_CHUNK = 128;
 
+// Where the processor has AVX2 (and the system keeps its registers), per-cell loops can run as 4-wide
+// vector loops instead of the base set's 2-wide ones. FMA is left off on purpose: without it the
+// compiler cannot fuse a product and a sum, so every value is the base loop's, bit for bit.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OGX_HAVE_WIDE_VECTORS 1
+#endif
+
+inline Bool HaveWideVectors()
+{
+#ifdef OGX_HAVE_WIDE_VECTORS
+  static const Bool have = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return have;
+#else
+  return false;
+#endif
+}
+
+// rows(first, last) for a loop body that wants the wide vector loop: the body is inlined into a copy of
+// this function compiled for AVX2 where that is allowed, into the base one otherwise.
+template <typename Body>
+inline void RunBaseVectors(Body& body)
+{
+  body();
+}
+
+#ifdef OGX_HAVE_WIDE_VECTORS
+template <typename Body>
+__attribute__((target("avx2"))) void RunWideVectors(Body& body)
+{
+  body();
+}
+#endif
+
+// body() as the wide vector loop where the processor allows it; body must be inlinable and give the
+// same values either way (plain arithmetic and calls, no processor-specific intrinsics).
+template <typename Body>
+inline void RunVectorLoop(Body&& body)
+{
+#ifdef OGX_HAVE_WIDE_VECTORS
+  if (HaveWideVectors())
+  {
+    RunWideVectors(body);
+    return;
+  }
+#endif
+  RunBaseVectors(body);
+}
+
 // The per-cell loop of the filters: out[i] = cell(i) for every i in [0, count), run as ParallelForBlocks
 // (so with one thread in increasing order). Large outputs are computed a chunk at a time and written
 // with StreamCopy. With a thread, the break test of index i (mask BREAKMASK_CELLS) comes before its cell
-// (the cells before it are written), and a break ends the loop with "<loopName> cancelled!" located at
-// the caller. The values are those of the plain loop, bit for bit.
+// is written (the cells before it are written), and a break ends the loop with "<loopName> cancelled!"
+// located at the caller. The values are those of the plain loop, bit for bit.
+//
+// With a thread the cells of a chunk are computed first, as a vector loop into the stack, and the
+// chunk's break tests are then made in increasing order; only the cells before a break are written.
+// The host sees the same tests, and the output the same cells, as from the loop that tests before each
+// cell; the tests just no longer split the computing loop, which then vectorises. A cell computed past a
+// break is thrown away, so cell must have no effect but its value.
 template <typename Cell>
 Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCount, const HostThread* thread = nullptr,
                                const char* loopName = "", std::source_location location = std::source_location::current())
 {
-  // Cells [begin, end) into target, target[k] for cell begin + k; the index at which a break was seen,
-  // or end.
-  auto compute = [&]<Bool TEST>(Float* target, Int begin, Int end) -> Int {
+  // Cells [begin, end) into target, target[k] for cell begin + k.
+  auto compute = [&](Float* target, Int begin, Int end) {
+    RunVectorLoop([&]() {
+      for (Int i = begin; i < end; ++i)
+        target[i - begin] = cell(i);
+    });
+  };
+  // The break tests of [begin, end) in order: the index at which a break was seen, or end.
+  auto test = [&](Int begin, Int end) -> Int {
     for (Int i = begin; i < end; ++i)
     {
-      if constexpr (TEST)
-      {
-        if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
-          return i;
-      }
-      target[i - begin] = cell(i);
+      if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
+        return i;
     }
     return end;
   };
   auto fill = [&]<Bool STREAM, Bool TEST>(Int begin, Int end) -> Result<void> {
-    if constexpr (!STREAM)
+    if constexpr (!STREAM && !TEST)
     {
-      if (compute.template operator()<TEST>(out + begin, begin, end) != end)
-        return LoopCancelledError(loopName, location);
+      compute(out + begin, begin, end);
       return OK;
     }
     else
     {
-      alignas(16) Float chunk[LOOP_STREAM_CHUNK];
+      alignas(64) Float chunk[LOOP_STREAM_CHUNK];
       for (Int first = begin; first < end; first += LOOP_STREAM_CHUNK)
       {
         const Int last = std::min(first + LOOP_STREAM_CHUNK, end);
-        const Int reached = compute.template operator()<TEST>(chunk, first, last);
-        StreamCopy(out + first, chunk, reached - first);
+        compute(chunk, first, last);
+        Int reached = last;
+        if constexpr (TEST)
+          reached = test(first, last);
+        if constexpr (STREAM)
+          StreamCopy(out + first, chunk, reached - first);
+        else
+          std::copy(chunk, chunk + (reached - first), out + first);
         if (reached != last)
         {
-          StreamFence();
+          if constexpr (STREAM)
+            StreamFence();
           return LoopCancelledError(loopName, location);
         }
       }
-      StreamFence();
+      if constexpr (STREAM)
+        StreamFence();
       return OK;
     }
   };
