@@ -228,9 +228,11 @@ Result<void> ParallelFillCells(Float* out, Int count, Cell&& cell, Int threadCou
   };
   // The break tests of [begin, end) in order: the index at which a break was seen, or end.
   auto test = [&](Int begin, Int end) -> Int {
+    // A local copy, so the counting stores inside the tests cannot make the loop reload it.
+    const HostThread* const host = thread;
     for (Int i = begin; i < end; ++i)
     {
-      if (LoopBreakRequested(i, BREAKMASK_CELLS, thread))
+      if (LoopBreakRequested(i, BREAKMASK_CELLS, host))
         return i;
     }
     return end;

@@ -9,8 +9,9 @@ namespace host::detail
 {
 // The calling OS thread's counter slot in every HostThread, -1 until its first test. Initial-exec: the
 // host library is loaded with the process, so the slot is reached by a plain offset from the thread
-// pointer, without a call into the dynamic loader on every test.
-extern thread_local Int t_testSlot __attribute__((tls_model("initial-exec")));
+// pointer, without a call into the dynamic loader on every test. Constant-initialised, so no access
+// goes through a thread-local initialisation wrapper either.
+extern constinit thread_local Int t_testSlot __attribute__((tls_model("initial-exec")));
 } // namespace host::detail
 
 // The thread a cache build runs on. A break request can be raised from any thread; the module's loops
