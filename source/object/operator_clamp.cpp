@@ -90,10 +90,14 @@ Result<void> ClampOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseOb
   {
     const Float min = terrain.minMaxValid ? terrain.min : Grid2D<Float>::EMPTY_MIN;
     const Float max = terrain.minMaxValid ? terrain.max : Grid2D<Float>::EMPTY_MAX;
-    auto RescaleCell = [=](Int i) {
-      const Float t = max - min == 0.0 ? 0.0 : (in[i] - min) / (max - min);
-      return low + (high - low) * t;
-    };
+    // t = 0 for a flat input, else (h - min) / (max - min); the choice is made before the loop, as a
+    // division under a condition keeps the loop from running as a vector loop.
+    if (max - min == 0.0)
+    {
+      auto FlatCell = [=](Int) { return low + (high - low) * 0.0; };
+      return OGX::ParallelFillCells(out, count, FlatCell, threads);
+    }
+    auto RescaleCell = [=](Int i) { return low + (high - low) * ((in[i] - min) / (max - min)); };
     return OGX::ParallelFillCells(out, count, RescaleCell, threads);
   }
 

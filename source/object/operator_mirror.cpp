@@ -62,27 +62,27 @@ Result<void> MirrorOperator::ComputeOperator(const Grid2D<Float>& terrain, BaseO
   Float* out = _output.cells.GetFirst();
   const HostThread* thread = context.hierarchyHelp ? context.hierarchyHelp->GetThread() : nullptr;
 
-  auto Invert = [=](Float h) {
-    if (!valid)
-      return 0.0;
-    const Float t = max - min == 0.0 ? 0.0 : (h - min) / (max - min);
-    return (min - max) * t + max;
-  };
-  // Destination cells [first, last) of a row from the source row into target[0 ..], one loop per case
-  // so that each stays a plain vector loop.
-  auto fillRow = [&](Float* target, const Float* src, Int first, Int last) {
-    if (invert && mirrorX)
+  // Destination cells [first, last) of a row from the source row into target[0 ..], value(h) per cell.
+  auto rowLoop = [&](Float* target, const Float* src, Int first, Int last, auto value) {
+    if (mirrorX)
       for (Int d = first; d < last; ++d)
-        target[d - first] = Invert(src[width - 1 - d]);
-    else if (invert)
-      for (Int d = first; d < last; ++d)
-        target[d - first] = Invert(src[d]);
-    else if (mirrorX)
-      for (Int d = first; d < last; ++d)
-        target[d - first] = src[width - 1 - d];
+        target[d - first] = value(src[width - 1 - d]);
     else
       for (Int d = first; d < last; ++d)
-        target[d - first] = src[d];
+        target[d - first] = value(src[d]);
+  };
+  // One loop per case, its choices made before the loop, so that each is a plain vector loop.
+  auto fillRow = [&](Float* target, const Float* src, Int first, Int last) {
+    OGX::RunVectorLoop([&]() {
+      if (!invert)
+        rowLoop(target, src, first, last, [](Float h) { return h; });
+      else if (!valid)
+        rowLoop(target, src, first, last, [](Float) { return 0.0; });
+      else if (max - min == 0.0)
+        rowLoop(target, src, first, last, [=](Float) { return (min - max) * 0.0 + max; });
+      else
+        rowLoop(target, src, first, last, [=](Float h) { return (min - max) * ((h - min) / (max - min)) + max; });
+    });
   };
   // Large grids go out a chunk at a time with stores that bypass the caches (see OGX::LOOP_STREAM_CELLS).
   const Bool stream = _output.cellCount >= OGX::LOOP_STREAM_CELLS;

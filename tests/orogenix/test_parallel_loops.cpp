@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <string>
@@ -11,6 +14,7 @@
 
 #include "host/core/parallel.h"
 #include "host/core/thread.h"
+#include "object/operator_quantize.h"
 #include "orogenix/ogx_parallel.h"
 
 namespace
@@ -334,4 +338,94 @@ TEST(LoopCellGroups, ABreakLeavesTheCellsBeforeItAsTheOneCellLoopDoes)
       }
     }
   }
+}
+
+// On one thread a break stops the fill at the tested index whose test reported it: every cell before it
+// written, it and every later cell untouched, and exactly the tests up to it made, wherever the break
+// falls against the chunks the cells are computed in.
+TEST(LoopFill, BreakWritesExactlyTheCellsBeforeTheBreakIndex)
+{
+  constexpr Int count = 1000;
+  std::vector<Int> tested;
+  for (Int i = 0; i < count; ++i)
+    if ((i & OGX::BREAKMASK_CELLS) != 0)
+      tested.push_back(i);
+  for (const Int k : {Int(1), Int(2), Int(31), Int(120), Int(121), Int(124), Int(125), Int(500), Int(960)})
+  {
+    HostThread thread;
+    thread.BreakAfterTests(k);
+    std::vector<Float> out(count, -1.0);
+    const Result<void> res = OGX::ParallelFillCells(
+      out.data(), count, [](Int i) { return static_cast<Float>(i) * 0.5; }, OGX::LOOP_ONETHREAD, &thread, "Fill");
+    ASSERT_TRUE(res.IsError()) << k;
+    EXPECT_EQ(res.GetError().GetMessage(), "Fill cancelled!");
+    EXPECT_EQ(thread.GetTestCount(), k);
+    const Int breakIndex = tested[static_cast<std::size_t>(k - 1)];
+    for (Int i = 0; i < count; ++i)
+      ASSERT_EQ(out[static_cast<std::size_t>(i)], i < breakIndex ? static_cast<Float>(i) * 0.5 : -1.0)
+        << "break after " << k << " tests, cell " << i;
+  }
+}
+
+// The copy of a loop compiled for AVX2 gives the base loop's values bit for bit: products and sums
+// stay unfused, divisions and the branch-free floor round the same, for ordinary and special values.
+TEST(LoopFill, WideVectorLoopGivesTheBaseLoopsBits)
+{
+  if (!OGX::HaveWideVectors())
+    GTEST_SKIP() << "the processor has no AVX2";
+  std::vector<Float> in = {0.0, -0.0, 0.5, -0.5, 1.5, 2.5, -2.5, 1e300, -1e300, 4503599627370495.5,
+                           std::numeric_limits<Float>::infinity(), -std::numeric_limits<Float>::infinity(),
+                           std::numeric_limits<Float>::quiet_NaN(), std::numeric_limits<Float>::denorm_min()};
+  Float v = 0.1234567;
+  for (int i = 0; i < 4000; ++i)
+  {
+    v = v * 3.9 * (1.0 - v);
+    in.push_back((v - 0.5) * 237.0);
+  }
+  const Float min = -3.7;
+  const Float max = 91.3;
+  const Float steps = 11.0;
+  const Float invSteps = 1.0 / steps;
+  const Float range = max - min;
+  const Float invRange = 1.0 / range;
+  const Int n = static_cast<Int>(in.size());
+  auto fill = [&](std::vector<Float>& out) {
+    return [&] {
+      for (Int i = 0; i < n; ++i)
+      {
+        const Float h = in[static_cast<std::size_t>(i)];
+        const Float q = FloorWithoutBranches((h - min) * invRange * steps + 0.5) * invSteps * range + min;
+        out[static_cast<std::size_t>(i)] = q + (min - max) * ((h - min) / (max - min)) + max * h;
+      }
+    };
+  };
+  std::vector<Float> base(in.size());
+  std::vector<Float> wide(in.size());
+  auto baseLoop = fill(base);
+  auto wideLoop = fill(wide);
+  OGX::RunBaseVectors(baseLoop);
+  OGX::RunWideVectors(wideLoop);
+  for (Int i = 0; i < n; ++i)
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(wide[static_cast<std::size_t>(i)]),
+              std::bit_cast<std::uint64_t>(base[static_cast<std::size_t>(i)]))
+      << "value " << in[static_cast<std::size_t>(i)];
+}
+
+// Streamed copies hold the source's values for every start alignment and length.
+TEST(LoopFill, StreamCopyCopiesEveryCellAtAnyAlignment)
+{
+  std::vector<Float> source(300);
+  for (std::size_t i = 0; i < source.size(); ++i)
+    source[i] = static_cast<Float>(i) + 0.25;
+  for (Int offset = 0; offset < 4; ++offset)
+    for (const Int count : {Int(0), Int(1), Int(2), Int(3), Int(4), Int(5), Int(7), Int(128), Int(131)})
+    {
+      alignas(64) Float target[160];
+      std::fill(std::begin(target), std::end(target), -1.0);
+      OGX::StreamCopy(target + offset, source.data(), count);
+      OGX::StreamFence();
+      for (Int i = 0; i < 160; ++i)
+        ASSERT_EQ(target[i], i >= offset && i < offset + count ? source[static_cast<std::size_t>(i - offset)] : -1.0)
+          << "offset " << offset << " count " << count << " cell " << i;
+    }
 }

@@ -4,16 +4,18 @@
 
 #include "host/core/log.h"
 
+namespace host::detail
+{
+constinit thread_local Int t_testSlot __attribute__((tls_model("initial-exec"))) = -1;
+} // namespace host::detail
+
 namespace
 {
 std::atomic<Int> g_nextTestSlot{0};
-// This OS thread's counter slot in every HostThread, -1 until its first test. Initial-exec: the host
-// library is loaded with the process, so its thread-locals are reached by a plain offset from the
-// thread pointer, without a call into the dynamic loader on every test.
-constinit thread_local Int t_testSlot __attribute__((tls_model("initial-exec"))) = -1;
+using host::detail::t_testSlot;
 } // namespace
 
-Bool HostThread::TestBreak() const
+Bool HostThread::TestBreakSlow() const
 {
   const Int at = _breakAfter.load(std::memory_order_relaxed);
   if (at > 0)

@@ -5,6 +5,15 @@
 
 #include "host/core/types.h"
 
+namespace host::detail
+{
+// The calling OS thread's counter slot in every HostThread, -1 until its first test. Initial-exec: the
+// host library is loaded with the process, so the slot is reached by a plain offset from the thread
+// pointer, without a call into the dynamic loader on every test. Constant-initialised, so no access
+// goes through a thread-local initialisation wrapper either.
+extern constinit thread_local Int t_testSlot __attribute__((tls_model("initial-exec")));
+} // namespace host::detail
+
 // The thread a cache build runs on. A break request can be raised from any thread; the module's loops
 // poll it from their worker threads, some of them once for nearly every cell of a grid.
 //
@@ -20,8 +29,21 @@ public:
   HostThread(const HostThread&) = delete;
   HostThread& operator=(const HostThread&) = delete;
 
-  // True when a break has been requested for this thread. Safe from any thread.
-  Bool TestBreak() const;
+  // True when a break has been requested for this thread. Safe from any thread. The common case (not
+  // armed, and the calling OS thread has a counter of its own) is inline: loops that ask for nearly every
+  // cell then count in a register-speed load and store instead of a call per cell.
+  Bool TestBreak() const
+  {
+    const Int slot = host::detail::t_testSlot;
+    if (slot >= 0 && slot < TEST_COUNTER_SLOTS && _breakAfter.load(std::memory_order_relaxed) <= 0)
+    {
+      // Only this thread writes this counter: a plain increment, no read-modify-write.
+      std::atomic<Int>& count = _threadTests[slot].count;
+      count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+      return _break.load(std::memory_order_acquire);
+    }
+    return TestBreakSlow();
+  }
 
   void SetBreak(Bool request = true) { _break.store(request, std::memory_order_release); }
   // Test hook: the k-th TestBreak from now on (and every later one) reports a break. 0 disarms.
@@ -40,6 +62,10 @@ public:
   static constexpr Int TEST_COUNTER_SLOTS = 64;
 
 private:
+  // TestBreak for the first test of an OS thread, for the threads beyond the counter slots and while
+  // armed.
+  Bool TestBreakSlow() const;
+
   struct alignas(64) TestCounter
   {
     std::atomic<Int> count{0};
