@@ -23,6 +23,7 @@
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
 #include "support/test_operators.h"
+#include "support/host_reset.h"
 
 namespace
 {
@@ -33,7 +34,7 @@ class FiltersSceneTest : public ogx_test::OperatorSceneTest
 protected:
   void SetUp() override
   {
-    ResetHost();
+    ogx_test::ResetHostState();
     host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
     ASSERT_TRUE(InitResource());
     ASSERT_TRUE(LoadIconSheets());

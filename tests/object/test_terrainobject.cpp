@@ -31,6 +31,7 @@
 #include "support/module_terrain.h"
 #include "support/test_operators.h"
 #include "support/test_support.h"
+#include "support/host_reset.h"
 
 namespace
 {
@@ -89,7 +90,7 @@ class TerrainObjectTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    ResetHost();
+    ogx_test::ResetHostState();
     ASSERT_TRUE(ogx_test::RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterTerrainOperator(ID_TEST_RAMP, "Ramp", TERRAINOPERATORFLAGS::TYPE_GENERATOR,
                                         RampGenerator::Alloc, "Obaseterrainoperator", nullptr, 0, 22));
@@ -114,22 +115,11 @@ protected:
     FreeIconSheets();
     FreeResource();
     host::SetModuleDirectory(Url());
-    ResetHost();
+    ogx_test::ResetHostState();
     std::error_code ec;
     std::filesystem::remove_all(_tmp, ec);
   }
 
-  static void ResetHost()
-  {
-    host::FailNthAllocation(0);
-    host::ResetSceneState();
-    host::ResetDescriptions();
-    host::ResetIcons();
-    host::ResetLogs();
-    host::ResetDialogs();
-    host::ResetWriteAccessRefusals();
-    ReleaseRegistryEntries();
-  }
 
   BaseContainer& Data() { return terrain->GetDataInstanceRef(); }
   TerrainObject* Terrain() { return terrain->GetNodeData<TerrainObject>(); }

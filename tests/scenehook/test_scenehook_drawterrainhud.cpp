@@ -17,6 +17,7 @@
 #include "scenehook/scenehook_drawterrainhud.h"
 #include "support/module_terrain.h"
 #include "support/test_operators.h"
+#include "support/host_reset.h"
 
 namespace
 {
@@ -64,7 +65,7 @@ class HudTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    ResetHost();
+    ogx_test::ResetHostState();
     ASSERT_TRUE(ogx_test::RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterTerrainHudDrawSceneHook());
     doc = BaseDocument::Alloc();
@@ -76,18 +77,9 @@ protected:
     FreeIconSheets();
     FreeResource();
     host::SetModuleDirectory(Url());
-    ResetHost();
+    ogx_test::ResetHostState();
   }
 
-  static void ResetHost()
-  {
-    host::FailNthAllocation(0);
-    host::ResetSceneState();
-    host::ResetDescriptions();
-    host::ResetIcons();
-    host::ResetLogs();
-    ReleaseRegistryEntries();
-  }
 
   // A terrain object of res x res cells over size x size, named name, built once.
   BaseObject* AddTerrain(const char* name, Int32 res = 4, Float size = 10.0)

@@ -26,6 +26,7 @@
 #include "orogenix/operatorregistry.h"
 #include "support/module_terrain.h"
 #include "support/test_operators.h"
+#include "support/host_reset.h"
 
 namespace ogx_test
 {
@@ -34,7 +35,7 @@ class ModuleSceneTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    ResetHost();
+    ResetHostState();
     _live = host::GetLiveNodeCount();
     ASSERT_TRUE(RegisterModuleTerrainAndTestOperators());
     ASSERT_TRUE(RegisterOperatorIcons());
@@ -59,7 +60,7 @@ protected:
     FreeIconSheets();
     FreeResource();
     host::SetModuleDirectory(Url());
-    ResetHost();
+    ResetHostState();
     EXPECT_EQ(host::GetLiveNodeCount(), _live) << "nodes were left alive";
     if (!_tmp.empty())
     {
@@ -68,17 +69,6 @@ protected:
     }
   }
 
-  static void ResetHost()
-  {
-    host::FailNthAllocation(0);
-    host::ResetSceneState();
-    host::ResetDescriptions();
-    host::ResetIcons();
-    host::ResetLogs();
-    host::ResetDialogs();
-    host::ResetInputState();
-    ReleaseRegistryEntries();
-  }
 
   BaseContainer& TerrainData() { return terrain->GetDataInstanceRef(); }
   TerrainObject* Terrain() { return terrain->GetNodeData<TerrainObject>(); }

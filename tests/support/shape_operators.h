@@ -22,6 +22,7 @@
 #include "object/terrainobject.h"
 #include "orogenix/operatorregistry.h"
 #include "support/test_support.h"
+#include "support/host_reset.h"
 
 namespace ogx_test
 {
@@ -30,7 +31,7 @@ class ShapeOperatorTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    ResetHost();
+    ResetHostState();
     host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
     ASSERT_TRUE(InitResource());
     ASSERT_TRUE(LoadIconSheets());
@@ -53,20 +54,9 @@ protected:
     FreeIconSheets();
     FreeResource();
     host::SetModuleDirectory(Url());
-    ResetHost();
+    ResetHostState();
   }
 
-  static void ResetHost()
-  {
-    host::FailNthAllocation(0);
-    host::ResetSceneState();
-    host::ResetDescriptions();
-    host::ResetIcons();
-    host::ResetLogs();
-    host::ResetSplineHelpSwitches();
-    host::SetThreadCount(0);
-    ReleaseRegistryEntries();
-  }
 
   BaseContainer& Data(BaseObject* op) { return op->GetDataInstanceRef(); }
   TerrainObject* Terrain() { return terrain->GetNodeData<TerrainObject>(); }

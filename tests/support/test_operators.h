@@ -22,6 +22,7 @@
 #include "orogenix/baseterrainoperator.h"
 #include "orogenix/ogx_ids.h"
 #include "orogenix/operatorregistry.h"
+#include "support/host_reset.h"
 
 namespace ogx_test
 {
@@ -146,7 +147,7 @@ class OperatorSceneTest : public ::testing::Test
 protected:
   void SetUp() override
   {
-    ResetHost();
+    ResetHostState();
     host::SetModuleDirectory(Url(String(OGX_SOURCE_DIR)));
     ASSERT_TRUE(InitResource());
     ASSERT_TRUE(RegisterTestOperators());
@@ -161,17 +162,9 @@ protected:
     BaseDocument::Free(doc);
     FreeResource();
     host::SetModuleDirectory(Url());
-    ResetHost();
+    ResetHostState();
   }
 
-  static void ResetHost()
-  {
-    host::ResetSceneState();
-    host::ResetDescriptions();
-    host::ResetIcons();
-    host::ResetLogs();
-    ReleaseRegistryEntries();
-  }
 
   // A new operator of that type as the last child of parent (the terrain object by default).
   BaseObject* AddOperator(Int32 type, BaseObject* parent = nullptr)
