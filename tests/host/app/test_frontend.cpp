@@ -1029,8 +1029,7 @@ TEST(FrontEndExecutableTest, ExportsMeshMapAndTopViewOfEveryTerrainObject)
   })");
 
   InProcessBuild reference(scene);
-  if (!reference.HasTerrainObject())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(reference.HasTerrainObject()) << "the module registers no terrain object";
   HostThread thread;
   HierarchyContext hh(reference.Document(), 1.0, &thread, BUILDFLAGS::NONE);
   BaseObject* first = reference.Document()->GetFirstObject();
@@ -1142,8 +1141,7 @@ std::vector<std::string> FilesIn(const fs::path& dir)
 
 TEST(FrontEndExecutableTest, ListsTypesAndDescribesTheirParameters)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   const fs::path work = TempDir("listing");
   const RunResult types = RunHost({"--list-types"}, work);
   EXPECT_EQ(types.exit, 0) << types.err;
@@ -1186,8 +1184,7 @@ TEST(FrontEndExecutableTest, ListsTypesAndDescribesTheirParameters)
 
 TEST(FrontEndExecutableTest, AFailedObjectSaysWhyAndPointsThatAreNotFiniteLeaveHoles)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   // A terrain whose build fails (no size), NaN heights, a NaN planet radius, and one that is fine.
   const fs::path work = TempDir("failures");
   WriteText(work / "scene.json",
@@ -1218,8 +1215,7 @@ TEST(FrontEndExecutableTest, AFailedObjectSaysWhyAndPointsThatAreNotFiniteLeaveH
 TEST(FrontEndExecutableTest, ATiffHeightImageDrivesATerrainThroughTheBitmapShaderAndTheShaderOperator)
 {
   const ModuleFacts module = ProbeModule();
-  if (!module.hasTerrain)
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(module.hasTerrain) << "the module registers no terrain object";
   // A 33 x 17 float map, one pixel per cell, spanning exactly 0 to 1.
   const fs::path work = TempDir("heightimage");
   constexpr Int32 W = 33, H = 17;
@@ -1264,8 +1260,7 @@ TEST(FrontEndExecutableTest, ATiffHeightImageDrivesATerrainThroughTheBitmapShade
 
 TEST(FrontEndExecutableTest, TheTopViewShowsTheColourChannelOfTheTerrainsMaterial)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   // "Red" is coloured by a red colour shader; "Broken"'s material names an image that is not there, so
   // its view is tinted by height, with a warning.
   const fs::path work = TempDir("material");
@@ -1305,8 +1300,7 @@ TEST(FrontEndExecutableTest, TheTopViewShowsTheColourChannelOfTheTerrainsMateria
 
 TEST(FrontEndExecutableTest, EveryOutputNameFollowsOneRule)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   // A name too long for a file name with the export's words around it, and one with a NUL in it.
   const fs::path work = TempDir("names");
   const std::string longName(300, 'x');
@@ -1325,8 +1319,7 @@ TEST(FrontEndExecutableTest, EveryOutputNameFollowsOneRule)
 
 TEST(FrontEndExecutableTest, MapsOnlyWritesTheMapsAlone)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   const fs::path work = TempDir("mapsonly");
   WriteText(work / "scene.json", TerrainScene({{R"("One")", R"("Resolution X": 10, "Resolution Z": 6)", R"("Seed": 9)"},
                                                {R"("Two")", R"("Resolution X": 6, "Resolution Z": 6)", ""}}));
@@ -1341,8 +1334,7 @@ TEST(FrontEndExecutableTest, MapsOnlyWritesTheMapsAlone)
 
 TEST(FrontEndExecutableTest, AFullDiskReportsOnlyWhatWasWritten)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   // Files are capped below the map's size (the disk "fills up" there); the top view still fits.
   const fs::path work = TempDir("fulldisk");
   WriteText(work / "scene.json", TerrainScene({{R"("Big")", R"("Resolution X": 150, "Resolution Z": 150)", ""}}));
@@ -1405,8 +1397,7 @@ Bool HoldsTemporaryFile(const fs::path& dir)
 
 TEST(FrontEndExecutableTest, CtrlCListsWhatWasLeftUndoneAndRemovesTemporaryFiles)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   // Three terrains large enough that the first mesh takes a while to write: Ctrl-C once while it is
   // written, and twice in a row.
   const fs::path work = TempDir("interrupt");
@@ -1461,8 +1452,7 @@ TEST(FrontEndExecutableTest, CtrlCListsWhatWasLeftUndoneAndRemovesTemporaryFiles
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(FrontEndExecutableTest, RunningOutOfMemoryIsAnErrorNotAnAbort)
 {
-  if (!ModuleHasTerrain())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(ModuleHasTerrain()) << "the module registers no terrain object";
   // An address space too small for these terrains: whatever fails to allocate (the module's grids and
   // mesh, the OBJ writer, the top view) is an error of that object.
   const fs::path work = TempDir("outofmemory");
@@ -1528,8 +1518,7 @@ TEST(FrontEndHudTest, TheSelectedTerrainsLineAtItsPlaceAndTheSelectionKept)
   WriteText(work / "scene.json", TerrainScene({{R"("Ridge")", R"("Resolution X": 6, "Resolution Z": 4)", R"("Seed": 9)"},
                                                {R"("Other")", "", ""}}));
   InProcessBuild build(work / "scene.json");
-  if (!build.HasTerrainObject())
-    GTEST_SKIP() << "the module registers no terrain object yet";
+  ASSERT_TRUE(build.HasTerrainObject()) << "the module registers no terrain object";
   BaseDocument* doc = build.Document();
   BaseObject* ridge = doc->SearchObject("Ridge");
   BaseObject* other = doc->SearchObject("Other");
@@ -1664,25 +1653,15 @@ TEST(FrontEndExecutableTest, TheHudLineIsPrintedAfterEachBuild)
 {
   const fs::path work = TempDir("hudline");
   WriteText(work / "scene.json", TerrainScene({{R"("Mesa")", R"("Resolution X": 4, "Resolution Z": 4)", ""}}));
-  Bool hasPreferencesPage = false;
   {
     InProcessBuild probe(work / "scene.json");
-    if (!probe.HasTerrainObject())
-      GTEST_SKIP() << "the module registers no terrain object yet";
-    hasPreferencesPage = host::FindPlugin(1055624) != nullptr;
+    ASSERT_TRUE(probe.HasTerrainObject()) << "the module registers no terrain object";
+    ASSERT_NE(host::FindPlugin(1055624), nullptr) << "the module registers no preferences page";
   }
   const RunResult r = RunHost({(work / "scene.json").string(), "--out", (work / "out").string()}, work);
   ASSERT_EQ(r.exit, 0) << r.err;
-  // The line shows once the preferences page has filled in the HUD's items; without the page every
-  // item is off and the viewport shows nothing.
-  if (hasPreferencesPage)
-  {
-    EXPECT_NE(r.out.find("\nHUD: Mesa | Polygons: 16 | "), std::string::npos) << r.out;
-  }
-  else
-  {
-    EXPECT_EQ(r.out.find("HUD:"), std::string::npos) << r.out;
-  }
+  // The preferences page filled in the HUD's items when the module started.
+  EXPECT_NE(r.out.find("\nHUD: Mesa | Polygons: 16 | "), std::string::npos) << r.out;
   fs::remove_all(work);
 }
 } // namespace
