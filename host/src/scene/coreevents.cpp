@@ -64,19 +64,11 @@ MessageData* FindMessagePlugin(Int32 id)
 
 Bool SpecialEventAdd(Int32 messageid, UInt p1, UInt p2)
 {
-  if (host::AllocationShouldFail())
-    return false;
   EventQueue& q = Queue();
   {
     std::lock_guard lock(q.mutex);
-    try
-    {
-      q.pending.push_back({messageid, p1, p2});
-    }
-    catch (const std::bad_alloc&)
-    {
+    if (!host::TryAllocation([&] { q.pending.push_back({messageid, p1, p2}); }))
       return false;
-    }
   }
   q.posted.notify_all();
   return true;

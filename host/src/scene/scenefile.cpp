@@ -468,10 +468,8 @@ private:
 
   static ojson FloatValue(Float v)
   {
-    if (std::isnan(v))
-      return "NaN";
-    if (std::isinf(v))
-      return v > 0 ? "Infinity" : "-Infinity";
+    if (const char* text = host::NonFiniteFloatText(v))
+      return text;
     return v;
   }
 
@@ -1688,10 +1686,8 @@ Bool IsValueEntry(const DescriptionEntry& entry)
 
 String FloatToSceneText(Float v)
 {
-  if (std::isnan(v))
-    return "NaN";
-  if (std::isinf(v))
-    return v > 0 ? "Infinity" : "-Infinity";
+  if (const char* text = NonFiniteFloatText(v))
+    return text;
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return String(std::string(buf, r.ptr));
