@@ -270,9 +270,7 @@ void SimpleDropletErosion(Grid2D<Float>& grid, UInt32 seed, Int count, Float dt,
     Float sediment = 0.0;
     Float vx = 0.0;
     Float vy = 0.0;
-    if (!(volume > minVolume))
-      continue;
-    do
+    while (volume > minVolume)
     {
       // The start lies inside the grid and every later position has passed the test below, so the cell
       // indices are always inside.
@@ -301,7 +299,7 @@ void SimpleDropletErosion(Grid2D<Float>& grid, UInt32 seed, Int count, Float dt,
       sediment = sediment + change;
       h[cy * width + cx] -= volume * change;
       volume = volume * keep;
-    } while (volume > minVolume);
+    }
   }
 }
 

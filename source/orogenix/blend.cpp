@@ -75,11 +75,6 @@ Result<void> RunBlend(Int from, Int to, const BlendJob& job, Float destMin, Int 
 }
 } // namespace
 
-void blend_detail::SetWideVectorsAllowed(Bool allowed)
-{
-  OGX::SetWideVectorsAllowed(allowed);
-}
-
 Result<void> BlendGrids(Int from, Int to, const BlendJob& job, Int threadCount, Int granularity)
 {
   if (from >= to)

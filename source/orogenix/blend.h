@@ -109,10 +109,6 @@ inline Float BlendValue(Float d, Float L, Float a, Float destMin, Float range, F
     return mixed;
 }
 
-// BlendGrids uses wider vector instructions where the processor has them; the values are the same
-// either way. Tests switch them off to run the portable loop too.
-void SetWideVectorsAllowed(Bool allowed);
-
 inline Bool IsNormalisedMode(Int32 mode)
 {
   return mode >= static_cast<Int32>(BLENDMODE::OVERLAY) && mode <= static_cast<Int32>(BLENDMODE::HARDLIGHT);

@@ -146,12 +146,12 @@ template <Bool EIGHT, Bool CHECKED, typename F, typename Self>
   });
 }
 
-// Runs cell(x) over row y: the bounds-checked form where a neighbour can lie outside the grid, the plain
-// one (which the compiler vectorises) for the interior.
+// Runs cell(x) over a row whose cells only the first and last columns have to check: the bounds-checked
+// form there, the plain one (which the compiler vectorises) between them.
 template <typename Cell>
-void ForRowCells(Int y, Int width, Int height, Cell& cell)
+void ForColumnCells(Int width, Cell& cell)
 {
-  if (y == 0 || y == height - 1 || width < 3)
+  if (width < 3)
   {
     for (Int x = 0; x < width; ++x)
       cell.template operator()<true>(x);
@@ -161,6 +161,20 @@ void ForRowCells(Int y, Int width, Int height, Cell& cell)
   for (Int x = 1; x < width - 1; ++x)
     cell.template operator()<false>(x);
   cell.template operator()<true>(width - 1);
+}
+
+// Runs cell(x) over row y: on the first and last rows every neighbour above or below can lie outside the
+// grid, so every cell is checked there.
+template <typename Cell>
+void ForRowCells(Int y, Int width, Int height, Cell& cell)
+{
+  if (y == 0 || y == height - 1)
+  {
+    for (Int x = 0; x < width; ++x)
+      cell.template operator()<true>(x);
+    return;
+  }
+  ForColumnCells(width, cell);
 }
 
 // Runs rowBody(y) for every row on all threads (the passes have no break test of their own).
@@ -397,17 +411,8 @@ Result<void> SmoothHeightsFivePoint(const Grid2D<Float>& heights, Grid2D<Float>&
       const Float right = CHECKED ? t.row[std::min<Int>(x + 1, width - 1)] : t.row[x + 1];
       row[x] = (left + t.row[x] + right + t.down[x] + t.up[x]) * SMOOTH_WEIGHT;
     };
-    // Only the first and last columns clamp; every row is interior along x.
-    if (width < 3)
-    {
-      for (Int x = 0; x < width; ++x)
-        cell.template operator()<true>(x);
-      return;
-    }
-    cell.template operator()<true>(0);
-    for (Int x = 1; x < width - 1; ++x)
-      cell.template operator()<false>(x);
-    cell.template operator()<true>(width - 1);
+    // Only the first and last columns clamp: the clamped rows already stand for the missing ones.
+    ForColumnCells(width, cell);
   });
 }
 

@@ -22,6 +22,7 @@
 #include "host/core/parallel.h"
 #include "host/core/result.h"
 #include "host/core/thread.h"
+#include "orogenix/ogx_simd.h"
 
 namespace OGX
 {
@@ -107,25 +108,8 @@ Result<void> ParallelForBlocks(Int from, Int to, Body&& body, Int threadCount = 
     threadCount, granularity);
 }
 
-// Where the processor has AVX2 (and the system keeps its registers), per-cell loops can run as 4-wide
-// vector loops instead of the base set's 2-wide ones. FMA is left off on purpose: without it the
-// compiler cannot fuse a product and a sum, so every value is the base loop's, bit for bit.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define OGX_HAVE_WIDE_VECTORS 1
-#endif
-
-inline Bool HaveWideVectors()
-{
-#ifdef OGX_HAVE_WIDE_VECTORS
-  static const Bool have = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return have;
-#else
-  return false;
-#endif
-}
+// Where the processor has AVX2 (ogx_simd.h), per-cell loops can run as 4-wide vector loops instead of
+// the base set's 2-wide ones, with every value the base loop's, bit for bit.
 
 // body() inlined into a function compiled for the base instruction set, or (RunWideVectors) for AVX2.
 template <typename Body>
@@ -134,7 +118,7 @@ inline void RunBaseVectors(Body& body)
   body();
 }
 
-#ifdef OGX_HAVE_WIDE_VECTORS
+#ifdef OGX_AVX2_DISPATCH
 template <typename Body>
 __attribute__((target("avx2"))) void RunWideVectors(Body& body)
 {
@@ -147,8 +131,8 @@ __attribute__((target("avx2"))) void RunWideVectors(Body& body)
 template <typename Body>
 inline void RunVectorLoop(Body&& body)
 {
-#ifdef OGX_HAVE_WIDE_VECTORS
-  if (HaveWideVectors())
+#ifdef OGX_AVX2_DISPATCH
+  if (UseAvx2())
   {
     RunWideVectors(body);
     return;
@@ -182,7 +166,7 @@ inline void StreamFence()
 #endif
 }
 
-#if defined(OGX_HAVE_STREAM_STORES) && defined(OGX_HAVE_WIDE_VECTORS)
+#if defined(OGX_HAVE_STREAM_STORES) && defined(OGX_AVX2_DISPATCH)
 // StreamCopy four at a time: half the stores per cache line of the two-wide copy.
 __attribute__((target("avx2"))) inline void StreamCopyWide(Float* target, const Float* source, Int count)
 {
@@ -200,8 +184,8 @@ __attribute__((target("avx2"))) inline void StreamCopyWide(Float* target, const 
 // the processor has AVX2).
 inline void StreamCopy(Float* target, const Float* source, Int count)
 {
-#if defined(OGX_HAVE_STREAM_STORES) && defined(OGX_HAVE_WIDE_VECTORS)
-  if (HaveWideVectors())
+#if defined(OGX_HAVE_STREAM_STORES) && defined(OGX_AVX2_DISPATCH)
+  if (UseAvx2())
   {
     StreamCopyWide(target, source, count);
     return;

@@ -1,8 +1,8 @@
-// Run-time choice of the wider vector loops. Some loops (the blend, the slope band) have a copy built
-// for AVX2, taken when the processor has it. AVX2 brings no fused multiply-add (that is the separate FMA
-// extension, never enabled for these copies), so every operation is the same IEEE operation as in the
-// portable loop and both copies give the same values. Tests switch the wide copies off to run the
-// portable ones too.
+// Run-time choice of the wider vector loops. Some loops (the blend, the slope band, the filters' cell
+// loops and their streamed copies) have a copy built for AVX2, taken when the processor has it. AVX2
+// brings no fused multiply-add (that is the separate FMA extension, never enabled for these copies), so
+// every operation is the same IEEE operation as in the portable loop and both copies give the same
+// values. Tests switch the wide copies off to run the portable ones too.
 #pragma once
 
 #include "host/core/types.h"

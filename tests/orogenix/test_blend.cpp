@@ -12,6 +12,7 @@
 #include "host/core/random.h"
 #include "orogenix/blend.h"
 #include "orogenix/grid2d.h"
+#include "orogenix/ogx_simd.h"
 
 namespace
 {
@@ -161,11 +162,11 @@ TEST(BlendGrids, EveryModeMatchesTheFormulaTableExactly)
   const Int count = in.destination.cellCount;
   struct WideScope
   {
-    ~WideScope() { blend_detail::SetWideVectorsAllowed(true); }
+    ~WideScope() { OGX::SetWideVectorsAllowed(true); }
   } restore;
   for (Bool wide : {true, false})
   {
-    blend_detail::SetWideVectorsAllowed(wide);
+    OGX::SetWideVectorsAllowed(wide);
     for (const Params& base : kParamSets)
       for (Int32 mode = -1; mode <= 15; ++mode)
       {

@@ -371,7 +371,7 @@ TEST(LoopFill, BreakWritesExactlyTheCellsBeforeTheBreakIndex)
 // stay unfused, divisions and the branch-free floor round the same, for ordinary and special values.
 TEST(LoopFill, WideVectorLoopGivesTheBaseLoopsBits)
 {
-  if (!OGX::HaveWideVectors())
+  if (!OGX::UseAvx2())
     GTEST_SKIP() << "the processor has no AVX2";
   std::vector<Float> in = {0.0, -0.0, 0.5, -0.5, 1.5, 2.5, -2.5, 1e300, -1e300, 4503599627370495.5,
                            std::numeric_limits<Float>::infinity(), -std::numeric_limits<Float>::infinity(),
