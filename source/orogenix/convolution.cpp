@@ -572,21 +572,16 @@ Result<void> UnsharpMask::InitKernel(UInt32 radius, const Float*)
 }
 } // namespace PresetKernels
 
+Result<void> BaseKernel::ShapeForSize(UInt32 size)
+{
+  return ShapeKernel(*this, size);
+}
+
 Result<void> InitConvolutionKernel(BaseKernel& kernel, UInt32 size, const Float* extra)
 {
   if (size == 0)
     return IllegalArgumentError("Can't initialize kernel with size 0!");
-  // The sharpen ramp holds only its half kernel: shaping it to size x size first would zero weights
-  // it drops at once (12.8 GB for a size of 40000, more than a machine has a little further on). A
-  // size whose square could not even be addressed is still refused, as for every other kernel.
-  if (dynamic_cast<VeridoVivuzar::SharpenKernel*>(&kernel))
-  {
-    if (static_cast<UInt64>(size) * size > MAX_WEIGHTS)
-      return OutOfMemoryError("Could not allocate kernel weights!");
-    kernel.size = size;
-  }
-  else
-    HOST_TRY(ShapeKernel(kernel, size));
+  HOST_TRY(kernel.ShapeForSize(size));
   return kernel.InitKernel(size, extra);
 }
 
@@ -723,6 +718,14 @@ VECTORWIDTH LimitVectorWidth(VECTORWIDTH width)
 
 namespace VeridoVivuzar
 {
+Result<void> SharpenKernel::ShapeForSize(UInt32 width)
+{
+  if (static_cast<UInt64>(width) * width > OGX::Convolution::MAX_WEIGHTS)
+    return OutOfMemoryError("Could not allocate kernel weights!");
+  size = width;
+  return OK;
+}
+
 Result<void> SharpenKernel::InitKernel(UInt32 width, const Float* ends)
 {
   if (!ends)

@@ -40,6 +40,10 @@ public:
   // Fills size and weights. `argument` is the radius of the Gaussian kernels and the width of the
   // sharpen ramp, `extra` the ramp's two ends; kernels that need neither ignore them.
   virtual Result<void> InitKernel(UInt32 argument, const Float* extra) = 0;
+  // What InitConvolutionKernel does before InitKernel: size x size zeroed weights and the size, or an
+  // out-of-memory error where that square cannot be had. A kernel that holds fewer weights shapes itself
+  // so that the square is never allocated.
+  virtual Result<void> ShapeForSize(UInt32 size);
 };
 
 namespace PresetKernels
@@ -191,5 +195,8 @@ class SharpenKernel final : public OGX::Convolution::BaseKernel
 public:
   // Fails with "Data pointer must not be NULL!" without ends.
   Result<void> InitKernel(UInt32 size, const Float* ends) override;
+  // Only the size: InitKernel makes the half kernel, and zeroing size x size weights first would cost
+  // 12.8 GB at a size of 40000. A size whose square could not even be addressed is still refused.
+  Result<void> ShapeForSize(UInt32 size) override;
 };
 } // namespace VeridoVivuzar
