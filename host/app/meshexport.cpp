@@ -64,15 +64,6 @@ Result<void> Collect(const BaseObject* op, const Matrix& toRoot, std::vector<Mes
   return OK;
 }
 
-// The UVW entries of a part when its UVW tag has one per polygon; null otherwise.
-const UVWStruct* PartUvws(const PolygonObject* poly)
-{
-  const auto* tag = static_cast<const UVWTag*>(poly->GetTag(Tuvw));
-  if (!tag || tag->GetDataCount() != poly->GetPolygonCount() || tag->GetDataCount() == 0)
-    return nullptr;
-  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
-}
-
 // A group name on one line of printable text (a line break would end the "o" line early).
 String GroupName(const String& name)
 {
@@ -822,6 +813,14 @@ private:
   std::atomic<Int> _notFinite{0};
 };
 } // namespace
+
+const UVWStruct* PartUvws(const PolygonObject* poly)
+{
+  const auto* tag = static_cast<const UVWTag*>(poly->GetTag(Tuvw));
+  if (!tag || tag->GetDataCount() != poly->GetPolygonCount() || tag->GetDataCount() == 0)
+    return nullptr;
+  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
+}
 
 Result<std::vector<MeshPart>> CollectMeshParts(const BaseObject* cache)
 {

@@ -200,15 +200,6 @@ void RaiseKey(UInt64& cell, UInt64 key)
   }
 }
 
-// The texture coordinates of a part's polygons, when it has one entry per polygon.
-const UVWStruct* PartUvws(const MeshPart& part)
-{
-  const auto* tag = static_cast<const UVWTag*>(part.object->GetTag(Tuvw));
-  if (!tag || tag->GetDataCount() != part.object->GetPolygonCount())
-    return nullptr;
-  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
-}
-
 // Cuts the segment p0 + t (p1 - p0), t in [0, 1], to the rectangle [0, width] x [0, height]
 // (Liang-Barsky); false when nothing of it lies inside.
 Bool ClipToImage(Float& u0, Float& v0, Float& u1, Float& v1, Float width, Float height)
@@ -438,6 +429,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
   // With colour: which triangle each pixel's height came from, as 1 + (polygon's index over all parts)
   // x 2 + half; 0 where nothing covers the pixel.
   std::vector<Int> partFirstPolygon;
+  std::vector<const UVWStruct*> partUvws;
   BaseArray<UInt64> owners;
   if (colour)
   {
@@ -445,6 +437,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     for (const MeshPart& part : parts)
     {
       partFirstPolygon.push_back(polygons);
+      partUvws.push_back(PartUvws(part.object));
       polygons += part.object->GetPolygonCount();
     }
     HOST_TRY(Allocate(owners, static_cast<Int>(width) * height, UInt64(0)));
@@ -474,7 +467,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     const Int half = static_cast<Int>((key - 1) % 2);
     const std::size_t part = static_cast<std::size_t>(
       std::upper_bound(partFirstPolygon.begin(), partFirstPolygon.end(), polygon) - partFirstPolygon.begin() - 1);
-    const UVWStruct* uvws = PartUvws(parts[part]);
+    const UVWStruct* uvws = partUvws[part];
     if (!uvws)
       return false;
     const Int i = polygon - partFirstPolygon[part];
