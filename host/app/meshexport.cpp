@@ -16,6 +16,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "atomicextreme.h"
 #include "filewrite.h"
 #include "host/core/alloc.h"
 #include "host/core/basearray.h"
@@ -173,32 +174,6 @@ Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
     return OutOfMemoryError("Not enough memory to write the OBJ file");
   std::fill(array.GetFirst(), array.GetFirst() + count, value);
   return OK;
-}
-
-// Raises slot to at least value / lowers it to at most value, from any thread.
-void AtomicMin(UInt32& slot, UInt32 value)
-{
-  std::atomic_ref<UInt32> ref(slot);
-  UInt32 current = ref.load(std::memory_order_relaxed);
-  while (value < current && !ref.compare_exchange_weak(current, value, std::memory_order_relaxed))
-  {
-  }
-}
-void AtomicMax(Int& slot, Int value)
-{
-  std::atomic_ref<Int> ref(slot);
-  Int current = ref.load(std::memory_order_relaxed);
-  while (value > current && !ref.compare_exchange_weak(current, value, std::memory_order_relaxed))
-  {
-  }
-}
-void AtomicMin(Int& slot, Int value)
-{
-  std::atomic_ref<Int> ref(slot);
-  Int current = ref.load(std::memory_order_relaxed);
-  while (value < current && !ref.compare_exchange_weak(current, value, std::memory_order_relaxed))
-  {
-  }
 }
 
 enum class SECTION
