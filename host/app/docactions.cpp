@@ -6,23 +6,17 @@
 #include <string>
 #include <cmath>
 #include <optional>
-#include <memory>
 
 #include "host/gui/keyboard.h"
 #include "host/scene/description.h"
 #include "host/scene/plugins.h"
 #include "host/scene/scene.h"
+#include "host/scene/scenefile.h"
 
 namespace host::app
 {
 namespace
 {
-struct DescriptionDeleter
-{
-  void operator()(Description* d) const { Description::Free(d); }
-};
-using DescriptionPtr = std::unique_ptr<Description, DescriptionDeleter>;
-
 // The description node's interface shows, as the host builds it.
 Result<DescriptionPtr> DescribeNode(BaseList2D* node)
 {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -278,6 +279,13 @@ void CollectTerrainObjects(BaseObject* op, std::vector<BaseObject*>& out)
     if (op->GetType() == TERRAIN_OBJECT_TYPE)
       out.push_back(op);
   }
+}
+
+Bool EqualsNoCase(const String& a, const String& b)
+{
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char l, char r) {
+           return std::tolower(static_cast<unsigned char>(l)) == std::tolower(static_cast<unsigned char>(r));
+         });
 }
 
 // The one rule for output names: the safe form of a name, then base_2, base_3 ... for the first that
@@ -612,17 +620,9 @@ private:
   {
     String stem = s.proposedName;
     const String dotted = "." + s.suffix;
-    if (s.suffix.IsPopulated() && stem.size() > dotted.size())
-    {
-      String end(stem.substr(stem.size() - dotted.size()));
-      for (char& c : end)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      String want = dotted;
-      for (char& c : want)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (end == want)
-        stem.resize(stem.size() - dotted.size());
-    }
+    if (s.suffix.IsPopulated() && stem.size() > dotted.size() &&
+        EqualsNoCase(String(stem.substr(stem.size() - dotted.size())), dotted))
+      stem.resize(stem.size() - dotted.size());
     return stem;
   }
 
@@ -1175,12 +1175,7 @@ Result<FrontEndOptions> ParseArguments(const std::vector<String>& args)
     {
       options.about = true;
       // An optional click on the logo: "click" with any "Shift+" before it, inline or as the next argument.
-      const auto isClick = [](const String& text) {
-        String word = SplitQualifiers(text).command;
-        for (char& c : word)
-          c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return word == "click";
-      };
+      const auto isClick = [](const String& text) { return EqualsNoCase(SplitQualifiers(text).command, "click"); };
       if (inlineValue)
       {
         if (!isClick(*inlineValue))

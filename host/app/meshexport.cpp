@@ -16,6 +16,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "atomicextreme.h"
 #include "filewrite.h"
 #include "host/core/alloc.h"
 #include "host/core/basearray.h"
@@ -62,15 +63,6 @@ Result<void> Collect(const BaseObject* op, const Matrix& toRoot, std::vector<Mes
   for (const BaseObject* child = op->GetDown(); child; child = child->GetNext())
     HOST_TRY(Collect(child, toRoot * child->GetMl(), parts));
   return OK;
-}
-
-// The UVW entries of a part when its UVW tag has one per polygon; null otherwise.
-const UVWStruct* PartUvws(const PolygonObject* poly)
-{
-  const auto* tag = static_cast<const UVWTag*>(poly->GetTag(Tuvw));
-  if (!tag || tag->GetDataCount() != poly->GetPolygonCount() || tag->GetDataCount() == 0)
-    return nullptr;
-  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
 }
 
 // A group name on one line of printable text (a line break would end the "o" line early).
@@ -182,32 +174,6 @@ Result<void> Allocate(BaseArray<T>& array, Int count, const T& value)
     return OutOfMemoryError("Not enough memory to write the OBJ file");
   std::fill(array.GetFirst(), array.GetFirst() + count, value);
   return OK;
-}
-
-// Raises slot to at least value / lowers it to at most value, from any thread.
-void AtomicMin(UInt32& slot, UInt32 value)
-{
-  std::atomic_ref<UInt32> ref(slot);
-  UInt32 current = ref.load(std::memory_order_relaxed);
-  while (value < current && !ref.compare_exchange_weak(current, value, std::memory_order_relaxed))
-  {
-  }
-}
-void AtomicMax(Int& slot, Int value)
-{
-  std::atomic_ref<Int> ref(slot);
-  Int current = ref.load(std::memory_order_relaxed);
-  while (value > current && !ref.compare_exchange_weak(current, value, std::memory_order_relaxed))
-  {
-  }
-}
-void AtomicMin(Int& slot, Int value)
-{
-  std::atomic_ref<Int> ref(slot);
-  Int current = ref.load(std::memory_order_relaxed);
-  while (value < current && !ref.compare_exchange_weak(current, value, std::memory_order_relaxed))
-  {
-  }
 }
 
 enum class SECTION
@@ -822,6 +788,14 @@ private:
   std::atomic<Int> _notFinite{0};
 };
 } // namespace
+
+const UVWStruct* PartUvws(const PolygonObject* poly)
+{
+  const auto* tag = static_cast<const UVWTag*>(poly->GetTag(Tuvw));
+  if (!tag || tag->GetDataCount() != poly->GetPolygonCount() || tag->GetDataCount() == 0)
+    return nullptr;
+  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
+}
 
 Result<std::vector<MeshPart>> CollectMeshParts(const BaseObject* cache)
 {

@@ -9,6 +9,8 @@
 #include "host/core/url.h"
 #include "host/scene/scene.h"
 
+struct UVWStruct;
+
 namespace host::app
 {
 struct MeshPart
@@ -22,6 +24,9 @@ struct MeshPart
 // still visited) and contribute nothing. Error for a corner outside the points:
 // "<object name>: polygon <i> refers to point <j>, but there are <n> points".
 Result<std::vector<MeshPart>> CollectMeshParts(const BaseObject* cache);
+
+// The UVW entries of a part when its UVW tag has one per polygon; null otherwise.
+const UVWStruct* PartUvws(const PolygonObject* poly);
 
 struct ObjStatistics
 {

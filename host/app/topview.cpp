@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -11,6 +10,7 @@
 #include "host/core/basearray.h"
 #include "host/core/parallel.h"
 #include "host/geometry/geometrytags.h"
+#include "atomicextreme.h"
 
 namespace host::app
 {
@@ -172,41 +172,11 @@ struct Bounds
   }
 };
 
-// A larger surface height wins; the compare-and-swap loop makes concurrent writers agree without a
-// lock, and the maximum does not depend on the order they come in.
-void RaiseTo(Float& cell, Float y)
-{
-  std::atomic_ref<Float> ref(cell);
-  Float current = ref.load(std::memory_order_relaxed);
-  while (y > current && !ref.compare_exchange_weak(current, y, std::memory_order_relaxed))
-  {
-  }
-}
-
 // The surface height at a pixel from a triangle's corner heights. Out of line, so that the pass that
 // finds which triangle gave a pixel its height computes that height to the very same bits.
 [[gnu::noinline]] Float SurfaceHeight(Float w0, Float w1, Float w2, Float h0, Float h1, Float h2)
 {
   return w0 * h0 + w1 * h1 + w2 * h2;
-}
-
-// Keeps the larger key; like RaiseTo, the result does not depend on the writers' order.
-void RaiseKey(UInt64& cell, UInt64 key)
-{
-  std::atomic_ref<UInt64> ref(cell);
-  UInt64 current = ref.load(std::memory_order_relaxed);
-  while (key > current && !ref.compare_exchange_weak(current, key, std::memory_order_relaxed))
-  {
-  }
-}
-
-// The texture coordinates of a part's polygons, when it has one entry per polygon.
-const UVWStruct* PartUvws(const MeshPart& part)
-{
-  const auto* tag = static_cast<const UVWTag*>(part.object->GetTag(Tuvw));
-  if (!tag || tag->GetDataCount() != part.object->GetPolygonCount())
-    return nullptr;
-  return static_cast<const UVWStruct*>(tag->GetDataAddressR());
 }
 
 // Cuts the segment p0 + t (p1 - p0), t in [0, 1], to the rectangle [0, width] x [0, height]
@@ -429,7 +399,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     [&](Int chunk) {
       polygonChunks.ForEachPolygon(chunk, [&](const Vector (&c)[4], Int count, std::size_t, Int) {
         forEachTriangle(c, count, [&](const ImagePoint& a, const ImagePoint& b, const ImagePoint& d, Int) {
-          rasterise(a, b, d, [&](std::size_t cell, Float h) { RaiseTo(cells[cell], h); });
+          rasterise(a, b, d, [&](std::size_t cell, Float h) { AtomicMax(cells[cell], h); });
         });
       });
     },
@@ -438,6 +408,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
   // With colour: which triangle each pixel's height came from, as 1 + (polygon's index over all parts)
   // x 2 + half; 0 where nothing covers the pixel.
   std::vector<Int> partFirstPolygon;
+  std::vector<const UVWStruct*> partUvws;
   BaseArray<UInt64> owners;
   if (colour)
   {
@@ -445,6 +416,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     for (const MeshPart& part : parts)
     {
       partFirstPolygon.push_back(polygons);
+      partUvws.push_back(PartUvws(part.object));
       polygons += part.object->GetPolygonCount();
     }
     HOST_TRY(Allocate(owners, static_cast<Int>(width) * height, UInt64(0)));
@@ -458,7 +430,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
             const UInt64 key = 1 + polygon * 2 + static_cast<UInt64>(half);
             rasterise(a, b, d, [&](std::size_t cell, Float h) {
               if (h == cells[cell])
-                RaiseKey(owner[cell], key);
+                AtomicMax(owner[cell], key);
             });
           });
         });
@@ -474,7 +446,7 @@ Result<RgbaImage> RenderTopView(const std::vector<MeshPart>& parts, Int32 maxSiz
     const Int half = static_cast<Int>((key - 1) % 2);
     const std::size_t part = static_cast<std::size_t>(
       std::upper_bound(partFirstPolygon.begin(), partFirstPolygon.end(), polygon) - partFirstPolygon.begin() - 1);
-    const UVWStruct* uvws = PartUvws(parts[part]);
+    const UVWStruct* uvws = partUvws[part];
     if (!uvws)
       return false;
     const Int i = polygon - partFirstPolygon[part];
