@@ -556,10 +556,22 @@ Int GetTerrainMemoryUsage(const TerrainObject& terrainObject, BaseObject* mesh)
 
 Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes)
 {
-  Grid2D<Vector> normals;
-  HOST_TRY(heights.ComputeNormals(normals));
-  HOST_TRY(slopes.Init(normals.width, normals.height, normals.sizeX, normals.sizeY));
-  return ComputeSlopeGrid(normals, slopes, SLOPE_UP_DIRECTION);
+  return FillSlopeGrid(heights, slopes, SLOPE_UP_DIRECTION);
+}
+
+Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction)
+{
+  HOST_TRY(slopes.InitLikeForOverwrite(heights));
+  const Float directionLength2 = direction.GetSquaredLength();
+  Float* out = slopes.cells.GetFirst();
+  const Int width = heights.width;
+  return ParallelFor(
+    0, heights.height,
+    [&](Int y) {
+      for (Int x = 0; x < width; ++x)
+        out[y * width + x] = SlopeFromNormal(heights.GetNormal(x, y), direction, directionLength2);
+    },
+    OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
 }
 
 Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slopes, const Vector& direction)

@@ -176,8 +176,12 @@ inline Float SlopeFromNormal(const Vector& normal, const Vector& direction, Floa
   return angle / HALF_PI;
 }
 
-// The slope map of a height field: its normals' slopes against the up direction (0, 1, 0), in a grid
-// of the normals' shape (what both the terrain object's and the operators' export write).
+// The slope map of heights against direction, shaped like heights: the values of ComputeNormals and
+// then ComputeSlopeGrid, computed in one pass without holding the normals (a grid three times the
+// size of the heights' for a large map).
+Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction);
+// FillSlopeGrid against the up direction (0, 1, 0): what both the terrain object's and the operators'
+// export write.
 Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes);
 
 // Registers the terrain object plug-in (id 1054563, description "oterrain") and its icon; the
