@@ -68,12 +68,11 @@ Bool ToResolution(Float v, Int32& out)
   return true;
 }
 
-// Records the pair a cell density is taken from, and the density itself.
-void RecordDensity(Int32 resolution, Float size, Int32& recordedResolution, Float& recordedSize, Float& density)
+// Records the pair a cell density is taken from.
+void RecordDensity(Int32 resolution, Float size, Int32& recordedResolution, Float& recordedSize)
 {
   recordedResolution = resolution;
   recordedSize = size;
-  density = static_cast<Float>(resolution) / size;
 }
 
 // The cache build's way out: the error on the console, no mesh.
@@ -305,9 +304,9 @@ void TerrainObject::UpdateCellDensities(const BaseContainer& data)
   const Float sizeX = data.GetFloat(TERRAINOBJECT_SIZE_X, BUILD_DEFAULT_SIZE);
   const Float sizeZ = data.GetFloat(TERRAINOBJECT_SIZE_Z, BUILD_DEFAULT_SIZE);
   if (sizeX > 0.0)
-    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX, cellDensityX);
+    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX);
   if (sizeZ > 0.0)
-    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ, cellDensityZ);
+    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ);
 }
 
 void TerrainObject::ApplyParameterChange(BaseContainer& data, Int32 id)
@@ -332,10 +331,10 @@ void TerrainObject::ApplyParameterChange(BaseContainer& data, Int32 id)
         UpdateCellDensities(data);
         return;
       }
-      if (cellDensityX == 0.0 && sizeX > 0.0)
-        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX, cellDensityX);
-      if (cellDensityZ == 0.0 && sizeZ > 0.0)
-        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ, cellDensityZ);
+      if (GetCellDensityX() == 0.0 && sizeX > 0.0)
+        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX);
+      if (GetCellDensityZ() == 0.0 && sizeZ > 0.0)
+        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ);
       // Only a size above 0 and a finite product make a resolution; anything else keeps the old one.
       Int32 resolution = 0;
       if (sizeX > 0.0 && densitySizeX > 0.0 &&

@@ -107,8 +107,15 @@ public:
   const Grid2D<Float>& GetTerrain() const { return terrain; }
   const EvaluationQueue& GetQueue() const { return queue; }
   const BaseArray<Int32>& GetBorderRing() const { return borderRing; }
-  Float GetCellDensityX() const { return cellDensityX; }
-  Float GetCellDensityZ() const { return cellDensityZ; }
+  // Cells per scene unit of the recorded pair; 0 while none is recorded.
+  Float GetCellDensityX() const
+  {
+    return densitySizeX > 0.0 ? static_cast<Float>(densityResolutionX) / densitySizeX : 0.0;
+  }
+  Float GetCellDensityZ() const
+  {
+    return densitySizeZ > 0.0 ? static_cast<Float>(densityResolutionZ) / densitySizeZ : 0.0;
+  }
   const CellIndexKey& GetCellIndexKey() const { return cellIndexKey; }
   // The spin lock that guards the cell index (exposed for diagnostics and tests).
   CoreLock& GetCellIndexLock() { return cellIndexLock; }
@@ -130,9 +137,7 @@ private:
 
   Grid2D<Float> terrain;
   EvaluationQueue queue;
-  Float cellDensityX = 0.0;
-  Float cellDensityZ = 0.0;
-  // The resolution and size each density was taken from. Keep density works from this pair rather than
+  // The resolution and size each density is taken from. Keep density works from this pair rather than
   // from the quotient, so coming back to the recorded size gives back the recorded resolution exactly
   // (29 / 700 x 700 is 28.999999999999996 in doubles).
   Int32 densityResolutionX = 0;
