@@ -241,15 +241,9 @@ Bool ShaderOperator::GetOperatorDEnabling(GeListNode*, const DescID& id, const G
 
 Bool ShaderOperator::GetDirtyParameterIds(BaseArray<Int32>& ids, const BaseContainer&)
 {
-  for (const Int32 id : {SHADEROPERATOR_SHADER, SHADEROPERATOR_INVERT, SHADEROPERATOR_TILE, SHADEROPERATOR_MIRROR,
-                         SHADEROPERATOR_OFFSETU, SHADEROPERATOR_OFFSETV, SHADEROPERATOR_LENGTHU,
-                         SHADEROPERATOR_LENGTHV})
-  {
-    Result<void> appended = ids.Append(id);
-    if (appended.IsError())
-      return ReportOperatorError(appended.GetError());
-  }
-  return true;
+  return AppendDirtyParameterIds(ids, {SHADEROPERATOR_SHADER, SHADEROPERATOR_INVERT, SHADEROPERATOR_TILE,
+                                       SHADEROPERATOR_MIRROR, SHADEROPERATOR_OFFSETU, SHADEROPERATOR_OFFSETV,
+                                       SHADEROPERATOR_LENGTHU, SHADEROPERATOR_LENGTHV});
 }
 
 Bool ShaderOperator::IsOperatorDirty(BaseObject* op, BaseDocument* doc, EvaluationContext&)

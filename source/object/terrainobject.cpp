@@ -68,12 +68,11 @@ Bool ToResolution(Float v, Int32& out)
   return true;
 }
 
-// Records the pair a cell density is taken from, and the density itself.
-void RecordDensity(Int32 resolution, Float size, Int32& recordedResolution, Float& recordedSize, Float& density)
+// Records the pair a cell density is taken from.
+void RecordDensity(Int32 resolution, Float size, Int32& recordedResolution, Float& recordedSize)
 {
   recordedResolution = resolution;
   recordedSize = size;
-  density = static_cast<Float>(resolution) / size;
 }
 
 // The cache build's way out: the error on the console, no mesh.
@@ -305,9 +304,9 @@ void TerrainObject::UpdateCellDensities(const BaseContainer& data)
   const Float sizeX = data.GetFloat(TERRAINOBJECT_SIZE_X, BUILD_DEFAULT_SIZE);
   const Float sizeZ = data.GetFloat(TERRAINOBJECT_SIZE_Z, BUILD_DEFAULT_SIZE);
   if (sizeX > 0.0)
-    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX, cellDensityX);
+    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX);
   if (sizeZ > 0.0)
-    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ, cellDensityZ);
+    RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ);
 }
 
 void TerrainObject::ApplyParameterChange(BaseContainer& data, Int32 id)
@@ -332,10 +331,10 @@ void TerrainObject::ApplyParameterChange(BaseContainer& data, Int32 id)
         UpdateCellDensities(data);
         return;
       }
-      if (cellDensityX == 0.0 && sizeX > 0.0)
-        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX, cellDensityX);
-      if (cellDensityZ == 0.0 && sizeZ > 0.0)
-        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ, cellDensityZ);
+      if (GetCellDensityX() == 0.0 && sizeX > 0.0)
+        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_X), sizeX, densityResolutionX, densitySizeX);
+      if (GetCellDensityZ() == 0.0 && sizeZ > 0.0)
+        RecordDensity(data.GetInt32(TERRAINOBJECT_RESOLUTION_Z), sizeZ, densityResolutionZ, densitySizeZ);
       // Only a size above 0 and a finite product make a resolution; anything else keeps the old one.
       Int32 resolution = 0;
       if (sizeX > 0.0 && densitySizeX > 0.0 &&
@@ -556,10 +555,22 @@ Int GetTerrainMemoryUsage(const TerrainObject& terrainObject, BaseObject* mesh)
 
 Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes)
 {
-  Grid2D<Vector> normals;
-  HOST_TRY(heights.ComputeNormals(normals));
-  HOST_TRY(slopes.Init(normals.width, normals.height, normals.sizeX, normals.sizeY));
-  return ComputeSlopeGrid(normals, slopes, SLOPE_UP_DIRECTION);
+  return FillSlopeGrid(heights, slopes, SLOPE_UP_DIRECTION);
+}
+
+Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction)
+{
+  HOST_TRY(slopes.InitLikeForOverwrite(heights));
+  const Float directionLength2 = direction.GetSquaredLength();
+  Float* out = slopes.cells.GetFirst();
+  const Int width = heights.width;
+  return ParallelFor(
+    0, heights.height,
+    [&](Int y) {
+      for (Int x = 0; x < width; ++x)
+        out[y * width + x] = SlopeFromNormal(heights.GetNormal(x, y), direction, directionLength2);
+    },
+    OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
 }
 
 Result<void> ComputeSlopeGrid(const Grid2D<Vector>& normals, Grid2D<Float>& slopes, const Vector& direction)

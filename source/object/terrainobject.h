@@ -107,8 +107,15 @@ public:
   const Grid2D<Float>& GetTerrain() const { return terrain; }
   const EvaluationQueue& GetQueue() const { return queue; }
   const BaseArray<Int32>& GetBorderRing() const { return borderRing; }
-  Float GetCellDensityX() const { return cellDensityX; }
-  Float GetCellDensityZ() const { return cellDensityZ; }
+  // Cells per scene unit of the recorded pair; 0 while none is recorded.
+  Float GetCellDensityX() const
+  {
+    return densitySizeX > 0.0 ? static_cast<Float>(densityResolutionX) / densitySizeX : 0.0;
+  }
+  Float GetCellDensityZ() const
+  {
+    return densitySizeZ > 0.0 ? static_cast<Float>(densityResolutionZ) / densitySizeZ : 0.0;
+  }
   const CellIndexKey& GetCellIndexKey() const { return cellIndexKey; }
   // The spin lock that guards the cell index (exposed for diagnostics and tests).
   CoreLock& GetCellIndexLock() { return cellIndexLock; }
@@ -130,9 +137,7 @@ private:
 
   Grid2D<Float> terrain;
   EvaluationQueue queue;
-  Float cellDensityX = 0.0;
-  Float cellDensityZ = 0.0;
-  // The resolution and size each density was taken from. Keep density works from this pair rather than
+  // The resolution and size each density is taken from. Keep density works from this pair rather than
   // from the quotient, so coming back to the recorded size gives back the recorded resolution exactly
   // (29 / 700 x 700 is 28.999999999999996 in doubles).
   Int32 densityResolutionX = 0;
@@ -176,8 +181,12 @@ inline Float SlopeFromNormal(const Vector& normal, const Vector& direction, Floa
   return angle / HALF_PI;
 }
 
-// The slope map of a height field: its normals' slopes against the up direction (0, 1, 0), in a grid
-// of the normals' shape (what both the terrain object's and the operators' export write).
+// The slope map of heights against direction, shaped like heights: the values of ComputeNormals and
+// then ComputeSlopeGrid, computed in one pass without holding the normals (a grid three times the
+// size of the heights' for a large map).
+Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction);
+// FillSlopeGrid against the up direction (0, 1, 0): what both the terrain object's and the operators'
+// export write.
 Result<void> ComputeSlopeMap(const Grid2D<Float>& heights, Grid2D<Float>& slopes);
 
 // Registers the terrain object plug-in (id 1054563, description "oterrain") and its icon; the

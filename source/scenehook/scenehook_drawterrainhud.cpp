@@ -81,13 +81,11 @@ void GetOperatorStatistics(HudStatistics& out, BaseObject* object, const HudSett
   if (HasFlag(op->GetOperatorFlags(object), TERRAINOPERATORFLAGS::TYPE_GENERATOR))
   {
     // A generator's output as it enters the terrain: through its layer scale and offset.
-    const BaseContainer& data = object->GetDataInstanceRef();
-    const Int32 blendMode = data.GetInt32(TERRAINOPERATOR_BLENDMODE, 0);
-    const Float scale = data.GetFloat(BlendModeUsesFactor(blendMode) ? TERRAINOPERATOR_FACTOR : TERRAINOPERATOR_HEIGHT, 1.0);
-    const Float offset = data.GetFloat(TERRAINOPERATOR_OFFSET, 0.0);
-    const Float mappedMinimum = scale * minimum + offset;
+    BlendSettings blend;
+    ReadBlendSettings(blend, object->GetDataInstanceRef());
+    const Float mappedMinimum = blend.layerScale * minimum + blend.layerOffset;
     out.outputMinimum = mappedMinimum;
-    out.outputRange = (scale * maximum + offset) - mappedMinimum;
+    out.outputRange = (blend.layerScale * maximum + blend.layerOffset) - mappedMinimum;
     return;
   }
   out.outputMinimum = minimum;

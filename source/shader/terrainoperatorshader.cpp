@@ -137,21 +137,6 @@ BaseObject* ResolveTerrainOperator(const BaseContainer& data, Int32 id, const Ba
   return ResolveTerrainOperator(data.GetData(id), doc);
 }
 
-Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction)
-{
-  HOST_TRY(slopes.InitLikeForOverwrite(heights));
-  const Float directionLength2 = direction.GetSquaredLength();
-  Float* out = slopes.cells.GetFirst();
-  const Int width = heights.width;
-  return ParallelFor(
-    0, heights.height,
-    [&](Int y) {
-      for (Int x = 0; x < width; ++x)
-        out[y * width + x] = SlopeFromNormal(heights.GetNormal(x, y), direction, directionLength2);
-    },
-    OGX::LOOP_ALLTHREADS, OGX::LOOP_GRANULARITY);
-}
-
 Result<void> FillShaderSampleGrid(Grid2D<Float>& grid, Float rangeMin, Float inverseRange)
 {
   Float* cells = grid.cells.GetFirst();

@@ -105,10 +105,6 @@ BaseObject* ResolveTerrainOperator(const BaseContainer& data, Int32 id, const Ba
 // The operator data of an object ResolveTerrainOperator returned (null for anything else).
 OGX::BaseTerrainOperatorData* GetTerrainOperatorData(BaseList2D* node);
 
-// The slope map of heights against direction, shaped like heights: the values of ComputeNormals and
-// then ComputeSlopeGrid, computed in one pass without holding the normals (a grid three times the
-// size of the heights' for a large map).
-Result<void> FillSlopeGrid(const Grid2D<Float>& heights, Grid2D<Float>& slopes, const Vector& direction);
 // Every cell of grid to (value - rangeMin) x inverseRange, on all threads.
 Result<void> FillShaderSampleGrid(Grid2D<Float>& grid, Float rangeMin, Float inverseRange);
 // Prints the error's text to the host console and answers UNKNOWNERROR.
